@@ -1,0 +1,35 @@
+#include "launcher/DiagnosticLog.h"
+
+#include "common/Text.h"
+
+namespace launcher {
+
+std::string DiagnosticLog::GetLogFileName() {
+  std::string exe = s_.system.ExecutablePath();
+  size_t slash = exe.find_last_of("\\/:");
+  return (slash == std::string::npos ? std::string() : exe.substr(0, slash + 1)) + "Log.txt";
+}
+
+void DiagnosticLog::LogMessage(const std::string& aMessage) {
+  if (!enableLogging_)
+    return;
+  std::string path = GetLogFileName();
+  std::vector<std::string> lines;
+  if (s_.files.FileExists(path))
+    lines = text::SplitLines(s_.files.ReadFile(path));
+  lines.push_back(aMessage);
+  std::string content;
+  for (const std::string& line : lines)
+    content += line + "\r\n";
+  s_.files.WriteFile(path, content);
+}
+
+void DiagnosticLog::ClearLog() {
+  if (!enableLogging_)
+    return;
+  std::string path = GetLogFileName();
+  if (s_.files.FileExists(path))
+    s_.files.DeleteFile(path);
+}
+
+} // namespace launcher

@@ -1,0 +1,221 @@
+#include "launcher/LoginForm.h"
+
+#include "common/Text.h"
+
+#include <exception>
+
+namespace launcher {
+
+TLoginForm::TLoginForm(plat::Services& services, LauncherGlobals& globals)
+    : s_(services), g_(globals), log_(services, globals.enableLogging), folders_(services) {}
+
+template <typename F> void TLoginForm::Guarded(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    s_.ui.ShowMessage(plat::MessageKind::Error, e.what());
+  } catch (...) {
+    s_.ui.ShowMessage(plat::MessageKind::Error, "Unexpected error.");
+  }
+}
+
+void TLoginForm::Create(plat::IToolkit& toolkit) {
+  view_ = toolkit.CreateLoginWindow(*this);
+  Guarded([&] { FormCreate(); });
+}
+
+void TLoginForm::FormCreate() {
+  g_.doAutoLogin = false;
+
+  std::string version = GetVersion();
+  if (!version.empty())
+    view_->SetCaption(view_->Caption() + " " + version);
+
+  g_.StartupPause = 1000;
+  g_.SendKeysPause = 600;
+  portArgument_.clear();
+  g_.HideLoginForm = true;
+
+  g_.isDeveloper = !s_.system.EnvironmentVariable("KLOX_DATA_DIR").empty();
+  g_.enableLogging = g_.isDeveloper;
+
+  SetUpPackageFolder();
+  s_.ui.UseMessageIcons();
+  log_.ClearLog();
+  ReadParams();
+
+  if (!g_.isDeveloper) {
+    view_->SetText(ControlId::edtHost, "");
+    view_->SetText(ControlId::edtUserName, "");
+    view_->SetText(ControlId::edtPassword, "");
+  }
+
+  ReadCommandLine();
+
+  if (!portArgument_.empty() && view_->Text(ControlId::edtHost).find(':') == std::string::npos)
+    view_->SetText(ControlId::edtHost, view_->Text(ControlId::edtHost) + ":" + portArgument_);
+}
+
+void TLoginForm::ReadParams() {
+  const char* kName = "params.txt";
+  if (!s_.files.FileExists(kName))
+    return;
+  std::vector<std::string> lines = text::SplitLines(s_.files.ReadFile(kName));
+  // A pause is a millisecond count for an unsigned sleep: a negative value
+  // would turn into weeks of a frozen launcher, so it is refused like any
+  // other bad line.
+  auto pause = [&](size_t index, const char* name) {
+    if (lines.size() <= index)
+      throw std::runtime_error(std::string("params.txt has no line ") + std::to_string(index + 1) +
+                               " (" + name + ")");
+    int32_t value = text::ToInt32(text::Trim(lines[index]));
+    if (value < 0)
+      throw std::runtime_error(std::string(name) +
+                               " in params.txt must not be negative: " + lines[index]);
+    return value;
+  };
+  g_.StartupPause = pause(0, "StartupPause");
+  g_.SendKeysPause = pause(1, "SendKeysPause");
+  if (lines.size() > 2)
+    g_.HideLoginForm = text::ToBool(text::Trim(lines[2]));
+}
+
+void TLoginForm::ReadCommandLine() {
+  std::vector<std::string> args = s_.system.CommandLineArguments();
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool hasNext = i + 1 < args.size();
+    if (arg == "-port" && hasNext && text::ParseInt32(args[i + 1]))
+      portArgument_ = args[i + 1];
+    if (arg == "-host" && hasNext)
+      view_->SetText(ControlId::edtHost, args[i + 1]);
+    if (arg == "-username" && hasNext)
+      view_->SetText(ControlId::edtUserName, args[i + 1]);
+    if (arg == "-autologin") {
+      SelectOperationalMode(modeAutoLogin);
+      g_.doAutoLogin = true;
+    }
+  }
+}
+
+void TLoginForm::SetUpPackageFolder() {
+  g_.enableDownload = !s_.files.FileExists(folders_.GetApplicationSettingsFile());
+  if (g_.enableDownload) {
+    view_->SetVisible(ControlId::lblPackageFolder, false);
+    view_->SetVisible(ControlId::edtPackageFolder, false);
+    view_->SetVisible(ControlId::btnBrowse, false);
+    return;
+  }
+  view_->SetVisible(ControlId::btnImportPackage, false);
+  view_->SetVisible(ControlId::btnBrowse, g_.isDeveloper);
+}
+
+std::string TLoginForm::GetVersion() {
+  uint16_t major = 0, minor = 0, release = 0, build = 0;
+  if (!GetBuildInfo(major, minor, release, build))
+    return {};
+  return "v" + std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(release) +
+         "." + std::to_string(build);
+}
+
+bool TLoginForm::GetBuildInfo(uint16_t& major, uint16_t& minor, uint16_t& release,
+                              uint16_t& build) {
+  std::optional<plat::FileVersion> v = s_.system.ExecutableFileVersion();
+  if (!v)
+    return false;
+  major = static_cast<uint16_t>(v->ms >> 16);
+  minor = static_cast<uint16_t>(v->ms & 0xFFFF);
+  release = static_cast<uint16_t>(v->ls >> 16);
+  build = static_cast<uint16_t>(v->ls & 0xFFFF);
+  return true;
+}
+
+void TLoginForm::SelectOperationalMode(int index) {
+  if (view_->ItemIndex() == index)
+    return;
+  view_->SetItemIndex(index);
+  rgOperationalModeClick();
+}
+
+void TLoginForm::rgOperationalModeClick() {
+  switch (view_->ItemIndex()) {
+  case modeNone:
+    view_->SetText(ControlId::lblUserName, "User Name");
+    view_->SetVisible(ControlId::lblUserName, true);
+    view_->SetText(ControlId::edtUserName, "");
+    view_->SetVisible(ControlId::edtUserName, true);
+    view_->SetVisible(ControlId::lblPassword, true);
+    view_->SetText(ControlId::edtPassword, "");
+    view_->SetVisible(ControlId::edtPassword, true);
+    break;
+  case modeAutoLogin:
+    view_->SetVisible(ControlId::lblUserName, false);
+    view_->SetVisible(ControlId::edtUserName, false);
+    view_->SetVisible(ControlId::lblPassword, false);
+    view_->SetVisible(ControlId::edtPassword, false);
+    break;
+  case modeEmergencyAccess:
+    view_->SetText(ControlId::lblUserName, "Emergency Code");
+    view_->SetVisible(ControlId::lblUserName, true);
+    view_->SetVisible(ControlId::edtUserName, true);
+    view_->SetText(ControlId::edtUserName, "");
+    view_->SetVisible(ControlId::lblPassword, false);
+    view_->SetVisible(ControlId::edtPassword, false);
+    break;
+  default:
+    break;
+  }
+}
+
+void TLoginForm::FormShow() {
+  Guarded([&] {
+    if (g_.doAutoLogin)
+      view_->SetTimerEnabled(true);
+  });
+}
+
+void TLoginForm::Timer1Timer() {
+  Guarded([&] {
+    view_->SetTimerEnabled(false);
+    btnLaunchClick();
+  });
+}
+
+void TLoginForm::ButtonClick(ControlId button) {
+  Guarded([&] {
+    switch (button) {
+    case ControlId::btnLaunch:
+      btnLaunchClick();
+      break;
+    case ControlId::btnImportPackage:
+      btnImportPackageClick();
+      break;
+    case ControlId::btnBrowse:
+      btnBrowseClick();
+      break;
+    default:
+      break;
+    }
+  });
+}
+
+void TLoginForm::OperationalModeSelected(int index) {
+  (void)index; // the view already shows the new selection
+  Guarded([&] { rgOperationalModeClick(); });
+}
+
+bool TLoginForm::FormHelp() {
+  return true;
+}
+
+void TLoginForm::btnLaunchClick() {
+  LaunchHMIMinimized();
+}
+
+// The launch sequence, the package import and the folder picker arrive with
+// the device session and the package store.
+void TLoginForm::LaunchHMIMinimized() {}
+void TLoginForm::btnImportPackageClick() {}
+void TLoginForm::btnBrowseClick() {}
+
+} // namespace launcher

@@ -1,0 +1,110 @@
+// The thin layer between the launcher's logic and the operating system.
+//
+// Every subsystem (launcher/, device/, store/, hmi/) reaches the platform only
+// through the interfaces declared here and in the other headers of this folder.
+// platform/win32/ implements them with real Win32 calls; platform/fake/ holds
+// in-memory versions for the unit tests.
+//
+// Text is UTF-8 in std::string throughout the logic; the Win32 layer converts
+// to and from UTF-16 at its edge.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// An unexpected failure of a platform operation. The logic lets it travel up
+// to the handler that decides what the operator sees.
+class PlatformError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// The fixed file-version record of an executable: two 32-bit words, most
+// significant first (major.minor in `ms`, release.build in `ls`).
+struct FileVersion {
+  uint32_t ms = 0;
+  uint32_t ls = 0;
+};
+
+// The process, its environment and time.
+class ISystem {
+public:
+  virtual ~ISystem() = default;
+  // Value of an environment variable; empty when it is not set.
+  virtual std::string EnvironmentVariable(const std::string& name) = 0;
+  // The command line split by the platform's rules; [0] is the program.
+  virtual std::vector<std::string> CommandLineArguments() = 0;
+  // Full path of the running executable.
+  virtual std::string ExecutablePath() = 0;
+  // The executable's own version record; nothing when it has none.
+  virtual std::optional<FileVersion> ExecutableFileVersion() = 0;
+  // The common (all-users) application-data folder; nothing when unavailable.
+  virtual std::optional<std::string> CommonAppDataFolder() = 0;
+  // The user's temporary folder in long path form, without a trailing separator.
+  virtual std::string TempFolder() = 0;
+  virtual uint32_t ProcessId() = 0;
+  // Milliseconds from the system's 32-bit wrapping tick counter.
+  virtual uint32_t TickCount() = 0;
+  // A plain sleep: the window does not respond meanwhile.
+  virtual void Sleep(uint32_t milliseconds) = 0;
+};
+
+// Files and folders. Paths are Windows paths (backslash separators); a
+// relative path is taken relative to the process's working directory.
+class IFileSystem {
+public:
+  virtual ~IFileSystem() = default;
+  // True only for an existing file (not a folder).
+  virtual bool FileExists(const std::string& path) = 0;
+  // True only for an existing folder.
+  virtual bool DirectoryExists(const std::string& path) = 0;
+  // Whole file as bytes. Throws PlatformError when it cannot be read.
+  virtual std::string ReadFile(const std::string& path) = 0;
+  // Creates or replaces the file with exactly these bytes. Throws on failure.
+  virtual void WriteFile(const std::string& path, const std::string& bytes) = 0;
+  // Throws PlatformError when the file exists and cannot be deleted.
+  virtual void DeleteFile(const std::string& path) = 0;
+  // Creates the folder and any missing parents. False when it could not.
+  virtual bool CreateDirectories(const std::string& path) = 0;
+};
+
+enum class MessageKind { Warning, Error, Information, Confirmation };
+
+// Application-wide services of the UI toolkit.
+class IUi {
+public:
+  virtual ~IUi() = default;
+  // Until this is called, message boxes show no icon; afterwards warning,
+  // error and information boxes show theirs (confirmation never has one).
+  virtual void UseMessageIcons() = 0;
+  // A modal box with one OK button; returns when the operator dismisses it.
+  virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
+  // The application's mouse cursor: busy (hour-glass) or normal.
+  virtual void SetBusyCursor(bool busy) = 0;
+  // Lets every pending window message of this thread run once.
+  virtual void ProcessMessages() = 0;
+  // The system's folder picker; nothing when cancelled.
+  virtual std::optional<std::string> PickFolder(const std::string& title,
+                                                const std::string& okLabel) = 0;
+  // The file-open dialog (path and file must exist); nothing when cancelled.
+  virtual std::optional<std::string> OpenFile(const std::string& title,
+                                              const std::string& filter) = 0;
+};
+
+} // namespace plat
+
+namespace plat {
+
+// Everything the logic may call on, handed down from the program entry.
+struct Services {
+  ISystem& system;
+  IFileSystem& files;
+  IUi& ui;
+};
+
+} // namespace plat

@@ -1,0 +1,227 @@
+#include "platform/fake/FakePlatform.h"
+
+#include "common/Text.h"
+
+#include <algorithm>
+
+namespace fake {
+
+std::string FakeSystem::EnvironmentVariable(const std::string& name) {
+  for (const auto& [key, value] : environment)
+    if (text::EqualsIgnoreCase(key, name))
+      return value;
+  return {};
+}
+
+void FakeSystem::Sleep(uint32_t milliseconds) {
+  sleeps.push_back(milliseconds);
+  tick += milliseconds;
+}
+
+// ---------------------------------------------------------------------------
+
+std::string FakeFileSystem::Normalize(const std::string& path) const {
+  std::string p = path;
+  std::replace(p.begin(), p.end(), '/', '\\');
+  bool rooted = p.size() >= 2 && p[1] == ':';
+  if (!rooted) {
+    if (!p.empty() && p[0] == '\\')
+      p = workingDirectory.substr(0, 2) + p;
+    else
+      p = workingDirectory + "\\" + p;
+  }
+  // Collapse ".", ".." and doubled separators the way the system does.
+  std::vector<std::string> parts;
+  for (const std::string& part : text::Split(p, '\\')) {
+    if (part.empty() || part == ".")
+      continue;
+    if (part == "..") {
+      if (parts.size() > 1)
+        parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string out;
+  for (size_t i = 0; i < parts.size(); ++i)
+    out += (i ? "\\" : "") + parts[i];
+  return text::ToLowerAscii(out);
+}
+
+bool FakeFileSystem::ParentExists(const std::string& key) const {
+  size_t slash = key.rfind('\\');
+  if (slash == std::string::npos)
+    return drives.count(key) > 0;
+  std::string parent = key.substr(0, slash);
+  return parent.find('\\') == std::string::npos ? drives.count(parent) > 0
+                                                : dirs_.count(parent) > 0;
+}
+
+bool FakeFileSystem::FileExists(const std::string& path) {
+  journal.push_back("exists " + path);
+  return files_.count(Normalize(path)) > 0;
+}
+
+bool FakeFileSystem::DirectoryExists(const std::string& path) {
+  std::string key = Normalize(path);
+  return dirs_.count(key) > 0 || drives.count(key) > 0;
+}
+
+std::string FakeFileSystem::ReadFile(const std::string& path) {
+  journal.push_back("read " + path);
+  auto it = files_.find(Normalize(path));
+  if (it == files_.end() || unreadable.count(path))
+    throw plat::PlatformError("Cannot open file \"" + path + "\".");
+  return it->second;
+}
+
+void FakeFileSystem::WriteFile(const std::string& path, const std::string& bytes) {
+  journal.push_back("write " + path);
+  std::string key = Normalize(path);
+  if (unwritable.count(path) || !ParentExists(key) || dirs_.count(key))
+    throw plat::PlatformError("Cannot create file \"" + path + "\".");
+  files_[key] = bytes;
+}
+
+void FakeFileSystem::DeleteFile(const std::string& path) {
+  journal.push_back("delete " + path);
+  if (undeletable.count(path))
+    throw plat::PlatformError("Cannot delete file \"" + path + "\". Access is denied.");
+  files_.erase(Normalize(path));
+}
+
+bool FakeFileSystem::CreateDirectories(const std::string& path) {
+  journal.push_back("mkdir " + path);
+  if (uncreatable.count(path))
+    return false;
+  std::string key = Normalize(path);
+  std::vector<std::string> parts = text::Split(key, '\\');
+  if (parts.empty() || drives.count(parts[0]) == 0)
+    return false;
+  std::string current = parts[0];
+  for (size_t i = 1; i < parts.size(); ++i) {
+    current += "\\" + parts[i];
+    if (files_.count(current))
+      return false;
+    dirs_.insert(current);
+  }
+  return true;
+}
+
+void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes) {
+  std::string key = Normalize(path);
+  size_t slash = key.rfind('\\');
+  if (slash != std::string::npos && slash > 2) {
+    std::string parent = key.substr(0, slash);
+    std::vector<std::string> parts = text::Split(parent, '\\');
+    std::string current = parts[0];
+    for (size_t i = 1; i < parts.size(); ++i) {
+      current += "\\" + parts[i];
+      dirs_.insert(current);
+    }
+  }
+  files_[key] = bytes;
+}
+
+std::string FakeFileSystem::Contents(const std::string& path) const {
+  auto it = files_.find(Normalize(path));
+  return it == files_.end() ? std::string() : it->second;
+}
+
+std::vector<std::string> FakeFileSystem::AllFiles() const {
+  std::vector<std::string> out;
+  for (const auto& [key, value] : files_)
+    out.push_back(key);
+  return out;
+}
+
+std::vector<std::string> FakeFileSystem::AllDirectories() const {
+  return std::vector<std::string>(dirs_.begin(), dirs_.end());
+}
+
+// ---------------------------------------------------------------------------
+
+void FakeUi::ShowMessage(plat::MessageKind kind, const std::string& text) {
+  bool icon = iconsOn && kind != plat::MessageKind::Confirmation;
+  messages.push_back({kind, text, icon});
+  if (onMessage)
+    onMessage(messages.back());
+}
+
+void FakeUi::ProcessMessages() {
+  ++processMessagesCalls;
+  if (onProcessMessages)
+    onProcessMessages();
+}
+
+std::optional<std::string> FakeUi::PickFolder(const std::string& title,
+                                              const std::string& okLabel) {
+  folderRequests.emplace_back(title, okLabel);
+  if (folderAnswers.empty())
+    return std::nullopt;
+  auto answer = folderAnswers.front();
+  folderAnswers.erase(folderAnswers.begin());
+  return answer;
+}
+
+std::optional<std::string> FakeUi::OpenFile(const std::string& title, const std::string& filter) {
+  fileRequests.emplace_back(title, filter);
+  if (fileAnswers.empty())
+    return std::nullopt;
+  auto answer = fileAnswers.front();
+  fileAnswers.erase(fileAnswers.begin());
+  return answer;
+}
+
+// ---------------------------------------------------------------------------
+
+FakeFormView::FakeFormView(plat::IFormEvents& events) : events_(events) {
+  for (const plat::ControlLayout& c : plat::kLoginFormLayout) {
+    texts[c.id] = c.caption;
+    visible[c.id] = true;
+  }
+}
+
+std::string FakeFormView::Text(plat::ControlId control) {
+  return texts[control];
+}
+
+void FakeFormView::SetText(plat::ControlId control, const std::string& text) {
+  texts[control] = text;
+}
+
+bool FakeFormView::Visible(plat::ControlId control) {
+  return visible[control];
+}
+
+void FakeFormView::SetVisible(plat::ControlId control, bool v) {
+  visible[control] = v;
+}
+
+void FakeFormView::Show() {
+  shown = true;
+  events_.FormShow();
+}
+
+void FakeFormView::SelectMode(int index) {
+  if (itemIndex == index)
+    return;
+  itemIndex = index;
+  events_.OperationalModeSelected(index);
+}
+
+std::unique_ptr<plat::IFormView> FakeToolkit::CreateLoginWindow(plat::IFormEvents& e) {
+  auto created = std::make_unique<FakeFormView>(e);
+  view = created.get();
+  events = &e;
+  return created;
+}
+
+void FakeToolkit::RunMessageLoop() {
+  loopSawShownWindow = view && view->shown;
+  // The only queued work a test needs from the loop is the timer's tick.
+  while (view && !view->closed && view->timerEnabled)
+    events->Timer1Timer();
+}
+
+} // namespace fake

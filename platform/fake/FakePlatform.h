@@ -1,0 +1,152 @@
+// In-memory versions of the platform interfaces for the unit tests.
+#pragma once
+
+#include "platform/FormLayout.h"
+#include "platform/FormView.h"
+#include "platform/Platform.h"
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+class FakeSystem : public plat::ISystem {
+public:
+  std::map<std::string, std::string> environment;
+  std::vector<std::string> arguments{"C:\\Program Files\\Veltra\\VeltraDynamicRemoteHMI.exe"};
+  std::string executablePath = "C:\\Program Files\\Veltra\\VeltraDynamicRemoteHMI.exe";
+  std::optional<plat::FileVersion> fileVersion = plat::FileVersion{0x00010002, 0x00000001};
+  std::optional<std::string> commonAppData = std::string("C:\\ProgramData");
+  std::string tempFolder = "C:\\Users\\operator\\AppData\\Local\\Temp";
+  uint32_t processId = 4242;
+  uint32_t tick = 1000;
+  std::vector<uint32_t> sleeps;
+
+  std::string EnvironmentVariable(const std::string& name) override;
+  std::vector<std::string> CommandLineArguments() override { return arguments; }
+  std::string ExecutablePath() override { return executablePath; }
+  std::optional<plat::FileVersion> ExecutableFileVersion() override { return fileVersion; }
+  std::optional<std::string> CommonAppDataFolder() override { return commonAppData; }
+  std::string TempFolder() override { return tempFolder; }
+  uint32_t ProcessId() override { return processId; }
+  uint32_t TickCount() override { return tick; }
+  // Time passes only in sleeps, so waits are deterministic.
+  void Sleep(uint32_t milliseconds) override;
+};
+
+// Windows-like paths: case-insensitive, "\" and "/" alike, relative paths
+// taken from `workingDirectory`. Drives exist when listed in `drives`.
+class FakeFileSystem : public plat::IFileSystem {
+public:
+  std::string workingDirectory = "C:\\work";
+  std::set<std::string> drives{"c:"};
+  // Paths (as given to the calls) whose operations fail.
+  std::set<std::string> unreadable, unwritable, undeletable, uncreatable;
+
+  bool FileExists(const std::string& path) override;
+  bool DirectoryExists(const std::string& path) override;
+  std::string ReadFile(const std::string& path) override;
+  void WriteFile(const std::string& path, const std::string& bytes) override;
+  void DeleteFile(const std::string& path) override;
+  bool CreateDirectories(const std::string& path) override;
+
+  // Test set-up and inspection, by the same path rules.
+  void AddFile(const std::string& path, const std::string& bytes);
+  std::string Contents(const std::string& path) const;
+  std::vector<std::string> AllFiles() const;
+  std::vector<std::string> AllDirectories() const;
+  // Every operation in order, as "op path" lines, for tests of what was touched.
+  std::vector<std::string> journal;
+
+  std::string Normalize(const std::string& path) const;
+
+private:
+  bool ParentExists(const std::string& key) const;
+  std::map<std::string, std::string> files_;
+  std::set<std::string> dirs_;
+};
+
+struct ShownMessage {
+  plat::MessageKind kind;
+  std::string text;
+  bool withIcon;
+};
+
+class FakeUi : public plat::IUi {
+public:
+  std::vector<ShownMessage> messages;
+  bool iconsOn = false;
+  bool busy = false;
+  int processMessagesCalls = 0;
+  std::vector<std::optional<std::string>> folderAnswers, fileAnswers;
+  std::vector<std::pair<std::string, std::string>> folderRequests, fileRequests;
+  // Runs inside ShowMessage, like an operator acting while a box is open.
+  std::function<void(const ShownMessage&)> onMessage;
+  // Runs inside ProcessMessages: the pending messages of the queue.
+  std::function<void()> onProcessMessages;
+
+  void UseMessageIcons() override { iconsOn = true; }
+  void ShowMessage(plat::MessageKind kind, const std::string& text) override;
+  void SetBusyCursor(bool b) override { busy = b; }
+  void ProcessMessages() override;
+  std::optional<std::string> PickFolder(const std::string& title,
+                                        const std::string& okLabel) override;
+  std::optional<std::string> OpenFile(const std::string& title, const std::string& filter) override;
+};
+
+class FakeFormView : public plat::IFormView {
+public:
+  explicit FakeFormView(plat::IFormEvents& events);
+
+  std::string Caption() override { return caption; }
+  void SetCaption(const std::string& c) override { caption = c; }
+  std::string Text(plat::ControlId control) override;
+  void SetText(plat::ControlId control, const std::string& text) override;
+  bool Visible(plat::ControlId control) override;
+  void SetVisible(plat::ControlId control, bool visible) override;
+  int ItemIndex() override { return itemIndex; }
+  void SetItemIndex(int index) override { itemIndex = index; }
+  void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
+  void Show() override;
+  void Close() override { closed = true; }
+
+  // What an operator does.
+  void Click(plat::ControlId button) { events_.ButtonClick(button); }
+  void SelectMode(int index);
+  void Type(plat::ControlId box, const std::string& text) { texts[box] = text; }
+
+  std::string caption = "Veltra Substation Gateway - Dynamic Remote HMI";
+  std::map<plat::ControlId, std::string> texts;
+  std::map<plat::ControlId, bool> visible;
+  int itemIndex = 0;
+  bool timerEnabled = false;
+  bool shown = false;
+  bool closed = false;
+
+private:
+  plat::IFormEvents& events_;
+};
+
+class FakeToolkit : public plat::IToolkit {
+public:
+  std::unique_ptr<plat::IFormView> CreateLoginWindow(plat::IFormEvents& events) override;
+  // Runs the timer while it is enabled, as the queue would, then returns.
+  void RunMessageLoop() override;
+  FakeFormView* view = nullptr;
+  plat::IFormEvents* events = nullptr;
+  bool loopSawShownWindow = false;
+};
+
+// Everything together, as a test needs it.
+struct FakePlatform {
+  FakeSystem system;
+  FakeFileSystem files;
+  FakeUi ui;
+  FakeToolkit toolkit;
+  plat::Services services{system, files, ui};
+};
+
+} // namespace fake

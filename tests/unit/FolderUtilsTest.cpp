@@ -1,0 +1,125 @@
+#include "store/FolderUtils.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using store::JoinPath;
+
+TEST(JoinPath, TheOneRule) {
+  struct Case {
+    const char* left;
+    const char* right;
+    const char* expected;
+  } cases[] = {
+      {"", "b", "b"},
+      {"a", "", "a"},
+      {"C:\\root", "JRECache", "C:\\root\\JRECache"},
+      {"C:\\root\\", "x", "C:\\root\\x"},
+      {"C:\\root/", "x", "C:\\root/x"},
+      {"C:", "x", "C:x"},
+      {"C:\\root", "\\abs", "\\abs"},
+      {"C:\\root", "D:\\other", "D:\\other"},
+      {"C:\\root", "bin\\javaw.exe", "C:\\root\\bin\\javaw.exe"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(JoinPath(c.left, c.right), c.expected) << c.left << " + " << c.right;
+}
+
+TEST(JoinPath, RefusesCharactersNotAllowedInPaths) {
+  for (const char* bad : {"a*b", "a?b", "a<b", "a>b", "a|b", "a\"b", "a\x01"})
+    EXPECT_THROW(JoinPath("C:\\root", bad), store::InvalidPathError) << bad;
+  EXPECT_THROW(JoinPath("C:\\ro|ot", "x"), store::InvalidPathError);
+  EXPECT_EQ(JoinPath("C:\\lib", "*", true), "C:\\lib\\*");
+}
+
+TEST(CheckFolderName, OnlyOnePlainFolderNamePasses) {
+  for (const char* good : {"v17.0.2.0", "v410_0007", "v 1.0", "Veltra-HMI", "v4.10"})
+    EXPECT_NO_THROW(store::CheckFolderName(good, "test")) << good;
+  for (const char* bad : {"", ".", "..", " ..", "a\\b", "a/b", "..\\x", "\\x", "C:x", "C:\\x", "v*",
+                          "con", "NUL.txt", "com1", "a:b"})
+    EXPECT_THROW(store::CheckFolderName(bad, "test"), store::InvalidPathError) << bad;
+}
+
+class FolderUtilsTest : public ::testing::Test {
+protected:
+  fake::FakePlatform p;
+  store::FolderUtils folders{p.services};
+  const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+};
+
+TEST_F(FolderUtilsTest, TreeUnderTheCommonApplicationDataFolder) {
+  EXPECT_EQ(folders.GetAppRootFolder(), root);
+  EXPECT_EQ(folders.GetApplicationSettingsFile(), root + "\\ApplicationSettings.xml");
+  EXPECT_FALSE(p.files.DirectoryExists(root)); // naming the root creates nothing
+  EXPECT_EQ(folders.GetJRECacheFolder(), root + "\\JRECache");
+  EXPECT_EQ(folders.GetLIBCacheFolder(), root + "\\LIBCache");
+  EXPECT_EQ(folders.GetPackageCacheFolder(), root + "\\PackageCache");
+  EXPECT_EQ(folders.GetJREImageFolder("v17.0.2.0"), root + "\\JREImage\\v17.0.2.0");
+  EXPECT_EQ(folders.GetLIBImageFolder("v4.10", "v410_0007"), root + "\\LIBImage\\v4.10\\v410_0007");
+  for (const char* made : {"\\JRECache", "\\LIBCache", "\\PackageCache", "\\JREImage\\v17.0.2.0",
+                           "\\LIBImage\\v4.10\\v410_0007"})
+    EXPECT_TRUE(p.files.DirectoryExists(root + made)) << made;
+}
+
+TEST_F(FolderUtilsTest, WithoutCommonFolderTheRootIsRelative) {
+  p.system.commonAppData.reset();
+  EXPECT_EQ(folders.GetJRECacheFolder(), "Veltra Dynamic Remote HMI\\JRECache");
+  EXPECT_TRUE(p.files.DirectoryExists("C:\\work\\Veltra Dynamic Remote HMI\\JRECache"));
+}
+
+TEST_F(FolderUtilsTest, MissingDriveIsAnErrorOtherFailuresAreLeftToLaterOperations) {
+  p.system.commonAppData = "Q:\\ProgramData";
+  EXPECT_THROW(folders.GetJRECacheFolder(), store::DirectoryNotFoundError);
+  p.system.commonAppData = "C:\\ProgramData";
+  p.files.uncreatable.insert(root + "\\LIBCache");
+  EXPECT_EQ(folders.GetLIBCacheFolder(), root + "\\LIBCache");
+}
+
+TEST_F(FolderUtilsTest, ImageValidityNeedsTheMarkerFile) {
+  EXPECT_FALSE(folders.IsJREImageFolderValid("v17.0.2.0"));
+  EXPECT_TRUE(p.files.DirectoryExists(root + "\\JREImage\\v17.0.2.0")); // left behind
+  p.files.AddFile(root + "\\JREImage\\v17.0.2.0\\bin\\javaw.exe", "MZ");
+  EXPECT_TRUE(folders.IsJREImageFolderValid("v17.0.2.0"));
+
+  p.files.CreateDirectories(root + "\\LIBImage\\v4.10\\b\\config-gui.jar"); // a folder
+  EXPECT_FALSE(folders.IsLIBImageFolderValid("v4.10", "b"));
+  p.files.AddFile(root + "\\LIBImage\\v4.10\\c\\config-gui.jar", "PK");
+  EXPECT_TRUE(folders.IsLIBImageFolderValid("v4.10", "c"));
+}
+
+TEST_F(FolderUtilsTest, NamesThatAreNotOneFolderNeverReachTheFileSystem) {
+  for (const char* bad : {"..", "..\\..\\Windows", "v1\\..\\..", "C:\\Windows", "v*"}) {
+    p.files.journal.clear();
+    EXPECT_THROW(folders.GetJREImageFolder(bad), store::InvalidPathError) << bad;
+    EXPECT_THROW(folders.GetLIBImageFolder("v4.10", bad), store::InvalidPathError) << bad;
+    EXPECT_THROW(folders.GetLIBImageFolder(bad, "b"), store::InvalidPathError) << bad;
+    EXPECT_THROW(folders.IsJREImageFolderValid(bad), store::InvalidPathError) << bad;
+    EXPECT_TRUE(p.files.journal.empty()) << bad;
+  }
+}
+
+TEST_F(FolderUtilsTest, UniqueDirectoryCountsUpPastFailures) {
+  const std::string temp = p.system.tempFolder;
+  EXPECT_EQ(folders.CreateUniqueDirectory("", "TMP"), temp + "\\TMP_4242_0");
+  // Same arguments again: the existing folder is the answer.
+  EXPECT_EQ(folders.CreateUniqueDirectory("", "TMP"), temp + "\\TMP_4242_0");
+  p.files.uncreatable.insert("C:\\s\\TMP_4242_0");
+  p.files.uncreatable.insert("C:\\s\\TMP_4242_1");
+  EXPECT_EQ(folders.CreateUniqueDirectory("C:\\s", "TMP"), "C:\\s\\TMP_4242_2");
+}
+
+TEST_F(FolderUtilsTest, UniqueDirectoryCreatesParentsAndGivesUpAfter5001Tries) {
+  EXPECT_EQ(folders.CreateUniqueDirectory("C:\\a\\b\\c", "X"), "C:\\a\\b\\c\\X_4242_0");
+  EXPECT_TRUE(p.files.DirectoryExists("C:\\a\\b"));
+  try {
+    folders.CreateUniqueDirectory("Q:\\nodrive", "TMP");
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(),
+                 "Could not find a unique directory name based on Q:\\nodrive\\TMP_4242_5000");
+  }
+}
+
+} // namespace
