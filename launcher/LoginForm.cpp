@@ -1,13 +1,38 @@
 #include "launcher/LoginForm.h"
 
 #include "common/Text.h"
+#include "device/DeviceSession.h"
 
 #include <exception>
 
 namespace launcher {
 
 TLoginForm::TLoginForm(plat::Services& services, LauncherGlobals& globals)
-    : s_(services), g_(globals), log_(services, globals.enableLogging), folders_(services) {}
+    : s_(services), g_(globals), log_(services, globals.enableLogging), folders_(services),
+      http_(services.http) {
+  http_.OnValidateServerCertificate = [this] { return NetHTTPClientValidateServerCertificate(); };
+  http_.OnRequestError = [this](const std::string& error) { NetHTTPClientRequestError(error); };
+}
+
+void TLoginForm::NetHTTPClientRequestError(const std::string&) {
+  logoutRequired = false;
+}
+
+bool TLoginForm::RunDownloadBranch(int32_t iPort, std::string& errorMessage) {
+  if (!downloadBranch) {
+    errorMessage = "Runtime images cannot be downloaded by this build.";
+    return false;
+  }
+  return downloadBranch(iPort, errorMessage);
+}
+
+bool TLoginForm::RunPackageBranch(std::string& errorMessage) {
+  if (!packageBranch) {
+    errorMessage = "Runtime images cannot be taken from packages by this build.";
+    return false;
+  }
+  return packageBranch(errorMessage);
+}
 
 template <typename F> void TLoginForm::Guarded(F&& handler) {
   try {
@@ -212,9 +237,16 @@ void TLoginForm::btnLaunchClick() {
   LaunchHMIMinimized();
 }
 
-// The launch sequence, the package import and the folder picker arrive with
-// the device session and the package store.
-void TLoginForm::LaunchHMIMinimized() {}
+void TLoginForm::LaunchHMIMinimized() {
+  std::string errorMessage;
+  if (!device::VerifyCredentials(*this, errorMessage)) {
+    s_.ui.ShowMessage(plat::MessageKind::Error, errorMessage);
+    return;
+  }
+  // Starting the HMI and typing into its login window follow here.
+}
+
+// The package import and the folder picker arrive with the package store.
 void TLoginForm::btnImportPackageClick() {}
 void TLoginForm::btnBrowseClick() {}
 

@@ -1,12 +1,14 @@
 // The launcher's one window: its state, its start-up and its handlers.
 #pragma once
 
+#include "device/HttpClient.h"
 #include "launcher/DiagnosticLog.h"
 #include "platform/FormView.h"
 #include "platform/Platform.h"
 #include "store/FolderUtils.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace launcher {
@@ -63,6 +65,21 @@ public:
 
   DiagnosticLog& Log() { return log_; }
   store::FolderUtils& Folders() { return folders_; }
+  plat::Services& Services() { return s_; }
+  LauncherGlobals& Globals() { return g_; }
+  device::THttpClient& NetHTTPClient() { return http_; }
+
+  // The HTTPS client's events.
+  bool NetHTTPClientValidateServerCertificate() { return true; }
+  void NetHTTPClientRequestError(const std::string& error);
+
+  // The two ways credential verification provides the runtime images: from
+  // the device (download mode) or from a package. Each returns the attempt's
+  // result and, on failure, fills errorMessage.
+  std::function<bool(int32_t iPort, std::string& errorMessage)> downloadBranch;
+  std::function<bool(std::string& errorMessage)> packageBranch;
+  bool RunDownloadBranch(int32_t iPort, std::string& errorMessage);
+  bool RunPackageBranch(std::string& errorMessage);
 
   // State of one launcher run; never reset between launches.
   std::string deviceType;
@@ -96,6 +113,7 @@ private:
   std::unique_ptr<plat::IFormView> view_;
   DiagnosticLog log_;
   store::FolderUtils folders_;
+  device::THttpClient http_;
   std::string portArgument_;
 };
 

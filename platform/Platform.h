@@ -71,6 +71,8 @@ public:
   virtual void DeleteFile(const std::string& path) = 0;
   // Creates the folder and any missing parents. False when it could not.
   virtual bool CreateDirectories(const std::string& path) = 0;
+  // Moves a file, replacing an existing target. Throws on failure.
+  virtual void MoveFile(const std::string& from, const std::string& to) = 0;
 };
 
 enum class MessageKind { Warning, Error, Information, Confirmation };
@@ -100,11 +102,16 @@ public:
 
 namespace plat {
 
+class IHttpTransport;
+class INetwork;
+
 // Everything the logic may call on, handed down from the program entry.
 struct Services {
   ISystem& system;
   IFileSystem& files;
   IUi& ui;
+  IHttpTransport& http;
+  INetwork& network;
 };
 
 } // namespace plat

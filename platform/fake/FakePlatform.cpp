@@ -108,6 +108,17 @@ bool FakeFileSystem::CreateDirectories(const std::string& path) {
   return true;
 }
 
+void FakeFileSystem::MoveFile(const std::string& from, const std::string& to) {
+  journal.push_back("move " + from + " " + to);
+  auto it = files_.find(Normalize(from));
+  std::string target = Normalize(to);
+  if (it == files_.end() || unwritable.count(to) || !ParentExists(target))
+    throw plat::PlatformError("Cannot move \"" + from + "\" to \"" + to + "\".");
+  std::string bytes = it->second;
+  files_.erase(it);
+  files_[target] = bytes;
+}
+
 void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes) {
   std::string key = Normalize(path);
   size_t slash = key.rfind('\\');
@@ -222,6 +233,88 @@ void FakeToolkit::RunMessageLoop() {
   // The only queued work a test needs from the loop is the timer's tick.
   while (view && !view->closed && view->timerEnabled)
     events->Timer1Timer();
+}
+
+} // namespace fake
+
+// ---------------------------------------------------------------------------
+
+namespace fake {
+
+std::optional<plat::HttpResponse> FakeHttpTransport::Send(const plat::HttpRequest& request,
+                                                          std::string& error) {
+  requests.push_back(request);
+  size_t scheme = request.url.find("://");
+  size_t pathStart = request.url.find('/', scheme + 3);
+  std::string authority = request.url.substr(scheme + 3, pathStart - scheme - 3);
+  std::string path = pathStart == std::string::npos ? "/" : request.url.substr(pathStart);
+  size_t colon = authority.rfind(':');
+  int port = 443;
+  if (colon != std::string::npos) {
+    auto parsed = text::ParseInt32(authority.substr(colon + 1));
+    port = parsed ? *parsed : -1;
+  }
+  requestPorts.push_back(port);
+  certificateAccepted = hook_ && hook_();
+  if (port < 0 || authority.find(' ') != std::string::npos) {
+    error = "malformed address";
+    return std::nullopt;
+  }
+  if (!openPorts.count(port)) {
+    error = "connection refused";
+    return std::nullopt;
+  }
+  if (onRequest)
+    onRequest(request);
+  auto route = routes.find(request.method + " " + path);
+  std::optional<plat::HttpResponse> response = route == routes.end()
+                                                   ? std::optional(Answer(404, "not found"))
+                                                   : route->second(request, error);
+  if (response && request.bodyFile) {
+    files_.WriteFile(*request.bodyFile, response->body);
+    response->body.clear();
+  }
+  return response;
+}
+
+plat::HttpResponse FakeHttpTransport::Answer(int status, std::string body,
+                                             plat::HeaderList headers) {
+  plat::HttpResponse r;
+  r.status = status;
+  r.body = std::move(body);
+  r.headers = std::move(headers);
+  return r;
+}
+
+void FakeHttpTransport::Route(const std::string& methodAndPath, plat::HttpResponse response) {
+  routes[methodAndPath] = [response](const plat::HttpRequest&, std::string&) {
+    return std::optional(response);
+  };
+}
+
+void FakeHttpTransport::Fail(const std::string& methodAndPath) {
+  routes[methodAndPath] = [](const plat::HttpRequest&, std::string& error) {
+    error = "connection reset";
+    return std::optional<plat::HttpResponse>();
+  };
+}
+
+std::vector<std::string> FakeHttpTransport::Paths() const {
+  std::vector<std::string> out;
+  for (const plat::HttpRequest& r : requests) {
+    size_t scheme = r.url.find("://");
+    size_t pathStart = r.url.find('/', scheme + 3);
+    out.push_back(r.method + " " +
+                  (pathStart == std::string::npos ? "/" : r.url.substr(pathStart)));
+  }
+  return out;
+}
+
+std::string FakeHttpTransport::CookieOf(size_t index) const {
+  for (const auto& [name, value] : requests.at(index).headers)
+    if (name == "Cookie")
+      return value;
+  return {};
 }
 
 } // namespace fake

@@ -3,6 +3,7 @@
 
 #include "platform/FormLayout.h"
 #include "platform/FormView.h"
+#include "platform/Http.h"
 #include "platform/Platform.h"
 
 #include <functional>
@@ -52,6 +53,7 @@ public:
   void WriteFile(const std::string& path, const std::string& bytes) override;
   void DeleteFile(const std::string& path) override;
   bool CreateDirectories(const std::string& path) override;
+  void MoveFile(const std::string& from, const std::string& to) override;
 
   // Test set-up and inspection, by the same path rules.
   void AddFile(const std::string& path, const std::string& bytes);
@@ -140,13 +142,61 @@ public:
   bool loopSawShownWindow = false;
 };
 
+// A device on the other end of the wire: answers by method and path, and by
+// port (a port not in `openPorts` refuses the connection). Records every
+// request as it was sent, the Cookie header included.
+class FakeHttpTransport : public plat::IHttpTransport {
+public:
+  using Handler = std::function<std::optional<plat::HttpResponse>(const plat::HttpRequest&,
+                                                                  std::string& error)>;
+  explicit FakeHttpTransport(FakeFileSystem& files) : files_(files) {}
+
+  std::set<int> openPorts{51443, 443};
+  // "GET /info.cgi" -> handler; a missing route answers 404.
+  std::map<std::string, Handler> routes;
+  std::vector<plat::HttpRequest> requests;
+  std::vector<int> requestPorts;
+  // Runs before each request is answered (a device that takes its time).
+  std::function<void(const plat::HttpRequest&)> onRequest;
+  bool certificateAccepted = false;
+
+  std::optional<plat::HttpResponse> Send(const plat::HttpRequest& request,
+                                         std::string& error) override;
+  void SetCertificateHook(std::function<bool()> hook) override { hook_ = std::move(hook); }
+
+  // Answer helpers.
+  static plat::HttpResponse Answer(int status, std::string body, plat::HeaderList headers = {});
+  void Route(const std::string& methodAndPath, plat::HttpResponse response);
+  void Fail(const std::string& methodAndPath);
+  std::vector<std::string> Paths() const; // "POST /LOGIN" per request, in order
+  std::string CookieOf(size_t index) const;
+
+private:
+  FakeFileSystem& files_;
+  std::function<bool()> hook_;
+};
+
+class FakeNetwork : public plat::INetwork {
+public:
+  plat::LocalAddress local{true, true, "OPERATOR-PC", "192.0.2.10"};
+  plat::LocalAddress LocalIPv4() override { return local; }
+};
+
 // Everything together, as a test needs it.
 struct FakePlatform {
   FakeSystem system;
   FakeFileSystem files;
   FakeUi ui;
   FakeToolkit toolkit;
-  plat::Services services{system, files, ui};
+  FakeHttpTransport http{files};
+  FakeNetwork network;
+  plat::Services services{system, files, ui, http, network};
+
+  FakePlatform() {
+    files.CreateDirectories("C:\\work");
+    files.CreateDirectories("C:\\Program Files\\Veltra");
+    files.journal.clear();
+  }
 };
 
 } // namespace fake

@@ -1,0 +1,80 @@
+// The launcher's one HTTPS client: the platform transport plus our own cookie
+// store, the form and multipart encodings and the client's two events.
+#pragma once
+
+#include "platform/Http.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace device {
+
+struct Url {
+  std::string scheme;
+  std::string host; // lower case
+  std::string path; // from the first "/" after the authority, query excluded; "/" when none
+};
+std::optional<Url> ParseUrl(const std::string& url);
+
+// Cookies kept for the life of the launcher and sent back by the ordinary
+// rules of host and path. Nothing clears the store: the device session must
+// survive from the login to the logout, and the launcher lives for minutes.
+class CookieStore {
+public:
+  struct Cookie {
+    std::string name, value, domain, path;
+    bool hostOnly = true;
+    bool secure = false;
+  };
+
+  // Takes every Set-Cookie header of an answer to a request for `url`.
+  void TakeFrom(const std::string& url, const plat::HeaderList& headers);
+  // The Cookie header value for a request to `url`; empty when none match.
+  std::string HeaderFor(const std::string& url) const;
+  // In the order kept.
+  const std::vector<Cookie>& Cookies() const { return cookies_; }
+
+private:
+  void Set(const std::string& url, const std::string& setCookie);
+  std::vector<Cookie> cookies_;
+};
+
+// "application/x-www-form-urlencoded": UTF-8 bytes, letters, digits and
+// "*-._" as they are, blank as "+", every other byte as %XX.
+std::string EncodeFormField(const std::string& s);
+std::string EncodeForm(const std::vector<std::pair<std::string, std::string>>& fields);
+inline constexpr const char* kFormContentType = "application/x-www-form-urlencoded; charset=utf-8";
+
+// A multipart/form-data body with one field; returns the Content-Type.
+std::string MakeMultipart(const std::string& fieldName, const std::string& content,
+                          std::string& body);
+
+// The body as UTF-8 text, decoded by the charset that Content-Type names.
+std::string BodyText(const plat::HttpResponse& response);
+
+class THttpClient {
+public:
+  explicit THttpClient(plat::IHttpTransport& transport);
+
+  // NetHTTPClientValidateServerCertificate: true accepts the certificate.
+  std::function<bool()> OnValidateServerCertificate;
+  // NetHTTPClientRequestError: a request failed below HTTP.
+  std::function<void(const std::string& error)> OnRequestError;
+
+  std::optional<plat::HttpResponse> Get(const std::string& url);
+  std::optional<plat::HttpResponse> Post(const std::string& url, const std::string& contentType,
+                                         const std::string& body,
+                                         std::optional<std::string> bodyFile = std::nullopt);
+
+  CookieStore& Cookies() { return cookies_; }
+
+private:
+  std::optional<plat::HttpResponse> Send(plat::HttpRequest request);
+
+  plat::IHttpTransport& transport_;
+  CookieStore cookies_;
+};
+
+} // namespace device

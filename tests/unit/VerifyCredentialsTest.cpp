@@ -1,0 +1,510 @@
+#include "device/DeviceSession.h"
+#include "launcher/LoginForm.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+using launcher::TLoginForm;
+using plat::ControlId;
+
+// A device behind the fake transport, answering like the real one.
+struct FakeDevice {
+  std::string autologin = "disabled";
+  std::string emergency = "false";
+  std::string user = "admin", password = "pw";
+  std::string emergencyCode = "EC-1";
+  std::optional<int> loginStatus; // forced
+  std::string token = "tok-1";
+  // Extended information members; "__missing__" leaves one out.
+  std::map<std::string, std::string> ext = {{"build_version", "\"Build 12 Release 410 x\""},
+                                            {"schema_version", "\"7\""},
+                                            {"hw_model", "\"Q614-B\""},
+                                            {"hmi_jre", "\"jre_v_17.0.2.zip\""},
+                                            {"hmi_lib", "\"lib_hmi_full_410_7_r.zip\""}};
+  std::optional<std::string> extRaw, infoRaw;
+  int logouts = 0;
+
+  void Install(fake::FakeHttpTransport& http) {
+    using plat::HttpRequest;
+    using R = std::optional<plat::HttpResponse>;
+    http.routes["GET /info.cgi"] = [this](const HttpRequest&, std::string&) -> R {
+      return fake::FakeHttpTransport::Answer(
+          200, infoRaw ? *infoRaw
+                       : R"({"autologin":")" + autologin + R"(","emergency":)" + emergency + "}");
+    };
+    http.routes["POST /LOGIN"] = [this](const HttpRequest& r, std::string&) -> R {
+      bool good =
+          r.body == "sessID=&credential_0=" + user + "&credential_1=" + password +
+                        "&credential_2=192.0.2.10&destination=%2F" ||
+          (autologin == "enabled" &&
+           r.body == "sessID=&credential_0=&credential_1=&credential_2=192.0.2.10&"
+                     "destination=%2F") ||
+          (emergency == "true" && r.body == "sessID=&credential_0=&credential_1=" + emergencyCode +
+                                                "&credential_2=192.0.2.10&destination=%2F");
+      int status = loginStatus ? *loginStatus : (good ? 200 : 401);
+      plat::HeaderList headers;
+      if (status == 200)
+        headers.emplace_back("Set-Cookie", std::string(device::kSessionCookieName) + "=" + token +
+                                               "; path=/; Secure; HttpOnly");
+      return fake::FakeHttpTransport::Answer(status, "", headers);
+    };
+    http.routes["GET /cgi-bin/infoExt.cgi"] = [this](const HttpRequest&, std::string&) -> R {
+      if (extRaw)
+        return fake::FakeHttpTransport::Answer(200, *extRaw);
+      std::string body = "{";
+      for (const auto& [k, v] : ext)
+        if (v != "__missing__")
+          body += (body.size() > 1 ? "," : "") + ("\"" + k + "\":" + v);
+      return fake::FakeHttpTransport::Answer(200, body + "}");
+    };
+    http.routes["POST /LOGOUT"] = [this](const HttpRequest&, std::string&) -> R {
+      ++logouts;
+      return fake::FakeHttpTransport::Answer(200, "");
+    };
+  }
+};
+
+class VerifyTest : public ::testing::Test {
+protected:
+  VerifyTest() {
+    form.Create(p.toolkit);
+    device.Install(p.http);
+    form.downloadBranch = [this](int32_t port, std::string& msg) {
+      branchCalls.push_back("download:" + std::to_string(port));
+      if (!branchResult)
+        msg = "branch failed";
+      return branchResult;
+    };
+    form.packageBranch = [this](std::string& msg) {
+      branchCalls.push_back("package");
+      if (!branchResult)
+        msg = "branch failed";
+      return branchResult;
+    };
+    Fill("gw", "admin", "pw");
+  }
+  void Fill(const std::string& host, const std::string& user, const std::string& pw) {
+    view().Type(ControlId::edtHost, host);
+    view().Type(ControlId::edtUserName, user);
+    view().Type(ControlId::edtPassword, pw);
+  }
+  fake::FakeFormView& view() { return *p.toolkit.view; }
+  bool Verify() {
+    message = "unset";
+    return device::VerifyCredentials(form, message);
+  }
+
+  fake::FakePlatform p;
+  launcher::LauncherGlobals g;
+  TLoginForm form{p.services, g};
+  FakeDevice device;
+  std::vector<std::string> branchCalls;
+  bool branchResult = true;
+  std::string message;
+};
+
+TEST_F(VerifyTest, InputChecksStopBeforeAnyRequest) {
+  struct Case {
+    int mode;
+    const char* host;
+    const char* user;
+    const char* pw;
+    const char* message;
+  } cases[] = {
+      {0, " \t ", "admin", "pw", "Please specify an IP address"},
+      {0, "gw", "  ", "pw", "Please specify a user name"},
+      {2, "gw", "", "", "Please specify an emergency access code"},
+      {0, "gw", "admin", " ", "Please specify a password"},
+  };
+  for (const Case& c : cases) {
+    view().itemIndex = c.mode;
+    Fill(c.host, c.user, c.pw);
+    p.ui.busy = false;
+    EXPECT_FALSE(Verify());
+    EXPECT_EQ(message, c.message);
+    EXPECT_TRUE(p.http.requests.empty());
+    EXPECT_FALSE(p.ui.busy);
+  }
+}
+
+TEST_F(VerifyTest, SuccessOnFirstPortWalksTheRequestsInOrder) {
+  EXPECT_TRUE(Verify());
+  EXPECT_EQ(p.http.Paths(), (std::vector<std::string>{"GET /info.cgi", "POST /LOGIN",
+                                                      "GET /cgi-bin/infoExt.cgi", "POST /LOGOUT"}));
+  EXPECT_EQ(p.http.requests[0].url, "https://gw:51443/info.cgi");
+  EXPECT_EQ(p.http.requests[1].url, "https://gw:51443/LOGIN");
+  EXPECT_EQ(p.http.requests[1].body,
+            "sessID=&credential_0=admin&credential_1=pw&credential_2=192.0.2.10&destination=%2F");
+  EXPECT_EQ(p.http.requests[3].url, "https://gw:51443/LOGOUT");
+  // The session cookie goes back without anyone adding it by hand.
+  EXPECT_EQ(p.http.CookieOf(0), "");
+  EXPECT_EQ(p.http.CookieOf(2), "R930::AuthCookieHandler_R930HMI=tok-1");
+  EXPECT_EQ(p.http.CookieOf(3), "R930::AuthCookieHandler_R930HMI=tok-1");
+  EXPECT_TRUE(p.http.certificateAccepted);
+  EXPECT_EQ(view().Text(ControlId::edtHost), "gw:51443");
+  EXPECT_EQ(form.sessionToken, "tok-1");
+  EXPECT_EQ(form.releaseVersionAsInt, 410);
+  EXPECT_EQ(form.releaseVersion, "v4.10");
+  EXPECT_EQ(form.deviceType, "Q614");
+  EXPECT_EQ(form.schemaversion, "7");
+  EXPECT_EQ(form.hmiJREFile, "jre_v_17.0.2.zip");
+  EXPECT_TRUE(g.hmiEnabled);
+  EXPECT_EQ(branchCalls, (std::vector<std::string>{"download:51443"}));
+  EXPECT_EQ(view().Text(ControlId::statusBar), "");
+  EXPECT_FALSE(p.ui.busy);
+  EXPECT_TRUE(p.ui.messages.empty());
+}
+
+TEST_F(VerifyTest, DeviceOnlyOn443GetsTheSecondAttempt) {
+  p.http.openPorts = {443};
+  EXPECT_TRUE(Verify());
+  EXPECT_EQ(p.http.requestPorts.front(), 51443);
+  EXPECT_EQ(view().Text(ControlId::edtHost), "gw:443");
+  EXPECT_EQ(p.http.requests.back().url, "https://gw:443/LOGOUT");
+  // The next launch in the same run makes one attempt, on that port.
+  p.http.requests.clear();
+  p.http.requestPorts.clear();
+  EXPECT_TRUE(Verify());
+  EXPECT_EQ(p.http.requests[0].url, "https://gw:443/info.cgi");
+}
+
+TEST_F(VerifyTest, NoDeviceAtAll) {
+  p.http.openPorts = {};
+  EXPECT_FALSE(Verify());
+  EXPECT_EQ(message, "Unable to connect to a device at the specified address.");
+  EXPECT_EQ(p.http.requestPorts, (std::vector<int>{51443, 443}));
+  EXPECT_EQ(view().Text(ControlId::edtHost), "gw");
+}
+
+TEST_F(VerifyTest, TypedPortMeansOneAttemptOnIt) {
+  Fill("gw:8443", "admin", "wrong");
+  p.http.openPorts = {8443};
+  EXPECT_FALSE(Verify());
+  EXPECT_EQ(message, "The credentials provided are incorrect for this device.");
+  EXPECT_EQ(p.http.requests[0].url, "https://gw:8443/info.cgi");
+  EXPECT_EQ(p.http.Paths(),
+            (std::vector<std::string>{"GET /info.cgi", "POST /LOGIN"})); // nothing to log out
+}
+
+TEST_F(VerifyTest, WrongPasswordWithoutPortTriesBothAndReportsTheLast) {
+  Fill("gw", "admin", "wrong");
+  EXPECT_FALSE(Verify());
+  EXPECT_EQ(message, "The credentials provided are incorrect for this device.");
+  EXPECT_EQ(p.http.requestPorts, (std::vector<int>{51443, 51443, 443, 443}));
+}
+
+TEST_F(VerifyTest, LoginStatusOtherThan200IsAFailedLogin) {
+  for (int status : {302, 401, 500}) {
+    device.loginStatus = status;
+    Fill("gw:1", "admin", "pw");
+    p.http.openPorts = {1};
+    EXPECT_FALSE(Verify()) << status;
+    EXPECT_EQ(message, "The credentials provided are incorrect for this device.") << status;
+  }
+}
+
+TEST(VerifyStops, StopMessagesEndTheAttempts) {
+  using SetUp = std::function<void(fake::FakePlatform&, FakeDevice&)>;
+  const std::vector<std::string> throughExt = {"GET /info.cgi", "POST /LOGIN",
+                                               "GET /cgi-bin/infoExt.cgi", "POST /LOGOUT"};
+  struct Case {
+    const char* name;
+    SetUp setUp;
+    const char* message;
+    std::vector<std::string> paths;
+  } cases[] = {
+      {"auto-login not configured",
+       [](auto& fp, auto&) { fp.toolkit.view->itemIndex = 1; },
+       "Auto-login is not configured for this device.",
+       {"GET /info.cgi"}},
+      {"emergency not enabled",
+       [](auto& fp, auto&) {
+         fp.toolkit.view->itemIndex = 2;
+         fp.toolkit.view->Type(ControlId::edtUserName, "EC-1");
+       },
+       "Emergency access is not enabled for this device.",
+       {"GET /info.cgi"}},
+      {"login without answer",
+       [](auto& fp, auto&) { fp.http.Fail("POST /LOGIN"); },
+       "Unable to connect to device at specified address.",
+       {"GET /info.cgi", "POST /LOGIN"}},
+      {"not our device", [](auto&, auto& d) { d.ext["hw_model"] = "\"X999\""; },
+       "The device at this host is not a Veltra device.", throughExt},
+      {"three-character model", [](auto&, auto& d) { d.ext["hw_model"] = "\"Q61\""; },
+       "The device at this host is not a Veltra device.", throughExt},
+  };
+  for (const Case& c : cases) {
+    fake::FakePlatform fp;
+    launcher::LauncherGlobals fg;
+    TLoginForm f(fp.services, fg);
+    f.Create(fp.toolkit);
+    f.downloadBranch = [](int32_t, std::string&) { return true; };
+    FakeDevice d;
+    d.Install(fp.http);
+    fp.toolkit.view->Type(ControlId::edtHost, "gw");
+    fp.toolkit.view->Type(ControlId::edtUserName, "admin");
+    fp.toolkit.view->Type(ControlId::edtPassword, "pw");
+    c.setUp(fp, d);
+    std::string msg;
+    EXPECT_FALSE(device::VerifyCredentials(f, msg)) << c.name;
+    EXPECT_EQ(msg, c.message) << c.name;
+    EXPECT_EQ(fp.http.Paths(), c.paths) << c.name;
+    EXPECT_FALSE(fp.ui.busy) << c.name;
+  }
+}
+
+TEST_F(VerifyTest, DeviceTypeKeepsItsLetterCase) {
+  device.ext["hw_model"] = "\"q614-B\"";
+  EXPECT_TRUE(Verify());
+  EXPECT_EQ(form.deviceType, "q614");
+}
+
+TEST_F(VerifyTest, DynamicHmiFlag) {
+  struct Case {
+    const char* value; // JSON text of the member
+    bool ok;
+    const char* message;
+  } cases[] = {
+      {"__missing__", true, ""},
+      {"\"\"", true, ""},
+      {"\"True\"", true, ""},
+      {"1", true, ""},
+      {"true", true, ""},
+      {"0", false, "Remote dynamic HMI functionality is not enabled on this device."},
+      {"\"false\"", false, "Remote dynamic HMI functionality is not enabled on this device."},
+      {"\"yes\"", false, "Unable to connect to a device at the specified address."},
+  };
+  for (const Case& c : cases) {
+    device.ext["dynamic_hmi_enabled"] = c.value;
+    view().Type(ControlId::edtHost, "gw:51443");
+    branchCalls.clear();
+    EXPECT_EQ(Verify(), c.ok) << c.value;
+    if (!c.ok) {
+      EXPECT_EQ(message, c.message) << c.value;
+      EXPECT_TRUE(branchCalls.empty()) << c.value;
+    }
+  }
+}
+
+TEST_F(VerifyTest, ProvisioningBranchChoice) {
+  struct Case {
+    bool enableDownload;
+    const char* missingMember;
+    const char* branch;
+  } cases[] = {
+      {true, nullptr, "download:51443"},   {false, nullptr, "package"},
+      {true, "hmi_jre", "package"},        {true, "hmi_lib", "package"},
+      {true, "schema_version", "package"},
+  };
+  for (const Case& c : cases) {
+    FakeDevice d;
+    if (c.missingMember)
+      d.ext[c.missingMember] = "__missing__";
+    d.Install(p.http);
+    g.enableDownload = c.enableDownload;
+    view().Type(ControlId::edtHost, "gw");
+    branchCalls.clear();
+    EXPECT_TRUE(Verify());
+    EXPECT_EQ(branchCalls, (std::vector<std::string>{c.branch}))
+        << (c.missingMember ? c.missingMember : "complete");
+  }
+}
+
+TEST_F(VerifyTest, BranchFailureOnFirstPortRepeatsOnSecond) {
+  branchResult = false;
+  EXPECT_FALSE(Verify());
+  EXPECT_EQ(message, "branch failed");
+  EXPECT_EQ(branchCalls, (std::vector<std::string>{"download:51443", "download:443"}));
+  EXPECT_EQ(p.http.Paths().back(), "POST /LOGOUT");
+  EXPECT_EQ(p.http.requests.back().url, "https://gw:443/LOGOUT");
+}
+
+TEST_F(VerifyTest, AutoLoginSendsEmptyCredentials) {
+  device.autologin = "enabled";
+  view().itemIndex = 1;
+  Fill("gw", "", "");
+  EXPECT_TRUE(Verify());
+  EXPECT_EQ(p.http.requests[1].body,
+            "sessID=&credential_0=&credential_1=&credential_2=192.0.2.10&destination=%2F");
+}
+
+TEST_F(VerifyTest, EnabledFlagsAreCaseSensitive) {
+  device.autologin = "Enabled";
+  view().itemIndex = 1;
+  EXPECT_FALSE(Verify());
+  EXPECT_EQ(message, "Auto-login is not configured for this device.");
+  device.infoRaw = R"({"autologin":"enabled","emergency":"True"})";
+  view().itemIndex = 2;
+  view().Type(ControlId::edtUserName, "EC-1");
+  EXPECT_FALSE(Verify());
+  EXPECT_EQ(message, "Emergency access is not enabled for this device.");
+}
+
+TEST_F(VerifyTest, InfoThatIsNotJsonReadsAsEmpty) {
+  device.infoRaw = "<html>Internal error</html>";
+  view().itemIndex = 1;
+  EXPECT_FALSE(Verify());
+  EXPECT_EQ(message, "Auto-login is not configured for this device.");
+}
+
+TEST_F(VerifyTest, EmergencyAccessBelow410LogsOutAndAsksForANewCode) {
+  device.emergency = "true";
+  device.ext["build_version"] = "\"Release 400\"";
+  view().itemIndex = 2;
+  Fill("gw", "EC-1", "");
+  EXPECT_TRUE(Verify());
+  EXPECT_EQ(p.http.requests[1].body,
+            "sessID=&credential_0=&credential_1=EC-1&credential_2=192.0.2.10&destination=%2F");
+  EXPECT_EQ(device.logouts, 1);
+  ASSERT_EQ(p.ui.messages.size(), 1u);
+  EXPECT_EQ(p.ui.messages[0].kind, plat::MessageKind::Confirmation);
+  EXPECT_EQ(p.ui.messages[0].text,
+            "Please generate a new emergency access code and press Enter when it is available.");
+}
+
+TEST_F(VerifyTest, EmergencyAccessFrom410KeepsTheSessionOpen) {
+  device.emergency = "true";
+  view().itemIndex = 2;
+  Fill("gw", "EC-1", "");
+  EXPECT_TRUE(Verify());
+  EXPECT_EQ(device.logouts, 0);
+  EXPECT_TRUE(p.ui.messages.empty());
+  EXPECT_EQ(form.sessionToken, "tok-1");
+}
+
+TEST_F(VerifyTest, FailedRequestAfterLoginMeansNoLogout) {
+  Fill("gw:51443", "admin", "pw");
+  p.http.Fail("GET /cgi-bin/infoExt.cgi");
+  EXPECT_FALSE(Verify());
+  EXPECT_EQ(message, "Unable to connect to a device at the specified address.");
+  EXPECT_EQ(device.logouts, 0);
+  EXPECT_FALSE(form.logoutRequired);
+}
+
+TEST_F(VerifyTest, ErrorsInsideAnAttempt) {
+  struct Case {
+    const char* name;
+    const char* host;
+    const char* banner;
+    bool nameResolves;
+  } cases[] = {
+      {"port not a number", "gw:x", "\"Release 410\"", true},
+      {"own name does not resolve", "gw:51443", "\"Release 410\"", false},
+      {"release word not a number", "gw:51443", "\"release  410\"", true},
+  };
+  for (const Case& c : cases) {
+    device.ext["build_version"] = c.banner;
+    device.Install(p.http);
+    p.network.local.nameResolved = c.nameResolves;
+    view().Type(ControlId::edtHost, c.host);
+    EXPECT_FALSE(Verify()) << c.name;
+    EXPECT_EQ(message, "Unable to connect to a device at the specified address.") << c.name;
+  }
+}
+
+TEST_F(VerifyTest, LogAndDeveloperFilesOnlyInDeveloperMode) {
+  EXPECT_TRUE(Verify());
+  EXPECT_FALSE(p.files.FileExists("C:\\Program Files\\Veltra\\Log.txt"));
+  EXPECT_FALSE(p.files.FileExists("C:\\Program Files\\Veltra\\Info.json"));
+
+  g.isDeveloper = g.enableLogging = true;
+  p.http.openPorts = {443};
+  p.http.onRequest = [this](const plat::HttpRequest& r) {
+    if (r.url.find("info.cgi") != std::string::npos)
+      p.system.tick += 1500; // a slow link
+  };
+  view().Type(ControlId::edtHost, "gw");
+  EXPECT_TRUE(Verify());
+  // One line per port tried that answered the information request.
+  EXPECT_EQ(p.files.Contents("C:\\Program Files\\Veltra\\Log.txt"), "Duration=1500 ticks\r\n");
+  EXPECT_TRUE(form.wanConnection);
+  EXPECT_EQ(p.files.Contents("C:\\Program Files\\Veltra\\Info.json"),
+            R"({"autologin":"disabled","emergency":false})"
+            "\r\n");
+  EXPECT_NE(p.files.Contents("C:\\Program Files\\Veltra\\InfoExt.json").find("Q614-B"),
+            std::string::npos);
+}
+
+TEST(ReleaseVersion, FromTheBuildBanner) {
+  struct Case {
+    const char* banner;
+    int32_t asInt;
+    const char* text;
+  } cases[] = {
+      {"Veltra Release 410 build", 410, "v4.10"},
+      {"RELEASE 300", 300, "v3.00"},
+      {"x Release 1200", 1200, "v12.00"},
+      {"Release 41", 41, "v.41"},
+      {"Release 4", 4, "v.4"},
+      {"Release Release 250", 250, "v2.50"},
+      {"no marker here", 77, ""},
+      {"ends with Release", 77, ""},
+  };
+  for (const Case& c : cases) {
+    fake::FakePlatform fp;
+    launcher::LauncherGlobals fg;
+    TLoginForm f(fp.services, fg);
+    f.releaseVersionAsInt = 77;
+    f.buildBanner = c.banner;
+    device::ExtractReleaseVersion(f);
+    EXPECT_EQ(f.releaseVersionAsInt, c.asInt) << c.banner;
+    EXPECT_EQ(f.releaseVersion, c.text) << c.banner;
+  }
+}
+
+TEST(DeviceAddress, HostBoxRules) {
+  EXPECT_EQ(device::ExtractHost("192.0.2.7:8443"), "192.0.2.7");
+  EXPECT_EQ(device::ExtractHost("192.0.2.7"), "192.0.2.7");
+  EXPECT_EQ(device::ExtractPort("192.0.2.7:8443"), 8443);
+  EXPECT_EQ(device::ExtractPort("192.0.2.7"), 443);
+  EXPECT_THROW(device::ExtractPort("192.0.2.7:x"), std::runtime_error);
+  EXPECT_EQ(device::DeviceAddress("192.0.2.7", 51443, "info.cgi"),
+            "https://192.0.2.7:51443/info.cgi");
+  EXPECT_EQ(device::DeviceAddress("192.0.2.7:8443", 8443, "cgi-bin/ReadBinaryFile.cgi"),
+            "https://192.0.2.7:8443/cgi-bin/ReadBinaryFile.cgi");
+}
+
+TEST_F(VerifyTest, DownloadKeepsThePreviousFileWhenTheReadFails) {
+  const std::string local = "C:\\cache\\jre_v_1.zip";
+  p.files.AddFile(local, "old archive");
+  view().Type(ControlId::edtHost, "gw:8443");
+  p.http.openPorts = {8443};
+  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(404, "nope"));
+  EXPECT_FALSE(device::DownLoadFile(form, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
+  EXPECT_EQ(p.files.Contents(local), "old archive");
+  EXPECT_FALSE(p.files.FileExists(local + ".part"));
+
+  p.http.Fail("POST /cgi-bin/ReadBinaryFile.cgi");
+  EXPECT_FALSE(device::DownLoadFile(form, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
+  EXPECT_EQ(p.files.Contents(local), "old archive");
+
+  auto partial = fake::FakeHttpTransport::Answer(200, "PK-half");
+  partial.complete = false;
+  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", partial);
+  EXPECT_FALSE(device::DownLoadFile(form, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
+  EXPECT_EQ(p.files.Contents(local), "old archive");
+  EXPECT_FALSE(p.files.FileExists(local + ".part"));
+
+  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK-new"));
+  EXPECT_TRUE(device::DownLoadFile(form, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
+  EXPECT_EQ(p.files.Contents(local), "PK-new");
+  EXPECT_EQ(p.http.requests.back().url, "https://gw:8443/cgi-bin/ReadBinaryFile.cgi");
+  EXPECT_NE(p.http.requests.back().body.find("/mnt/flash/hmi/jre/jre_v_1.zip"), std::string::npos);
+}
+
+TEST_F(VerifyTest, LogoutResult) {
+  view().Type(ControlId::edtHost, "gw");
+  EXPECT_TRUE(device::Logout(form, 51443, false));
+  EXPECT_EQ(p.http.requests.back().url, "https://gw:51443/LOGOUT");
+  EXPECT_EQ(p.http.requests.back().body, "");
+  form.logoutRequired = true;
+  p.http.Fail("POST /LOGOUT");
+  EXPECT_FALSE(device::Logout(form, 51443, false));
+  EXPECT_FALSE(form.logoutRequired);
+}
+
+} // namespace
