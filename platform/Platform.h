@@ -73,6 +73,14 @@ public:
   virtual bool CreateDirectories(const std::string& path) = 0;
   // Moves a file, replacing an existing target. Throws on failure.
   virtual void MoveFile(const std::string& from, const std::string& to) = 0;
+  // Copies a file, replacing an existing target. Throws on failure.
+  virtual void CopyFile(const std::string& from, const std::string& to) = 0;
+  // Deletes a folder with everything in it; nothing when it does not exist.
+  // Throws when something could not be deleted.
+  virtual void DeleteTree(const std::string& path) = 0;
+  // Copies a folder with everything in it to `to` (created as needed).
+  // Files that fail to copy are skipped; throws when `from` is no folder.
+  virtual void CopyTree(const std::string& from, const std::string& to) = 0;
 };
 
 enum class MessageKind { Warning, Error, Information, Confirmation };
@@ -104,6 +112,10 @@ namespace plat {
 
 class IHttpTransport;
 class INetwork;
+class IArchiveLibrary;
+class IStructuredStorage;
+class IXmlFile;
+class ISecurity;
 
 // Everything the logic may call on, handed down from the program entry.
 struct Services {
@@ -112,6 +124,10 @@ struct Services {
   IUi& ui;
   IHttpTransport& http;
   INetwork& network;
+  IArchiveLibrary& archives;
+  IStructuredStorage& storage;
+  IXmlFile& xml;
+  ISecurity& security;
 };
 
 } // namespace plat

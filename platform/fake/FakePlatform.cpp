@@ -119,6 +119,46 @@ void FakeFileSystem::MoveFile(const std::string& from, const std::string& to) {
   files_[target] = bytes;
 }
 
+void FakeFileSystem::CopyFile(const std::string& from, const std::string& to) {
+  journal.push_back("copy " + from + " " + to);
+  auto it = files_.find(Normalize(from));
+  std::string target = Normalize(to);
+  if (it == files_.end() || unwritable.count(to) || !ParentExists(target))
+    throw plat::PlatformError("Cannot copy \"" + from + "\" to \"" + to + "\".");
+  files_[target] = it->second;
+}
+
+void FakeFileSystem::DeleteTree(const std::string& path) {
+  journal.push_back("rmtree " + path);
+  if (undeletable.count(path))
+    throw plat::PlatformError("Cannot delete folder \"" + path + "\".");
+  std::string key = Normalize(path);
+  std::string prefix = key + "\\";
+  for (auto it = files_.begin(); it != files_.end();)
+    it = it->first.rfind(prefix, 0) == 0 ? files_.erase(it) : std::next(it);
+  for (auto it = dirs_.begin(); it != dirs_.end();)
+    it = (*it == key || it->rfind(prefix, 0) == 0) ? dirs_.erase(it) : std::next(it);
+}
+
+void FakeFileSystem::CopyTree(const std::string& from, const std::string& to) {
+  journal.push_back("copytree " + from + " " + to);
+  std::string src = Normalize(from);
+  if (!dirs_.count(src))
+    throw plat::PlatformError("Cannot copy folder \"" + from + "\".");
+  std::string dst = Normalize(to);
+  CreateDirectories(to);
+  std::string prefix = src + "\\";
+  std::vector<std::pair<std::string, std::string>> copies;
+  for (const auto& [key, bytes] : files_)
+    if (key.rfind(prefix, 0) == 0)
+      copies.emplace_back(dst + key.substr(src.size()), bytes);
+  for (const std::string& dir : std::set<std::string>(dirs_))
+    if (dir.rfind(prefix, 0) == 0)
+      dirs_.insert(dst + dir.substr(src.size()));
+  for (auto& [key, bytes] : copies)
+    files_[key] = bytes;
+}
+
 void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes) {
   std::string key = Normalize(path);
   size_t slash = key.rfind('\\');
@@ -315,6 +355,109 @@ std::string FakeHttpTransport::CookieOf(size_t index) const {
     if (name == "Cookie")
       return value;
   return {};
+}
+
+} // namespace fake
+
+namespace fake {
+
+namespace {
+
+class FakeArchive : public plat::IArchive {
+public:
+  FakeArchive(FakeArchiveContent content, FakeFileSystem& files)
+      : content_(std::move(content)), files_(files) {}
+  std::vector<plat::ArchiveItem> Items() override { return content_.items; }
+  bool HasErrors() override { return content_.damaged; }
+  void Extract(const std::vector<std::pair<uint32_t, std::string>>& targets) override {
+    for (const auto& [index, path] : targets) {
+      if (static_cast<int>(index) == content_.failOnExtractIndex)
+        throw plat::PlatformError("Data error in '" + content_.items.at(index).path + "'");
+      if (content_.items.at(index).isFolder)
+        files_.CreateDirectories(path);
+      else
+        files_.WriteFile(path, index < content_.data.size() ? content_.data[index] : "");
+    }
+  }
+
+private:
+  FakeArchiveContent content_;
+  FakeFileSystem& files_;
+};
+
+} // namespace
+
+void FakeArchiveLibrary::Add(const std::string& path, FakeArchiveContent content) {
+  if (!files_.FileExists(path))
+    files_.AddFile(path, "archive bytes");
+  archives[files_.Normalize(path)] = std::move(content);
+}
+
+std::unique_ptr<plat::IArchive> FakeArchiveLibrary::Open(const std::string& formatName,
+                                                         const std::string& archivePath) {
+  opened.push_back(formatName + " " + archivePath);
+  auto it = archives.find(files_.Normalize(archivePath));
+  if (it == archives.end() || it->second.format != formatName)
+    throw plat::PlatformError("Cannot open the file '" + archivePath + "' as archive");
+  return std::make_unique<FakeArchive>(it->second, files_);
+}
+
+void FakeStructuredStorage::Add(const std::string& path,
+                                std::map<std::u16string, std::string> streams) {
+  if (!files_.FileExists(path))
+    files_.AddFile(path, "compound bytes");
+  documents[files_.Normalize(path)] = std::move(streams);
+}
+
+bool FakeStructuredStorage::IsStorageFile(const std::string& path) {
+  return files_.FileExists(path) && documents.count(files_.Normalize(path)) > 0;
+}
+
+std::optional<std::string> FakeStructuredStorage::ReadRootStream(const std::string& path,
+                                                                 const std::u16string& name) {
+  auto doc = documents.find(files_.Normalize(path));
+  if (!files_.FileExists(path) || doc == documents.end())
+    return std::nullopt;
+  auto stream = doc->second.find(name);
+  if (stream == doc->second.end())
+    return std::nullopt;
+  return stream->second;
+}
+
+namespace {
+// Position and length of the first PackageFolder element's baseURI value.
+std::optional<std::pair<size_t, size_t>> FindBaseUri(const std::string& xml) {
+  size_t element = xml.find("<PackageFolder");
+  if (element == std::string::npos)
+    return std::nullopt;
+  size_t end = xml.find('>', element);
+  size_t attr = xml.find("baseURI=\"", element);
+  if (attr == std::string::npos || attr > end)
+    return std::nullopt;
+  size_t start = attr + 9;
+  size_t close = xml.find('"', start);
+  if (close == std::string::npos)
+    return std::nullopt;
+  return std::make_pair(start, close - start);
+}
+} // namespace
+
+std::string FakeXmlFile::ReadFirst(const std::string& path, const std::string&) {
+  std::string content = files_.ReadFile(path);
+  if (text::Trim(content).empty() || text::Trim(content)[0] != '<')
+    throw plat::PlatformError("The file is not well-formed XML.");
+  auto at = FindBaseUri(content);
+  if (!at)
+    throw plat::PlatformError("No node matches the expression.");
+  return content.substr(at->first, at->second);
+}
+
+void FakeXmlFile::WriteFirst(const std::string& path, const std::string& xpath,
+                             const std::string& value) {
+  ReadFirst(path, xpath);
+  std::string content = files_.ReadFile(path);
+  auto at = FindBaseUri(content);
+  files_.WriteFile(path, content.replace(at->first, at->second, value));
 }
 
 } // namespace fake

@@ -1,10 +1,12 @@
 // In-memory versions of the platform interfaces for the unit tests.
 #pragma once
 
+#include "platform/Archive.h"
 #include "platform/FormLayout.h"
 #include "platform/FormView.h"
 #include "platform/Http.h"
 #include "platform/Platform.h"
+#include "platform/Storage.h"
 
 #include <functional>
 #include <map>
@@ -54,6 +56,9 @@ public:
   void DeleteFile(const std::string& path) override;
   bool CreateDirectories(const std::string& path) override;
   void MoveFile(const std::string& from, const std::string& to) override;
+  void CopyFile(const std::string& from, const std::string& to) override;
+  void DeleteTree(const std::string& path) override;
+  void CopyTree(const std::string& from, const std::string& to) override;
 
   // Test set-up and inspection, by the same path rules.
   void AddFile(const std::string& path, const std::string& bytes);
@@ -182,6 +187,73 @@ public:
   plat::LocalAddress LocalIPv4() override { return local; }
 };
 
+// Archives the fake library can open: by path, a format and its items. The
+// bytes of a file item are written to the fake file system on extraction.
+struct FakeArchiveContent {
+  std::string format; // only this format opens it
+  std::vector<plat::ArchiveItem> items;
+  std::vector<std::string> data; // per item
+  bool damaged = false;          // error flags set while opening
+  int failOnExtractIndex = -1;   // raises when this item is extracted
+};
+
+class FakeArchiveLibrary : public plat::IArchiveLibrary {
+public:
+  explicit FakeArchiveLibrary(FakeFileSystem& files) : files_(files) {}
+  bool present = true;
+  std::vector<plat::ArchiveFormat> formats{{"Compound", {"msi", "msp", "doc", "xls", "ppt"}},
+                                           {"7z", {"7z"}},
+                                           {"zip", {"zip", "z01", "zipx", "jar"}}};
+  std::map<std::string, FakeArchiveContent> archives; // by normalised path
+  std::vector<std::string> opened;                    // "format path"
+
+  void Add(const std::string& path, FakeArchiveContent content);
+  bool Load() override { return present; }
+  std::vector<plat::ArchiveFormat> Formats() override { return formats; }
+  std::unique_ptr<plat::IArchive> Open(const std::string& formatName,
+                                       const std::string& archivePath) override;
+
+private:
+  FakeFileSystem& files_;
+};
+
+// Compound files: by path, their root streams.
+class FakeStructuredStorage : public plat::IStructuredStorage {
+public:
+  explicit FakeStructuredStorage(FakeFileSystem& files) : files_(files) {}
+  std::map<std::string, std::map<std::u16string, std::string>> documents; // normalised path
+  void Add(const std::string& path, std::map<std::u16string, std::string> streams);
+  bool IsStorageFile(const std::string& path) override;
+  std::optional<std::string> ReadRootStream(const std::string& path,
+                                            const std::u16string& streamName) override;
+
+private:
+  FakeFileSystem& files_;
+};
+
+// Understands just enough XML for the settings file: the first element named
+// PackageFolder and its baseURI attribute in double quotes.
+class FakeXmlFile : public plat::IXmlFile {
+public:
+  explicit FakeXmlFile(FakeFileSystem& files) : files_(files) {}
+  std::string ReadFirst(const std::string& path, const std::string& xpath) override;
+  void WriteFirst(const std::string& path, const std::string& xpath,
+                  const std::string& value) override;
+
+private:
+  FakeFileSystem& files_;
+};
+
+class FakeSecurity : public plat::ISecurity {
+public:
+  unsigned major = 10;
+  std::optional<bool> elevated = false;
+  bool admin = false;
+  unsigned OsMajorVersion() override { return major; }
+  std::optional<bool> TokenElevated() override { return elevated; }
+  bool InAdministratorsGroup() override { return admin; }
+};
+
 // Everything together, as a test needs it.
 struct FakePlatform {
   FakeSystem system;
@@ -190,7 +262,11 @@ struct FakePlatform {
   FakeToolkit toolkit;
   FakeHttpTransport http{files};
   FakeNetwork network;
-  plat::Services services{system, files, ui, http, network};
+  FakeArchiveLibrary archives{files};
+  FakeStructuredStorage storage{files};
+  FakeXmlFile xml{files};
+  FakeSecurity security;
+  plat::Services services{system, files, ui, http, network, archives, storage, xml, security};
 
   FakePlatform() {
     files.CreateDirectories("C:\\work");

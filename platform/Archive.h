@@ -1,0 +1,50 @@
+// The archive library, loaded at run time, and the archives it opens.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace plat {
+
+struct ArchiveFormat {
+  std::string name;                    // the library's own name: "7z", "zip", "Compound", ...
+  std::vector<std::string> extensions; // without dots, as the library lists them
+};
+
+struct ArchiveItem {
+  std::string path; // exactly as stored in the archive, backslashes or not
+  bool isFolder = false;
+};
+
+// One opened archive. Library errors are raised as PlatformError.
+class IArchive {
+public:
+  virtual ~IArchive() = default;
+  virtual std::vector<ArchiveItem> Items() = 0;
+  // True when the library flagged the archive as damaged while opening it
+  // (a truncated zip still opens and lists some items).
+  virtual bool HasErrors() = 0;
+  // Writes item `index` to `targetPath` for every pair; folder items become
+  // folders. Parent folders must exist. Existing files are replaced. Raises
+  // on the first item that fails (data error, checksum, write error).
+  virtual void Extract(const std::vector<std::pair<uint32_t, std::string>>& targets) = 0;
+};
+
+class IArchiveLibrary {
+public:
+  virtual ~IArchiveLibrary() = default;
+  // Loads the library once per process; false when it is absent or lacks an
+  // entry point.
+  virtual bool Load() = 0;
+  // The formats in the library's own order.
+  virtual std::vector<ArchiveFormat> Formats() = 0;
+  // Opens `archivePath` as format `formatName`. Raises PlatformError when the
+  // file is damaged or not of that format.
+  virtual std::unique_ptr<IArchive> Open(const std::string& formatName,
+                                         const std::string& archivePath) = 0;
+};
+
+} // namespace plat
