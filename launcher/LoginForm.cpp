@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 #include "device/DeviceSession.h"
+#include "device/ImageDownload.h"
 
 #include <exception>
 
@@ -19,11 +20,9 @@ void TLoginForm::NetHTTPClientRequestError(const std::string&) {
 }
 
 bool TLoginForm::RunDownloadBranch(int32_t iPort, std::string& errorMessage) {
-  if (!downloadBranch) {
-    errorMessage = "Runtime images cannot be downloaded by this build.";
-    return false;
-  }
-  return downloadBranch(iPort, errorMessage);
+  if (downloadBranch)
+    return downloadBranch(iPort, errorMessage);
+  return device::DownloadRuntimeImages(*this, iPort, errorMessage);
 }
 
 bool TLoginForm::RunPackageBranch(std::string& errorMessage) {

@@ -75,7 +75,8 @@ public:
 
   // The two ways credential verification provides the runtime images: from
   // the device (download mode) or from a package. Each returns the attempt's
-  // result and, on failure, fills errorMessage.
+  // result and, on failure, fills errorMessage. Tests may put their own in
+  // place of the real branches.
   std::function<bool(int32_t iPort, std::string& errorMessage)> downloadBranch;
   std::function<bool(std::string& errorMessage)> packageBranch;
   bool RunDownloadBranch(int32_t iPort, std::string& errorMessage);

@@ -1,0 +1,172 @@
+#include "device/ImageDownload.h"
+#include "device/DeviceSession.h"
+#include "launcher/LoginForm.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using launcher::TLoginForm;
+using plat::ControlId;
+
+const std::string kRoot = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+const std::string kJreCache = kRoot + "\\JRECache\\jre_v_17.0.2.zip";
+const std::string kLibCache = kRoot + "\\LIBCache\\lib_hmi_full_410_7_r.zip";
+const std::string kJreImage = kRoot + "\\JREImage\\v17.0.2.0";
+const std::string kLibImage = kRoot + "\\LIBImage\\v4.10\\v410_0007";
+
+class DownloadTest : public ::testing::Test {
+protected:
+  DownloadTest() {
+    form.Create(p.toolkit);
+    view().Type(ControlId::edtHost, "gw:8443");
+    p.http.openPorts = {8443};
+    form.hmiJREFile = "jre_v_17.0.2.zip";
+    form.hmiLIBFile = "lib_hmi_full_410_7_r.zip";
+    form.releaseVersion = "v4.10";
+    // The device serves both archives.
+    p.http.routes["POST /cgi-bin/ReadBinaryFile.cgi"] = [this](const plat::HttpRequest& r,
+                                                               std::string&) {
+      std::string which =
+          r.body.find("/mnt/flash/hmi/jre/jre_v_17.0.2.zip") != std::string::npos           ? "jre"
+          : r.body.find("/mnt/flash/hmi/lib/lib_hmi_full_410_7_r.zip") != std::string::npos ? "lib"
+                                                                                            : "";
+      fetched.push_back(which);
+      int status = which.empty() ? 404 : (which == "jre" ? jreStatus : 200);
+      return std::optional(fake::FakeHttpTransport::Answer(status, which + "-archive"));
+    };
+    // What the archives hold once they are in the cache.
+    p.archives.archives[p.files.Normalize(kJreCache)] = Archive({"bin/javaw.exe", "lib/rt.jar"});
+    p.archives.archives[p.files.Normalize(kLibCache)] = Archive({"config-gui.jar", "hmi.jar"});
+    p.ui.onProcessMessages = [this] { statusSeen.push_back(view().Text(ControlId::statusBar)); };
+  }
+  static fake::FakeArchiveContent Archive(std::vector<std::string> names) {
+    fake::FakeArchiveContent c;
+    c.format = "zip";
+    for (auto& n : names) {
+      c.items.push_back({n, false});
+      c.data.push_back("bytes of " + n);
+    }
+    return c;
+  }
+  bool Run() {
+    message = "unset";
+    return device::DownloadRuntimeImages(form, 8443, message);
+  }
+  fake::FakeFormView& view() { return *p.toolkit.view; }
+
+  fake::FakePlatform p;
+  launcher::LauncherGlobals g;
+  TLoginForm form{p.services, g};
+  std::vector<std::string> fetched;
+  std::vector<std::string> statusSeen;
+  int jreStatus = 200;
+  std::string message;
+};
+
+TEST_F(DownloadTest, FreshCacheFetchesAndExtractsBothThenNothingMore) {
+  ASSERT_TRUE(Run()) << message;
+  EXPECT_EQ(fetched, (std::vector<std::string>{"jre", "lib"}));
+  EXPECT_EQ(p.files.Contents(kJreCache), "jre-archive");
+  EXPECT_TRUE(p.files.FileExists(kJreImage + "\\bin\\javaw.exe"));
+  EXPECT_TRUE(p.files.FileExists(kLibImage + "\\config-gui.jar"));
+  EXPECT_EQ(form.jreImageFolder, kJreImage);
+  EXPECT_EQ(form.hmiLibImageFolder, kLibImage);
+  EXPECT_EQ(form.jreVersion, "v17.0.2.0");
+  EXPECT_EQ(form.hmiSchemaVersion, "v410_0007");
+  EXPECT_TRUE(form.includeHostInLoginCaption);
+  EXPECT_EQ(p.http.requests[0].url, "https://gw:8443/cgi-bin/ReadBinaryFile.cgi");
+  for (const char* s : {"Retrieving JRE image...", "Extracting JRE image...",
+                        "Retrieving HMI binaries image...", "Extracting HMI binaries image..."})
+    EXPECT_NE(std::find(statusSeen.begin(), statusSeen.end(), s), statusSeen.end()) << s;
+
+  fetched.clear();
+  p.archives.opened.clear();
+  ASSERT_TRUE(Run());
+  EXPECT_TRUE(fetched.empty());
+  EXPECT_TRUE(p.archives.opened.empty());
+}
+
+TEST_F(DownloadTest, TheTwoHalvesLookAtDifferentThingsFirst) {
+  // JRE image valid but its archive missing: fetched, not extracted.
+  p.files.AddFile(kJreImage + "\\bin\\javaw.exe", "MZ");
+  // HMI image valid and its archive missing: nothing fetched for it.
+  p.files.AddFile(kLibImage + "\\config-gui.jar", "PK");
+  ASSERT_TRUE(Run()) << message;
+  EXPECT_EQ(fetched, (std::vector<std::string>{"jre"}));
+  EXPECT_TRUE(p.archives.opened.empty());
+}
+
+TEST_F(DownloadTest, CachedArchiveIsExtractedWithoutFetching) {
+  p.files.AddFile(kJreCache, "cached");
+  p.files.AddFile(kLibCache, "cached");
+  ASSERT_TRUE(Run()) << message;
+  EXPECT_TRUE(fetched.empty());
+  EXPECT_EQ(p.archives.opened.size(), 2u);
+}
+
+TEST_F(DownloadTest, Failures) {
+  jreStatus = 404;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(message, "Unable to download JRE archive.");
+  EXPECT_FALSE(p.files.FileExists(kJreCache)); // nothing left to poison the cache
+
+  jreStatus = 200;
+  p.archives.archives[p.files.Normalize(kJreCache)] = Archive({"readme.txt"});
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(message, "Unable to process JRE image for remote HMI.");
+
+  p.archives.archives[p.files.Normalize(kJreCache)] = Archive({"bin/javaw.exe"});
+  p.archives.archives[p.files.Normalize(kLibCache)] = Archive({"other.jar"});
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(message, "Unable to process HMI binaries image for remote HMI.");
+
+  p.http.Fail("POST /cgi-bin/ReadBinaryFile.cgi");
+  p.files.DeleteFile(kLibCache);
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(message, "Unable to download HMI binaries archive for remote HMI.");
+}
+
+TEST_F(DownloadTest, ArchiveNamesFromTheDeviceCannotPickThePath) {
+  for (const char* hostile : {"..\\..\\Windows\\evil.zip", "C:\\Windows\\evil.zip", "a/b.zip"}) {
+    form.hmiJREFile = hostile;
+    EXPECT_THROW(Run(), std::invalid_argument) << hostile;
+    EXPECT_TRUE(fetched.empty()) << hostile;
+  }
+}
+
+TEST(VersionNames, FromArchiveFileNames) {
+  struct Case {
+    const char* jre;
+    const char* jreVersion;
+  } jres[] = {{"jre_v_17.0.2.zip", "v17.0.2.0"},
+              {"jre_v_11.zip", "v11.0.0.0"},
+              {"jre_v_1.8.0.392.zip", "v1.8.0.392"},
+              {"jre_v_1.2.3.4.5.zip", "v1.2.3.4.5"}};
+  struct LibCase {
+    const char* lib;
+    const char* schema;
+  } libs[] = {{"lib_hmi_full_410_7_r.zip", "v410_0007"},
+              {"a_b_c_410_7.zip", "v410_7.zip"},
+              {"a_b_c_410_12345_x", "v410_12345"},
+              {"a_b_c__7", "v_0007"}};
+  fake::FakePlatform p;
+  launcher::LauncherGlobals g;
+  TLoginForm f(p.services, g);
+  for (const auto& c : jres) {
+    f.hmiJREFile = c.jre;
+    device::ExtractJREVersion(f);
+    EXPECT_EQ(f.jreVersion, c.jreVersion) << c.jre;
+  }
+  for (const auto& c : libs) {
+    f.hmiLIBFile = c.lib;
+    device::ExtractHMISchemaVersion(f);
+    EXPECT_EQ(f.hmiSchemaVersion, c.schema) << c.lib;
+  }
+  f.hmiLIBFile = "lib_hmi_410.zip";
+  EXPECT_THROW(device::ExtractHMISchemaVersion(f), std::runtime_error);
+  EXPECT_EQ(device::VersionNumberPartCount("1.2.3"), 2);
+}
+
+} // namespace
