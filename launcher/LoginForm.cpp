@@ -3,6 +3,9 @@
 #include "common/Text.h"
 #include "device/DeviceSession.h"
 #include "device/ImageDownload.h"
+#include "launcher/RunElevatedUtils.h"
+#include "store/PackageImport.h"
+#include "store/Settings.h"
 
 #include <exception>
 
@@ -26,11 +29,9 @@ bool TLoginForm::RunDownloadBranch(int32_t iPort, std::string& errorMessage) {
 }
 
 bool TLoginForm::RunPackageBranch(std::string& errorMessage) {
-  if (!packageBranch) {
-    errorMessage = "Runtime images cannot be taken from packages by this build.";
-    return false;
-  }
-  return packageBranch(errorMessage);
+  if (packageBranch)
+    return packageBranch(errorMessage);
+  return store::ProvideImagesFromPackage(*this, errorMessage);
 }
 
 template <typename F> void TLoginForm::Guarded(F&& handler) {
@@ -131,7 +132,16 @@ void TLoginForm::SetUpPackageFolder() {
     return;
   }
   view_->SetVisible(ControlId::btnImportPackage, false);
-  view_->SetVisible(ControlId::btnBrowse, g_.isDeveloper);
+  view_->SetVisible(ControlId::btnBrowse, IsElevated(s_) || g_.isDeveloper);
+  bool error = false;
+  std::string folder = store::GetPackageFolderValue(*this, error);
+  view_->SetText(ControlId::edtPackageFolder, folder);
+  if (error)
+    return;
+  if (folder.empty())
+    view_->SetText(ControlId::statusBar, "Package folder not configured.");
+  else if (!s_.files.DirectoryExists(folder))
+    view_->SetText(ControlId::statusBar, "Configured package folder does not exist.");
 }
 
 std::string TLoginForm::GetVersion() {
@@ -245,8 +255,27 @@ void TLoginForm::LaunchHMIMinimized() {
   // Starting the HMI and typing into its login window follow here.
 }
 
-// The package import and the folder picker arrive with the package store.
-void TLoginForm::btnImportPackageClick() {}
-void TLoginForm::btnBrowseClick() {}
+void TLoginForm::btnImportPackageClick() {
+  std::optional<std::string> file =
+      s_.ui.OpenFile("Select Veltra Dynamic Remote HMI package",
+                     "Veltra Dynamic Remote HMI Packages|*.VeltraDynamicRemoteHMI.KL7zip");
+  if (!file)
+    return;
+  std::string errorMessage;
+  if (store::ImportPackage(*this, *file, errorMessage))
+    s_.ui.ShowMessage(plat::MessageKind::Information, "Imported package successfully");
+  else
+    s_.ui.ShowMessage(plat::MessageKind::Error, errorMessage);
+}
+
+void TLoginForm::btnBrowseClick() {
+  std::optional<std::string> folder = s_.ui.PickFolder(
+      "Select folder where Veltra Dynamic Remote HMI packages are stored", "Select");
+  if (!folder)
+    return;
+  view_->SetText(ControlId::edtPackageFolder, *folder);
+  view_->SetText(ControlId::statusBar, "");
+  store::SavePackageFolderValue(*this, *folder);
+}
 
 } // namespace launcher

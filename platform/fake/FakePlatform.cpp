@@ -59,10 +59,14 @@ bool FakeFileSystem::ParentExists(const std::string& key) const {
 
 bool FakeFileSystem::FileExists(const std::string& path) {
   journal.push_back("exists " + path);
+  if (path.empty())
+    return false;
   return files_.count(Normalize(path)) > 0;
 }
 
 bool FakeFileSystem::DirectoryExists(const std::string& path) {
+  if (path.empty())
+    return false;
   std::string key = Normalize(path);
   return dirs_.count(key) > 0 || drives.count(key) > 0;
 }
@@ -388,15 +392,19 @@ private:
 } // namespace
 
 void FakeArchiveLibrary::Add(const std::string& path, FakeArchiveContent content) {
-  if (!files_.FileExists(path))
-    files_.AddFile(path, "archive bytes");
-  archives[files_.Normalize(path)] = std::move(content);
+  // The file's bytes name the archive, so copies of it open as well.
+  files_.AddFile(path, "archive " + files_.Normalize(path));
+  archives["content:" + files_.Contents(path)] = std::move(content);
 }
 
 std::unique_ptr<plat::IArchive> FakeArchiveLibrary::Open(const std::string& formatName,
                                                          const std::string& archivePath) {
   opened.push_back(formatName + " " + archivePath);
+  if (!files_.FileExists(archivePath))
+    throw plat::PlatformError("Cannot open the file '" + archivePath + "'");
   auto it = archives.find(files_.Normalize(archivePath));
+  if (it == archives.end())
+    it = archives.find("content:" + files_.Contents(archivePath));
   if (it == archives.end() || it->second.format != formatName)
     throw plat::PlatformError("Cannot open the file '" + archivePath + "' as archive");
   return std::make_unique<FakeArchive>(it->second, files_);
@@ -404,19 +412,22 @@ std::unique_ptr<plat::IArchive> FakeArchiveLibrary::Open(const std::string& form
 
 void FakeStructuredStorage::Add(const std::string& path,
                                 std::map<std::u16string, std::string> streams) {
-  if (!files_.FileExists(path))
-    files_.AddFile(path, "compound bytes");
-  documents[files_.Normalize(path)] = std::move(streams);
+  // The file's bytes name the document, so copies of it are documents too.
+  std::string bytes = "compound " + files_.Normalize(path) + " " + std::to_string(documents.size());
+  files_.AddFile(path, bytes);
+  documents[bytes] = std::move(streams);
 }
 
 bool FakeStructuredStorage::IsStorageFile(const std::string& path) {
-  return files_.FileExists(path) && documents.count(files_.Normalize(path)) > 0;
+  return files_.FileExists(path) && documents.count(files_.Contents(path)) > 0;
 }
 
 std::optional<std::string> FakeStructuredStorage::ReadRootStream(const std::string& path,
                                                                  const std::u16string& name) {
-  auto doc = documents.find(files_.Normalize(path));
-  if (!files_.FileExists(path) || doc == documents.end())
+  if (!files_.FileExists(path))
+    return std::nullopt;
+  auto doc = documents.find(files_.Contents(path));
+  if (doc == documents.end())
     return std::nullopt;
   auto stream = doc->second.find(name);
   if (stream == doc->second.end())

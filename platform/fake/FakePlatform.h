@@ -204,8 +204,9 @@ public:
   std::vector<plat::ArchiveFormat> formats{{"Compound", {"msi", "msp", "doc", "xls", "ppt"}},
                                            {"7z", {"7z"}},
                                            {"zip", {"zip", "z01", "zipx", "jar"}}};
-  std::map<std::string, FakeArchiveContent> archives; // by normalised path
-  std::vector<std::string> opened;                    // "format path"
+  // By normalised path, or by "content:" and the file's bytes (Add).
+  std::map<std::string, FakeArchiveContent> archives;
+  std::vector<std::string> opened; // "format path"
 
   void Add(const std::string& path, FakeArchiveContent content);
   bool Load() override { return present; }
@@ -221,7 +222,7 @@ private:
 class FakeStructuredStorage : public plat::IStructuredStorage {
 public:
   explicit FakeStructuredStorage(FakeFileSystem& files) : files_(files) {}
-  std::map<std::string, std::map<std::u16string, std::string>> documents; // normalised path
+  std::map<std::string, std::map<std::u16string, std::string>> documents; // by file bytes
   void Add(const std::string& path, std::map<std::u16string, std::string> streams);
   bool IsStorageFile(const std::string& path) override;
   std::optional<std::string> ReadRootStream(const std::string& path,
@@ -271,6 +272,7 @@ struct FakePlatform {
   FakePlatform() {
     files.CreateDirectories("C:\\work");
     files.CreateDirectories("C:\\Program Files\\Veltra");
+    files.CreateDirectories(system.tempFolder);
     files.journal.clear();
   }
 };

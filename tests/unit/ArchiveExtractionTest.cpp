@@ -51,9 +51,9 @@ TEST_F(ExtractTest, TheNameDecidesNotTheContent) {
 }
 
 TEST_F(ExtractTest, UnknownNameFallsBackToCompoundDocument) {
-  p.archives.Add("C:\\p\\x.VeltraDynamicRemoteHMI.KL7zip",
-                 Content("Compound", {{"Contents", "7z-bytes"}, {"[5]SummaryInformation", "s"}}));
   p.storage.Add("C:\\p\\x.VeltraDynamicRemoteHMI.KL7zip", {});
+  p.archives.archives["content:" + p.files.Contents("C:\\p\\x.VeltraDynamicRemoteHMI.KL7zip")] =
+      Content("Compound", {{"Contents", "7z-bytes"}, {"[5]SummaryInformation", "s"}});
   EXPECT_TRUE(Extract("C:\\p\\x.VeltraDynamicRemoteHMI.KL7zip", "C:\\s"));
   EXPECT_EQ(p.files.Contents("C:\\s\\Contents"), "7z-bytes");
 

@@ -1,0 +1,234 @@
+#include "store/PackageImport.h"
+
+#include "common/Text.h"
+#include "device/DeviceSession.h"
+#include "launcher/LoginForm.h"
+#include "store/ArchiveExtraction.h"
+#include "store/FolderUtils.h"
+#include "store/PropertySet.h"
+#include "store/Settings.h"
+#include "store/Timestamp.h"
+
+namespace store {
+
+using plat::ControlId;
+
+namespace {
+
+constexpr const char* kNotAPackage =
+    "Selected file is NOT a valid Veltra Dynamic Remote HMI package.";
+constexpr const char* kPackageSuffix = ".VeltraDynamicRemoteHMI.KL7zip";
+const char* const kRequired[] = {"timestamp",   "compatibility level", "package type",
+                                 "jre version", "product type",        "release version"};
+
+std::string FileNamePart(const std::string& path) {
+  size_t slash = path.find_last_of("\\/:");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Runs `cleanUp` when the scope ends, by return or by error.
+template <typename F> class Finally {
+public:
+  explicit Finally(F f) : f_(std::move(f)) {}
+  ~Finally() {
+    try {
+      f_();
+    } catch (...) {
+      // A failed clean-up must not hide the outcome of the import itself.
+    }
+  }
+  Finally(const Finally&) = delete;
+  Finally& operator=(const Finally&) = delete;
+
+private:
+  F f_;
+};
+
+} // namespace
+
+bool ImportPackage(launcher::TLoginForm& form, const std::string& fileName,
+                   std::string& errorMessage) {
+  plat::Services& s = form.Services();
+  FolderUtils& folders = form.Folders();
+  errorMessage = kNotAPackage;
+
+  if (!IsCompoundDocument(s, fileName))
+    return false;
+  PropertyList props = GetFileUserDefinedInfo(s, fileName);
+  for (const char* name : kRequired)
+    if (!props.Has(name))
+      return false;
+  const std::string timestamp = props.Value("timestamp");
+  const std::string jreVersion = props.Value("jre version");
+  const std::string productType = props.Value("product type");
+  const std::string releaseVersion = props.Value("release version");
+
+  if (props.Value("compatibility level") != "1") {
+    errorMessage = "This package is not supported in the current version of this tool.";
+    return false;
+  }
+  if (props.Value("package type") != "VeltraDynamicRemoteHMIArchive")
+    return false;
+  if (text::Trim(jreVersion).empty() || text::Trim(productType).empty() ||
+      text::Trim(releaseVersion).empty())
+    return false;
+
+  const std::string target = JoinPath(folders.GetPackageCacheFolder(), FileNamePart(fileName));
+  if (s.files.FileExists(target)) {
+    int64_t installed = ParseIso8601(GetFileUserDefinedInfo(s, target).Value("timestamp"));
+    if (!(installed < ParseIso8601(timestamp))) {
+      errorMessage = "This package or a more recent version is already installed.";
+      return false;
+    }
+  }
+
+  std::string scratch;
+  Finally cleanUp([&] {
+    form.View().SetText(ControlId::statusBar, "");
+    if (!scratch.empty() && s.files.DirectoryExists(scratch))
+      s.files.DeleteTree(scratch);
+  });
+
+  form.View().SetText(ControlId::statusBar, "Copying package...");
+  s.ui.ProcessMessages();
+  s.files.CopyFile(fileName, target);
+
+  scratch = folders.CreateUniqueDirectory("", "TMP");
+  form.View().SetText(ControlId::statusBar, "Extracting package contents...");
+  s.ui.ProcessMessages();
+
+  errorMessage.clear();
+  if (!ExtractArchive(s, target, scratch, errorMessage, "", true))
+    return false;
+  const std::string contents = JoinPath(scratch, "Contents");
+  const std::string contentsFolder = folders.CreateUniqueDirectory(scratch, "TMP");
+  errorMessage.clear();
+  if (!ExtractArchive(s, contents, contentsFolder, errorMessage, "", true, kFormat7z))
+    return false;
+
+  const std::string jre = "v" + jreVersion;
+  const std::string release = "v" + releaseVersion;
+  if (!folders.IsJREImageFolderValid(jre)) {
+    const std::string jreFolder = folders.GetJREImageFolder(jre);
+    s.files.DeleteTree(jreFolder);
+    s.files.CopyTree(JoinPath(contentsFolder, "jre"), jreFolder);
+    if (!folders.IsJREImageFolderValid(jre)) {
+      errorMessage = "Unable to extract JRE image.";
+      return false;
+    }
+  }
+  const std::string libFolder = folders.GetLIBImageFolder(release, productType);
+  s.files.DeleteTree(libFolder);
+  s.files.CopyTree(JoinPath(contentsFolder, "lib"), libFolder);
+  if (!folders.IsLIBImageFolderValid(release, productType)) {
+    errorMessage = "Unable to extract HMI binaries image.";
+    return false;
+  }
+  errorMessage.clear();
+  return true;
+}
+
+bool IsPackageImageValid(launcher::TLoginForm& form, const std::string& packageFile,
+                         std::string& jreImageFolder, std::string& libImageFolder) {
+  plat::Services& s = form.Services();
+  FolderUtils& folders = form.Folders();
+  jreImageFolder.clear();
+  libImageFolder.clear();
+  if (!s.files.FileExists(packageFile) || !IsCompoundDocument(s, packageFile))
+    return false;
+  PropertyList props = GetFileUserDefinedInfo(s, packageFile);
+  for (const char* name : kRequired)
+    if (!props.Has(name))
+      return false;
+  const std::string jreVersion = props.Value("jre version");
+  const std::string productType = props.Value("product type");
+  const std::string releaseVersion = props.Value("release version");
+  if (text::Trim(jreVersion).empty() || text::Trim(productType).empty() ||
+      text::Trim(releaseVersion).empty())
+    return false;
+  const std::string jre = "v" + jreVersion;
+  const std::string release = "v" + releaseVersion;
+  if (!folders.IsJREImageFolderValid(jre) || !folders.IsLIBImageFolderValid(release, productType))
+    return false;
+  jreImageFolder = folders.GetJREImageFolder(jre);
+  libImageFolder = folders.GetLIBImageFolder(release, productType);
+  return true;
+}
+
+std::string PackageNameFor(launcher::TLoginForm& form) {
+  return form.deviceType + "_" + std::to_string(form.releaseVersionAsInt) + kPackageSuffix;
+}
+
+bool ProvideImagesFromPackage(launcher::TLoginForm& form, std::string& errorMessage) {
+  plat::Services& s = form.Services();
+  FolderUtils& folders = form.Folders();
+  const launcher::LauncherGlobals& g = form.Globals();
+
+  device::ExtractReleaseVersion(form);
+  if (form.releaseVersionAsInt >= 300)
+    form.deviceType = "Veltra";
+  form.includeHostInLoginCaption = form.releaseVersionAsInt > 230;
+
+  const std::string packageName = PackageNameFor(form);
+  const std::string cached = JoinPath(folders.GetPackageCacheFolder(), packageName);
+  const std::string forDevice = form.deviceType + form.releaseVersion;
+  bool result = s.files.FileExists(cached);
+
+  if (!result && !g.enableDownload) {
+    bool error = false;
+    const std::string packageFolder = GetPackageFolderValue(form, error);
+    try {
+      if (s.files.DirectoryExists(packageFolder)) {
+        const std::string source = JoinPath(packageFolder, packageName);
+        if (s.files.FileExists(source)) {
+          try {
+            const std::string scratchCopy = JoinPath(s.system.TempFolder(), packageName);
+            form.View().SetText(ControlId::statusBar, "Copying package from package folder...");
+            Finally removeCopy([&] {
+              if (s.files.FileExists(scratchCopy))
+                s.files.DeleteFile(scratchCopy);
+            });
+            s.files.CopyFile(source, scratchCopy);
+            form.View().SetText(ControlId::statusBar, "");
+            errorMessage.clear();
+            result = ImportPackage(form, scratchCopy, errorMessage);
+          } catch (const std::exception&) {
+            errorMessage = "Unable to copy remote dynamic HMI package for " + forDevice +
+                           " from the package folder.";
+          }
+        } else {
+          errorMessage =
+              "Package folder does not contain a remote dynamic HMI package for " + forDevice + ".";
+        }
+      } else if (error) {
+        errorMessage = "Invalid application settings file.";
+      } else if (packageFolder.empty()) {
+        errorMessage = "Package folder not configured.";
+      } else {
+        errorMessage = "Configured package folder does not exist.";
+      }
+    } catch (const std::exception&) {
+      errorMessage = "Unable to access package folder.";
+    }
+  }
+
+  if (result) {
+    std::string jreFolder, libFolder;
+    if (IsPackageImageValid(form, cached, jreFolder, libFolder)) {
+      form.jreImageFolder = jreFolder;
+      form.hmiLibImageFolder = libFolder;
+      return true;
+    }
+    errorMessage = "Please contact Norwick Brann Technical Support to obtain a valid remote "
+                   "dynamic HMI package for " +
+                   forDevice + ".";
+    return false;
+  }
+  if (g.enableDownload)
+    errorMessage = "Please contact Norwick Brann Technical Support to obtain a remote dynamic HMI "
+                   "package for " +
+                   forDevice + ".";
+  return false;
+}
+
+} // namespace store

@@ -1,0 +1,450 @@
+#include "launcher/LoginForm.h"
+#include "launcher/RunElevatedUtils.h"
+#include "platform/fake/FakePlatform.h"
+#include "store/PackageImport.h"
+#include "store/Settings.h"
+#include "store/Timestamp.h"
+#include "tests/support/PropertyStreamWriter.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using launcher::TLoginForm;
+using plat::ControlId;
+using testsupport::PropertySpec;
+
+const std::string kRoot = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+const std::string kSettings = kRoot + "\\ApplicationSettings.xml";
+const std::string kTemp = "C:\\Users\\operator\\AppData\\Local\\Temp";
+const std::string kScratch = kTemp + "\\TMP_4242_0";
+
+TEST(Timestamp, Iso8601WithZones) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int order; // sign of a - b
+  } cases[] = {
+      {"2026-05-01T10:00:00Z", "2026-05-01T10:00:01Z", -1},
+      {"2026-05-01T12:00:00+02:00", "2026-05-01T10:00:00Z", 0},
+      {"2026-05-01T10:00:00", "2026-05-01T10:00:00Z", 0},
+      {"2026-05-01T09:30:00-01:00", "2026-05-01T10:00:00Z", 1},
+      {"2026-05-01", "2026-05-01T00:00:00Z", 0},
+      {"20260501T100000Z", "2026-05-01T10:00:00Z", 0},
+      {"2026-05-01T10:00:00.250Z", "2026-05-01T10:00:00.2Z", 1},
+      {"2024-02-29T00:00Z", "2024-03-01T00:00Z", -1},
+      {"2026-12-31T23:59:59+0100", "2026-12-31T22:59:59Z", 0},
+  };
+  for (const Case& c : cases) {
+    int64_t d = store::ParseIso8601(c.a) - store::ParseIso8601(c.b);
+    EXPECT_EQ((d > 0) - (d < 0), c.order) << c.a << " vs " << c.b;
+  }
+  for (const char* bad : {"", "yesterday", "2026-13-01", "2026-02-30", "2026-05-01T25:00",
+                          "2026-05-01T10:00:00+", "2026-05-01X", "26-05-01"})
+    EXPECT_THROW(store::ParseIso8601(bad), std::invalid_argument) << bad;
+}
+
+class PackageTest : public ::testing::Test {
+protected:
+  PackageTest() { form.Create(p.toolkit); }
+
+  static std::vector<PropertySpec> Props(std::string timestamp = "2026-05-01T10:00:00Z") {
+    return {{"timestamp", 0x1E, timestamp},
+            {"compatibility level", 0x1E, "1"},
+            {"package type", 0x1E, "VeltraDynamicRemoteHMIArchive"},
+            {"jre version", 0x1E, "17.0.2.0"},
+            {"product type", 0x1E, "full"},
+            {"release version", 0x1E, "4.10"}};
+  }
+  // A package file at `path` whose Contents holds the given image files.
+  void AddPackage(const std::string& path, const std::vector<PropertySpec>& props,
+                  std::vector<std::string> contentFiles = {"jre/bin/javaw.exe",
+                                                           "lib/config-gui.jar", "lib/hmi.jar"}) {
+    p.storage.Add(path, {{u"\x0005"
+                          u"DocumentSummaryInformation",
+                          testsupport::PropertyStream(props)},
+                         {u"Contents", "7z"}});
+    fake::FakeArchiveContent compound;
+    compound.format = "Compound";
+    compound.items = {{"Contents", false}, {"[5]DocumentSummaryInformation", false}};
+    compound.data = {"7z-bytes", "props"};
+    p.archives.archives["content:" + p.files.Contents(path)] = compound;
+    fake::FakeArchiveContent contents;
+    contents.format = "7z";
+    for (const std::string& f : contentFiles) {
+      contents.items.push_back({f, false});
+      contents.data.push_back("bytes of " + f);
+    }
+    contentsByPackage[p.files.Normalize(path)] = contents;
+  }
+  bool Import(const std::string& path) {
+    // The scratch Contents file is what the package extraction writes; the
+    // fake library opens it with the contents registered for this package.
+    p.archives.archives[p.files.Normalize(kScratch + "\\Contents")] =
+        contentsByPackage[p.files.Normalize(path)];
+    message = "unset";
+    return store::ImportPackage(form, path, message);
+  }
+  fake::FakeFormView& view() { return *p.toolkit.view; }
+
+  fake::FakePlatform p;
+  launcher::LauncherGlobals g;
+  TLoginForm form{p.services, g};
+  std::map<std::string, fake::FakeArchiveContent> contentsByPackage;
+  std::string message;
+};
+
+TEST_F(PackageTest, ImportInstallsBothImagesAndCleansUp) {
+  AddPackage("C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip", Props());
+  ASSERT_TRUE(Import("C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip")) << message;
+  EXPECT_EQ(message, "");
+  EXPECT_TRUE(p.files.FileExists(kRoot + "\\PackageCache\\Q614_410.VeltraDynamicRemoteHMI.KL7zip"));
+  EXPECT_TRUE(p.files.FileExists(kRoot + "\\JREImage\\v17.0.2.0\\bin\\javaw.exe"));
+  EXPECT_TRUE(p.files.FileExists(kRoot + "\\LIBImage\\v4.10\\full\\config-gui.jar"));
+  EXPECT_TRUE(p.files.FileExists(kRoot + "\\LIBImage\\v4.10\\full\\hmi.jar"));
+  EXPECT_FALSE(p.files.DirectoryExists(kScratch));
+  EXPECT_EQ(view().Text(ControlId::statusBar), "");
+  // The package was opened as a compound document, its Contents as 7z.
+  EXPECT_EQ(p.archives.opened.front(),
+            "Compound " + kRoot + "\\PackageCache\\Q614_410.VeltraDynamicRemoteHMI.KL7zip");
+  EXPECT_EQ(p.archives.opened.back(), "7z " + kScratch + "\\Contents");
+}
+
+TEST_F(PackageTest, ImportMessagesInTheOrderOfTheTests) {
+  auto with = [](std::string name, std::string value) {
+    auto props = Props();
+    for (auto& pr : props)
+      if (pr.name == name)
+        pr.value = value;
+    return props;
+  };
+  auto without = [](std::string name) {
+    auto props = Props();
+    props.erase(std::remove_if(props.begin(), props.end(),
+                               [&](const PropertySpec& pr) { return pr.name == name; }),
+                props.end());
+    return props;
+  };
+  auto asNumber = [](std::string name) {
+    auto props = Props();
+    for (auto& pr : props)
+      if (pr.name == name) {
+        pr.type = 0x0003;
+        pr.value = "1";
+      }
+    return props;
+  };
+  const std::string notValid = "Selected file is NOT a valid Veltra Dynamic Remote HMI package.";
+  const std::string unsupported =
+      "This package is not supported in the current version of this tool.";
+  struct Case {
+    const char* name;
+    std::vector<PropertySpec> props;
+    std::string message;
+  } cases[] = {
+      {"missing timestamp", without("timestamp"), notValid},
+      {"missing product type", without("product type"), notValid},
+      {"level as a number", asNumber("compatibility level"), notValid},
+      {"level 2", with("compatibility level", "2"), unsupported},
+      {"level 2 and wrong type",
+       [&] {
+         auto pr = with("compatibility level", "2");
+         pr[2].value = "Other";
+         return pr;
+       }(),
+       unsupported},
+      {"type in other case", with("package type", "veltradynamicremotehmiarchive"), notValid},
+      {"blank jre version", with("jre version", "   "), notValid},
+      {"blank product type", with("product type", ""), notValid},
+  };
+  for (const Case& c : cases) {
+    const std::string path = std::string("C:\\in\\") + c.name + ".KL7zip";
+    AddPackage(path, c.props);
+    EXPECT_FALSE(Import(path)) << c.name;
+    EXPECT_EQ(message, c.message) << c.name;
+  }
+  p.files.AddFile("C:\\in\\plain.KL7zip", "not a compound file");
+  EXPECT_FALSE(Import("C:\\in\\plain.KL7zip"));
+  EXPECT_EQ(message, notValid);
+  // Nothing was copied into the cache by any refused package.
+  for (const std::string& f : p.files.AllFiles())
+    EXPECT_EQ(f.find("packagecache"), std::string::npos) << f;
+}
+
+TEST_F(PackageTest, SamePackageTwiceIsAlreadyInstalledNewerReplaces) {
+  const std::string pkg = "C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip";
+  AddPackage(pkg, Props("2026-05-01T10:00:00Z"));
+  ASSERT_TRUE(Import(pkg));
+  p.files.journal.clear();
+  EXPECT_FALSE(Import(pkg));
+  EXPECT_EQ(message, "This package or a more recent version is already installed.");
+  for (const std::string& op : p.files.journal)
+    EXPECT_TRUE(op.rfind("exists", 0) == 0 || op.rfind("read", 0) == 0 || op.rfind("mkdir", 0) == 0)
+        << op;
+
+  // A later time stamp (in another zone) replaces the HMI image; the valid
+  // JRE image of the same name is left alone.
+  p.files.AddFile(kRoot + "\\JREImage\\v17.0.2.0\\marker", "kept");
+  p.files.AddFile(kRoot + "\\LIBImage\\v4.10\\full\\old.jar", "gone");
+  AddPackage(pkg, Props("2026-05-01T12:00:01+02:00"));
+  ASSERT_TRUE(Import(pkg)) << message;
+  EXPECT_TRUE(p.files.FileExists(kRoot + "\\JREImage\\v17.0.2.0\\marker"));
+  EXPECT_FALSE(p.files.FileExists(kRoot + "\\LIBImage\\v4.10\\full\\old.jar"));
+
+  // The same instant written differently is not newer.
+  AddPackage(pkg, Props("2026-05-01T10:00:01Z"));
+  EXPECT_FALSE(Import(pkg));
+}
+
+TEST_F(PackageTest, BadTimestampOfAnInstalledPackageIsAnError) {
+  const std::string pkg = "C:\\in\\a.KL7zip";
+  AddPackage(pkg, Props("not a date"));
+  ASSERT_TRUE(Import(pkg)); // nothing to compare with yet
+  AddPackage(pkg, Props("2026-05-01T10:00:00Z"));
+  EXPECT_THROW(Import(pkg), std::invalid_argument);
+}
+
+TEST_F(PackageTest, FailuresAfterTheCopyKeepTheCachedPackageAndRemoveScratch) {
+  const std::string pkg = "C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip";
+  AddPackage(pkg, Props(), {"jre/bin/javaw.exe", "lib/readme.txt"});
+  EXPECT_FALSE(Import(pkg));
+  EXPECT_EQ(message, "Unable to extract HMI binaries image.");
+  EXPECT_TRUE(p.files.FileExists(kRoot + "\\PackageCache\\Q614_410.VeltraDynamicRemoteHMI.KL7zip"));
+  EXPECT_FALSE(p.files.DirectoryExists(kScratch));
+  EXPECT_FALSE(Import(pkg));
+  EXPECT_EQ(message, "This package or a more recent version is already installed.");
+
+  auto otherJre = Props("2027-01-01");
+  otherJre[3].value = "99"; // a JRE image that is not installed yet
+  AddPackage("C:\\in\\nojre.KL7zip", otherJre, {"lib/config-gui.jar"});
+  EXPECT_THROW(Import("C:\\in\\nojre.KL7zip"), plat::PlatformError); // no "jre" folder
+  EXPECT_FALSE(p.files.DirectoryExists(kScratch));
+  EXPECT_EQ(view().Text(ControlId::statusBar), "");
+
+  AddPackage("C:\\in\\badjre.KL7zip", otherJre, {"jre/README", "lib/config-gui.jar"});
+  EXPECT_FALSE(Import("C:\\in\\badjre.KL7zip"));
+  EXPECT_EQ(message, "Unable to extract JRE image.");
+}
+
+TEST_F(PackageTest, PropertyValuesThatAreNotFolderNamesAreErrors) {
+  auto props = Props();
+  props[5].value = "..\\..\\x"; // release version
+  AddPackage("C:\\in\\evil.KL7zip", props);
+  EXPECT_THROW(Import("C:\\in\\evil.KL7zip"), std::invalid_argument);
+  EXPECT_FALSE(p.files.DirectoryExists(kScratch));
+}
+
+// --- the settings file ---------------------------------------------------------
+
+TEST_F(PackageTest, SettingsReadAndSave) {
+  bool error = true;
+  EXPECT_EQ(store::GetPackageFolderValue(form, error), "");
+  EXPECT_FALSE(error);
+  store::SavePackageFolderValue(form, "C:\\pkgs");
+  EXPECT_FALSE(p.files.FileExists(kSettings)); // never created
+
+  p.files.AddFile(kSettings, "<Settings><PackageFolder baseURI=\" C:\\pkgs \"/></Settings>");
+  EXPECT_EQ(store::GetPackageFolderValue(form, error), " C:\\pkgs ");
+  EXPECT_FALSE(error);
+  store::SavePackageFolderValue(form, "");
+  EXPECT_EQ(store::GetPackageFolderValue(form, error), "");
+  EXPECT_FALSE(error);
+  EXPECT_EQ(view().Text(ControlId::statusBar), "");
+
+  for (const char* bad : {"", "not xml", "<Settings><PackageFolder/></Settings>"}) {
+    p.files.AddFile(kSettings, bad);
+    view().SetVisible(ControlId::btnBrowse, true);
+    view().SetText(ControlId::statusBar, "");
+    EXPECT_EQ(store::GetPackageFolderValue(form, error), "") << bad;
+    EXPECT_TRUE(error) << bad;
+    EXPECT_EQ(view().Text(ControlId::statusBar), "Invalid application settings file.") << bad;
+    EXPECT_FALSE(view().Visible(ControlId::btnBrowse)) << bad;
+    store::SavePackageFolderValue(form, "C:\\x");
+    EXPECT_EQ(view().Text(ControlId::statusBar), "Error saving application settings file.") << bad;
+    EXPECT_EQ(p.files.Contents(kSettings), bad);
+  }
+}
+
+// --- the package branch of verification ---------------------------------------
+
+class ProvisionTest : public PackageTest {
+protected:
+  ProvisionTest() {
+    form.deviceType = "Q614";
+    form.buildBanner = "Build Release 410";
+    g.enableDownload = false;
+  }
+  bool Provide() {
+    p.archives.archives[p.files.Normalize(kScratch + "\\Contents")] =
+        contentsByPackage[p.files.Normalize("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip")];
+    message = "unset";
+    return store::ProvideImagesFromPackage(form, message);
+  }
+};
+
+TEST_F(ProvisionTest, PackageNameFollowsTheRelease) {
+  struct Case {
+    const char* banner;
+    const char* model;
+    const char* name;
+    bool hostInCaption;
+  } cases[] = {
+      {"Release 310", "Q627", "Veltra_310.VeltraDynamicRemoteHMI.KL7zip", true},
+      {"Release 250", "q614", "q614_250.VeltraDynamicRemoteHMI.KL7zip", true},
+      {"Release 230", "Q614", "Q614_230.VeltraDynamicRemoteHMI.KL7zip", false},
+  };
+  for (const Case& c : cases) {
+    form.buildBanner = c.banner;
+    form.deviceType = c.model;
+    g.enableDownload = true;
+    EXPECT_FALSE(Provide());
+    EXPECT_EQ(store::PackageNameFor(form), c.name);
+    EXPECT_EQ(form.includeHostInLoginCaption, c.hostInCaption) << c.banner;
+  }
+  EXPECT_EQ(message, "Please contact Norwick Brann Technical Support to obtain a remote dynamic "
+                     "HMI package for Q614v2.30.");
+}
+
+TEST_F(ProvisionTest, FromThePackageFolderThroughTheCache) {
+  p.files.AddFile(kSettings, "<S><PackageFolder baseURI=\"C:\\pkgs\"/></S>");
+  AddPackage("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip", Props());
+  ASSERT_TRUE(Provide()) << message;
+  EXPECT_EQ(form.jreImageFolder, kRoot + "\\JREImage\\v17.0.2.0");
+  EXPECT_EQ(form.hmiLibImageFolder, kRoot + "\\LIBImage\\v4.10\\full");
+  EXPECT_EQ(form.deviceType, "Veltra");
+  EXPECT_FALSE(p.files.FileExists(kTemp + "\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip"));
+  EXPECT_FALSE(p.files.DirectoryExists(kScratch));
+
+  // Cached now: the settings file is not even read again.
+  p.files.DeleteFile(kSettings);
+  ASSERT_TRUE(Provide()) << message;
+}
+
+TEST_F(ProvisionTest, PackageFolderMessages) {
+  struct Case {
+    const char* settings;
+    const char* message;
+  } cases[] = {
+      {"garbage", "Invalid application settings file."},
+      {"<S><PackageFolder baseURI=\"\"/></S>", "Package folder not configured."},
+      {"<S><PackageFolder baseURI=\"C:\\nowhere\"/></S>",
+       "Configured package folder does not exist."},
+      {"<S><PackageFolder baseURI=\"C:\\empty\"/></S>",
+       "Package folder does not contain a remote dynamic HMI package for Veltrav4.10."},
+      {"<S><PackageFolder baseURI=\"C:\\bad|name\"/></S>",
+       "Configured package folder does not exist."},
+  };
+  p.files.CreateDirectories("C:\\empty");
+  for (const Case& c : cases) {
+    p.files.AddFile(kSettings, c.settings);
+    form.deviceType = "Q614";
+    EXPECT_FALSE(Provide()) << c.settings;
+    EXPECT_EQ(message, c.message) << c.settings;
+  }
+}
+
+TEST_F(ProvisionTest, CopyFailureAndInvalidPackage) {
+  p.files.AddFile(kSettings, "<S><PackageFolder baseURI=\"C:\\pkgs\"/></S>");
+  AddPackage("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip", Props());
+  p.files.unwritable.insert(kTemp + "\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip");
+  EXPECT_FALSE(Provide());
+  EXPECT_EQ(message, "Unable to copy remote dynamic HMI package for Veltrav4.10 from the package "
+                     "folder.");
+  p.files.unwritable.clear();
+
+  // Imported but its HMI image does not install: the cached package is found
+  // by the next attempt and judged not valid.
+  AddPackage("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip", Props(),
+             {"jre/bin/javaw.exe", "lib/nothing.txt"});
+  EXPECT_FALSE(Provide());
+  EXPECT_EQ(message, "Unable to extract HMI binaries image.");
+  EXPECT_FALSE(Provide());
+  EXPECT_EQ(message, "Please contact Norwick Brann Technical Support to obtain a valid remote "
+                     "dynamic HMI package for Veltrav4.10.");
+}
+
+// --- the window's package-folder controls -------------------------------------
+
+TEST(PackageFolderControls, StartUpInPackageMode) {
+  struct Case {
+    const char* settings;
+    bool elevated;
+    bool developer;
+    bool browse;
+    const char* status;
+  } cases[] = {
+      {"<S><PackageFolder baseURI=\"\"/></S>", false, false, false,
+       "Package folder not configured."},
+      {"<S><PackageFolder baseURI=\"C:\\gone\"/></S>", true, false, true,
+       "Configured package folder does not exist."},
+      {"<S><PackageFolder baseURI=\"C:\\work\"/></S>", false, true, true, ""},
+      {"", true, false, false, "Invalid application settings file."},
+  };
+  for (const Case& c : cases) {
+    fake::FakePlatform fp;
+    launcher::LauncherGlobals fg;
+    TLoginForm f(fp.services, fg);
+    fp.files.AddFile(kSettings, c.settings);
+    fp.security.elevated = c.elevated;
+    if (c.developer)
+      fp.system.environment["KLOX_DATA_DIR"] = "1";
+    f.Create(fp.toolkit);
+    auto& v = *fp.toolkit.view;
+    EXPECT_FALSE(fg.enableDownload);
+    EXPECT_FALSE(v.Visible(ControlId::btnImportPackage)) << c.settings;
+    EXPECT_TRUE(v.Visible(ControlId::edtPackageFolder)) << c.settings;
+    EXPECT_EQ(v.Visible(ControlId::btnBrowse), c.browse) << c.settings;
+    EXPECT_EQ(v.Text(ControlId::statusBar), c.status) << c.settings;
+  }
+}
+
+TEST(PackageFolderControls, ElevationCheck) {
+  fake::FakePlatform fp;
+  fp.security.elevated = std::nullopt; // token would not open
+  EXPECT_FALSE(launcher::IsElevated(fp.services));
+  fp.security.elevated = true;
+  EXPECT_TRUE(launcher::IsElevated(fp.services));
+  fp.security.major = 5; // before elevation existed: group membership decides
+  fp.security.admin = false;
+  EXPECT_FALSE(launcher::IsElevated(fp.services));
+}
+
+TEST_F(PackageTest, BrowseSavesOrChangesNothing) {
+  p.files.AddFile(kSettings, "<S><PackageFolder baseURI=\"C:\\old\"/></S>");
+  p.ui.folderAnswers = {std::nullopt, std::string("C:\\new")};
+  view().SetText(ControlId::statusBar, "before");
+  view().Click(ControlId::btnBrowse);
+  EXPECT_EQ(p.ui.folderRequests.at(0),
+            std::make_pair(std::string("Select folder where Veltra Dynamic Remote HMI packages are "
+                                       "stored"),
+                           std::string("Select")));
+  EXPECT_EQ(view().Text(ControlId::statusBar), "before");
+  EXPECT_NE(p.files.Contents(kSettings).find("C:\\old"), std::string::npos);
+  view().Click(ControlId::btnBrowse);
+  EXPECT_EQ(view().Text(ControlId::edtPackageFolder), "C:\\new");
+  EXPECT_EQ(view().Text(ControlId::statusBar), "");
+  EXPECT_NE(p.files.Contents(kSettings).find("C:\\new"), std::string::npos);
+}
+
+TEST_F(PackageTest, ImportButtonShowsTheOutcome) {
+  AddPackage("C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip", Props());
+  p.archives.archives[p.files.Normalize(kScratch + "\\Contents")] =
+      contentsByPackage[p.files.Normalize("C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip")];
+  p.ui.fileAnswers = {std::nullopt, std::string("C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip"),
+                      std::string("C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip")};
+  view().Click(ControlId::btnImportPackage);
+  EXPECT_TRUE(p.ui.messages.empty());
+  EXPECT_EQ(p.ui.fileRequests.at(0),
+            std::make_pair(std::string("Select Veltra Dynamic Remote HMI package"),
+                           std::string("Veltra Dynamic Remote HMI Packages|"
+                                       "*.VeltraDynamicRemoteHMI.KL7zip")));
+  view().Click(ControlId::btnImportPackage);
+  ASSERT_EQ(p.ui.messages.size(), 1u);
+  EXPECT_EQ(p.ui.messages[0].kind, plat::MessageKind::Information);
+  EXPECT_EQ(p.ui.messages[0].text, "Imported package successfully");
+  view().Click(ControlId::btnImportPackage);
+  EXPECT_EQ(p.ui.messages[1].kind, plat::MessageKind::Error);
+  EXPECT_EQ(p.ui.messages[1].text, "This package or a more recent version is already installed.");
+}
+
+} // namespace
