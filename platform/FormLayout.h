@@ -29,6 +29,7 @@ struct ControlLayout {
   int tabOrder; // -1: not a tab stop
 };
 
+inline constexpr const char* kFormCaption = "Veltra Substation Gateway - Dynamic Remote HMI";
 inline constexpr int kClientWidth = 629;
 inline constexpr int kClientHeight = 320;
 inline constexpr int kStatusBarHeight = 19;

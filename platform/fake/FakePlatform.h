@@ -125,7 +125,7 @@ public:
   void SelectMode(int index);
   void Type(plat::ControlId box, const std::string& text) { texts[box] = text; }
 
-  std::string caption = "Veltra Substation Gateway - Dynamic Remote HMI";
+  std::string caption = plat::kFormCaption;
   std::map<plat::ControlId, std::string> texts;
   std::map<plat::ControlId, bool> visible;
   int itemIndex = 0;

@@ -1,0 +1,693 @@
+#include "platform/win32/LoginWindow.h"
+
+#include "platform/Platform.h"
+#include "platform/win32/Resources.h"
+#include "platform/win32/Win32Internal.h"
+#include "platform/win32/Win32Text.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <vector>
+
+namespace plat::win32 {
+
+namespace {
+
+constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT kTimer1Interval = 1;
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kWindowExStyle = WS_EX_APPWINDOW;
+
+// Radio items inside the group box: below its caption, one equal band each.
+constexpr int kRadioInsetLeft = 8;
+constexpr int kRadioInsetTop = 16;
+constexpr int kRadioInsetBottom = 4;
+constexpr int kRadioHeight = 17;
+
+HWND mainWindow = nullptr;
+
+LoginWindow* FromHandle(HWND hwnd) {
+  return reinterpret_cast<LoginWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+void RegisterWindowClass(HINSTANCE instance, WNDPROC windowProc) {
+  WNDCLASSEXW existing{};
+  existing.cbSize = sizeof existing;
+  if (GetClassInfoExW(instance, kLoginWindowClass, &existing))
+    return;
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = windowProc;
+  wc.hInstance = instance;
+  wc.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELTRA), IMAGE_ICON,
+                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                           LR_DEFAULTCOLOR));
+  wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELTRA), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+  if (wc.hIcon == nullptr)
+    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  // No background brush: WM_PAINT paints the whole client area itself.
+  wc.hbrBackground = nullptr;
+  wc.lpszClassName = kLoginWindowClass;
+  if (RegisterClassExW(&wc) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    throw PlatformError("The window class cannot be registered. " +
+                        SystemErrorText(GetLastError()));
+}
+
+// The order in which the controls are created, which is also their Z-order
+// and so their tab order: the decorations first, then the tab stops by their
+// place in the tab order, the status bar last.
+std::vector<const ControlLayout*> CreationOrder() {
+  std::vector<const ControlLayout*> order;
+  for (const ControlLayout& layout : kLoginFormLayout)
+    order.push_back(&layout);
+  auto rank = [](const ControlLayout* c) {
+    if (c->kind == ControlKind::StatusBar)
+      return 2;
+    return c->tabOrder >= 0 ? 1 : 0;
+  };
+  std::stable_sort(order.begin(), order.end(), [&](const ControlLayout* a, const ControlLayout* b) {
+    if (rank(a) != rank(b))
+      return rank(a) < rank(b);
+    return rank(a) == 1 && a->tabOrder < b->tabOrder;
+  });
+  return order;
+}
+
+bool IsPushButton(int id) {
+  return id == static_cast<int>(ControlId::btnLaunch) ||
+         id == static_cast<int>(ControlId::btnImportPackage) ||
+         id == static_cast<int>(ControlId::btnBrowse);
+}
+
+bool CanPress(HWND button) {
+  return button != nullptr && (GetWindowLongW(button, GWL_STYLE) & WS_VISIBLE) != 0 &&
+         IsWindowEnabled(button);
+}
+
+} // namespace
+
+HWND MainWindow() {
+  return mainWindow;
+}
+
+bool PreTranslateMessage(MSG& msg) {
+  HWND main = mainWindow;
+  if (main == nullptr || (msg.hwnd != main && !IsChild(main, msg.hwnd)))
+    return false;
+  LoginWindow* window = FromHandle(main);
+  return window != nullptr && window->PreTranslate(msg);
+}
+
+LoginWindow::LoginWindow(IFormEvents& events) : events_(&events) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterWindowClass(instance, &LoginWindow::WindowProc);
+
+  font_ =
+      CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+
+  RECT frame{0, 0, kClientWidth, kClientHeight};
+  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+  std::wstring caption = Widen(kFormCaption);
+  HWND hwnd = CreateWindowExW(kWindowExStyle, kLoginWindowClass, caption.c_str(), kWindowStyle,
+                              CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                              frame.bottom - frame.top, nullptr, nullptr, instance, this);
+  if (hwnd == nullptr) {
+    DWORD error = GetLastError();
+    if (font_ != nullptr)
+      DeleteObject(font_);
+    throw PlatformError("The login window cannot be created. " + SystemErrorText(error));
+  }
+
+  // The frame's size comes from the system's metrics, which a theme or the
+  // window manager may not honour exactly: correct by what the client area
+  // really came out as.
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  int dx = kClientWidth - (client.right - client.left);
+  int dy = kClientHeight - (client.bottom - client.top);
+  if (dx != 0 || dy != 0) {
+    RECT window{};
+    GetWindowRect(hwnd_, &window);
+    SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left + dx,
+                 window.bottom - window.top + dy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
+  mainWindow = hwnd_;
+  try {
+    CreateControls();
+  } catch (...) {
+    // No destructor runs for a half-built view: take the window down here.
+    events_ = nullptr;
+    destroyingFromView_ = true;
+    DestroyWindow(hwnd_);
+    DeleteObject(font_);
+    throw;
+  }
+}
+
+LoginWindow::~LoginWindow() {
+  events_ = nullptr;
+  if (hwnd_ != nullptr) {
+    destroyingFromView_ = true;
+    DestroyWindow(hwnd_);
+  }
+  if (font_ != nullptr)
+    DeleteObject(font_);
+}
+
+void LoginWindow::CreateControls() {
+  for (const ControlLayout* layout : CreationOrder())
+    CreateControl(*layout);
+  ShowItemIndex(itemIndex_);
+}
+
+void LoginWindow::CreateControl(const ControlLayout& layout) {
+  const wchar_t* className = L"STATIC";
+  DWORD style = WS_CHILD | WS_VISIBLE;
+  DWORD exStyle = 0;
+  // Every control but a radio item starts a group of its own, so that the
+  // arrow keys move only inside the radio group.
+  style |= WS_GROUP;
+  if (layout.tabOrder >= 0 && layout.kind != ControlKind::ReadOnlyEdit &&
+      layout.kind != ControlKind::RadioGroup)
+    style |= WS_TABSTOP;
+
+  switch (layout.kind) {
+  case ControlKind::Label:
+    style |= SS_LEFTNOWORDWRAP;
+    break;
+  case ControlKind::Edit:
+  case ControlKind::PasswordEdit:
+  case ControlKind::ReadOnlyEdit:
+    className = L"EDIT";
+    exStyle |= WS_EX_CLIENTEDGE;
+    style |= ES_LEFT | ES_AUTOHSCROLL;
+    if (layout.kind == ControlKind::PasswordEdit)
+      style |= ES_PASSWORD;
+    if (layout.kind == ControlKind::ReadOnlyEdit)
+      style |= ES_READONLY;
+    break;
+  case ControlKind::Button:
+    className = L"BUTTON";
+    style |= BS_PUSHBUTTON;
+    break;
+  case ControlKind::DefaultButton:
+    className = L"BUTTON";
+    style |= BS_DEFPUSHBUTTON;
+    break;
+  case ControlKind::RadioGroup:
+    className = L"BUTTON";
+    style |= BS_GROUPBOX;
+    break;
+  case ControlKind::StatusBar:
+    className = STATUSCLASSNAMEW;
+    // Placed by the layout like any other control rather than by the status
+    // bar's own idea of its height.
+    style |= CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER;
+    break;
+  case ControlKind::Picture:
+    style |= SS_OWNERDRAW;
+    break;
+  }
+
+  std::wstring caption = layout.kind == ControlKind::StatusBar ? L"" : Widen(layout.caption);
+  HWND control = CreateWindowExW(exStyle, className, caption.c_str(), style, layout.left,
+                                 layout.top, layout.width, layout.height, hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)),
+                                 GetModuleHandleW(nullptr), nullptr);
+  if (control == nullptr)
+    throw PlatformError("A control of the login window cannot be created. " +
+                        SystemErrorText(GetLastError()));
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+
+  if (layout.kind == ControlKind::Label)
+    FitLabel(control);
+  if (layout.kind == ControlKind::PasswordEdit)
+    SendMessageW(control, EM_SETPASSWORDCHAR, L'*', 0);
+  if (layout.kind == ControlKind::StatusBar) {
+    // One part over the whole width, not the simple mode: WM_GETTEXT from
+    // another process then reads that part's text.
+    int parts[1] = {-1};
+    SendMessageW(control, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+    SendMessageW(control, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(caption.c_str()));
+  }
+  if (layout.kind == ControlKind::RadioGroup)
+    CreateRadioItems(layout);
+}
+
+void LoginWindow::CreateRadioItems(const ControlLayout& group) {
+  // Siblings of the group box rather than its children, so that their
+  // notifications reach this window.
+  int band = (group.height - kRadioInsetTop - kRadioInsetBottom) / kOperationalModeCount;
+  for (int i = 0; i < kOperationalModeCount; ++i) {
+    DWORD style = WS_CHILD | WS_VISIBLE | BS_RADIOBUTTON | (i == 0 ? WS_GROUP : 0);
+    int top = group.top + kRadioInsetTop + i * band + (band - kRadioHeight) / 2;
+    std::wstring caption = Widen(kOperationalModeItems[static_cast<size_t>(i)]);
+    HWND radio = CreateWindowExW(0, L"BUTTON", caption.c_str(), style, group.left + kRadioInsetLeft,
+                                 top, group.width - 2 * kRadioInsetLeft, kRadioHeight, hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kRadioItemBase + i)),
+                                 GetModuleHandleW(nullptr), nullptr);
+    if (radio == nullptr)
+      throw PlatformError("A control of the login window cannot be created. " +
+                          SystemErrorText(GetLastError()));
+    SendMessageW(radio, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    radios_[static_cast<size_t>(i)] = radio;
+  }
+}
+
+HWND LoginWindow::Control(ControlId control) const {
+  if (hwnd_ == nullptr)
+    return nullptr;
+  HWND window = GetDlgItem(hwnd_, static_cast<int>(control));
+  if (window == nullptr)
+    throw PlatformError("The login window has no control " +
+                        std::to_string(static_cast<int>(control)) + ".");
+  return window;
+}
+
+std::string LoginWindow::Caption() {
+  return hwnd_ != nullptr ? WindowText(hwnd_) : std::string();
+}
+
+void LoginWindow::SetCaption(const std::string& caption) {
+  if (hwnd_ != nullptr)
+    SetWindowTextW(hwnd_, Widen(caption).c_str());
+}
+
+std::string LoginWindow::Text(ControlId control) {
+  HWND window = Control(control);
+  if (window == nullptr)
+    return {};
+  if (control != ControlId::statusBar)
+    return WindowText(window);
+  int length = LOWORD(SendMessageW(window, SB_GETTEXTLENGTHW, 0, 0));
+  std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
+  SendMessageW(window, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(buffer.data()));
+  return Narrow(buffer.data());
+}
+
+void LoginWindow::SetText(ControlId control, const std::string& text) {
+  HWND window = Control(control);
+  if (window == nullptr)
+    return;
+  std::wstring wide = Widen(text);
+  if (control == ControlId::statusBar) {
+    SendMessageW(window, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+    return;
+  }
+  SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  if (IsLabel(control))
+    FitLabel(window);
+}
+
+bool LoginWindow::IsLabel(ControlId control) {
+  for (const ControlLayout& layout : kLoginFormLayout)
+    if (layout.id == control)
+      return layout.kind == ControlKind::Label;
+  return false;
+}
+
+void LoginWindow::FitLabel(HWND label) {
+  // A label is as large as its caption in the window's font, wherever the
+  // font renders wider or narrower than the layout's numbers assume; it keeps
+  // its top-left corner.
+  std::wstring caption = Widen(WindowText(label));
+  HDC dc = GetDC(label);
+  if (dc == nullptr)
+    return;
+  HGDIOBJ old = SelectObject(dc, font_);
+  RECT extent{0, 0, 0, 0};
+  DrawTextW(dc, caption.empty() ? L" " : caption.c_str(), -1, &extent,
+            DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+  int width = caption.empty() ? 0 : extent.right - extent.left;
+  SetWindowPos(label, nullptr, 0, 0, width, extent.bottom - extent.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool LoginWindow::Visible(ControlId control) {
+  HWND window = Control(control);
+  // The control's own flag: the window as a whole may be hidden meanwhile.
+  return window != nullptr && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+void LoginWindow::SetVisible(ControlId control, bool visible) {
+  HWND window = Control(control);
+  if (window == nullptr)
+    return;
+  std::vector<HWND> windows{window};
+  if (control == ControlId::rgOperationalMode)
+    windows.insert(windows.end(), radios_.begin(), radios_.end());
+  HWND focus = GetFocus();
+  bool hadFocus = false;
+  for (HWND w : windows) {
+    hadFocus = hadFocus || (focus != nullptr && (focus == w || IsChild(w, focus)));
+    ShowWindow(w, visible ? SW_SHOWNA : SW_HIDE);
+  }
+  // A hidden control must not keep the keyboard.
+  if (!visible && hadFocus) {
+    HWND next = GetNextDlgTabItem(hwnd_, focus, FALSE);
+    SetFocus(next != nullptr && next != focus ? next : hwnd_);
+  }
+}
+
+int LoginWindow::ItemIndex() {
+  return itemIndex_;
+}
+
+void LoginWindow::SetItemIndex(int index) {
+  index = std::clamp(index, -1, kOperationalModeCount - 1);
+  itemIndex_ = index;
+  ShowItemIndex(index);
+}
+
+void LoginWindow::ShowItemIndex(int index) {
+  for (int i = 0; i < kOperationalModeCount; ++i) {
+    HWND radio = radios_[static_cast<size_t>(i)];
+    if (radio == nullptr)
+      continue;
+    SendMessageW(radio, BM_SETCHECK, i == index ? BST_CHECKED : BST_UNCHECKED, 0);
+    // Tab enters the group at its selected item, or the first when none is.
+    bool tabStop = i == std::max(index, 0);
+    LONG style = GetWindowLongW(radio, GWL_STYLE);
+    SetWindowLongW(radio, GWL_STYLE, tabStop ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP));
+  }
+}
+
+void LoginWindow::SelectItem(int index) {
+  if (index == itemIndex_)
+    return;
+  SetItemIndex(index);
+  if (events_ != nullptr)
+    events_->OperationalModeSelected(index);
+}
+
+int LoginWindow::RadioIndexOf(HWND window) const {
+  for (int i = 0; i < kOperationalModeCount; ++i)
+    if (window != nullptr && radios_[static_cast<size_t>(i)] == window)
+      return i;
+  return -1;
+}
+
+void LoginWindow::SetTimerEnabled(bool enabled) {
+  timerEnabled_ = enabled;
+  if (hwnd_ == nullptr)
+    return;
+  if (enabled)
+    SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
+  else
+    KillTimer(hwnd_, kTimer1);
+}
+
+void LoginWindow::Show() {
+  if (hwnd_ == nullptr)
+    return;
+  ShowWindow(hwnd_, SW_SHOWNORMAL);
+  UpdateWindow(hwnd_);
+  HWND focus = GetFocus();
+  if (focus == nullptr || !IsChild(hwnd_, focus))
+    RestoreFocus();
+  if (events_ != nullptr)
+    events_->FormShow();
+}
+
+void LoginWindow::Close() {
+  // Destroyed once the current handler has returned to the message loop.
+  if (hwnd_ != nullptr)
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+HWND LoginWindow::FirstTabStop() const {
+  for (HWND child = GetWindow(hwnd_, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    LONG style = GetWindowLongW(child, GWL_STYLE);
+    if ((style & WS_TABSTOP) && (style & WS_VISIBLE) && !(style & WS_DISABLED))
+      return child;
+  }
+  return nullptr;
+}
+
+bool LoginWindow::RestoreFocus() {
+  HWND target = lastFocus_;
+  if (target == nullptr || !IsWindow(target) || !IsChild(hwnd_, target) ||
+      !IsWindowVisible(target) || !IsWindowEnabled(target))
+    target = FirstTabStop();
+  if (target == nullptr)
+    return false;
+  SetFocus(target);
+  return true;
+}
+
+template <typename F> void LoginWindow::Deliver(F&& handler) {
+  if (events_ == nullptr)
+    return;
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ReportUnexpected(e.what());
+  } catch (...) {
+    ReportUnexpected(nullptr);
+  }
+}
+
+bool LoginWindow::PreTranslate(MSG& msg) {
+  if (hwnd_ == nullptr)
+    return false;
+  // F1 needs nothing here: the system turns it into WM_HELP by itself.
+  if (msg.message == WM_KEYDOWN) {
+    int radio = RadioIndexOf(msg.hwnd);
+    bool back = msg.wParam == VK_UP || msg.wParam == VK_LEFT;
+    bool forward = msg.wParam == VK_DOWN || msg.wParam == VK_RIGHT;
+    if (radio >= 0 && (back || forward)) {
+      // Arrow keys move the selection with the focus, as in any radio group.
+      int next = (radio + (forward ? 1 : kOperationalModeCount - 1)) % kOperationalModeCount;
+      SetFocus(radios_[static_cast<size_t>(next)]);
+      Deliver([&] { SelectItem(next); });
+      return true;
+    }
+  }
+  return IsDialogMessageW(hwnd_, &msg) != 0;
+}
+
+LRESULT CALLBACK LoginWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  LoginWindow* self = nullptr;
+  if (message == WM_NCCREATE) {
+    self = static_cast<LoginWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  } else {
+    self = FromHandle(hwnd);
+  }
+  if (self == nullptr)
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  // No C++ exception may unwind through the system's code that called us.
+  try {
+    return self->HandleMessage(message, wParam, lParam);
+  } catch (const std::exception& e) {
+    ReportUnexpected(e.what());
+  } catch (...) {
+    ReportUnexpected(nullptr);
+  }
+  return 0;
+}
+
+LRESULT LoginWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_ERASEBKGND:
+    return 1; // WM_PAINT paints everything; erasing first only flickers
+  case WM_PAINT:
+    Paint();
+    return 0;
+  case WM_DRAWITEM: {
+    const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+    if (item->CtlID == static_cast<UINT>(ControlId::Image1)) {
+      DrawLogo(*item);
+      return TRUE;
+    }
+    break;
+  }
+  case WM_COMMAND:
+    if (lParam != 0 || LOWORD(wParam) == IDOK)
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+    return 0;
+  case DM_GETDEFID:
+    return DefaultButton();
+  case WM_TIMER:
+    if (wParam == kTimer1) {
+      if (timerEnabled_)
+        Deliver([&] { events_->Timer1Timer(); });
+      return 0;
+    }
+    break;
+  case WM_HELP:
+    // The window answers help itself; nothing else is to happen.
+    Deliver([&] { events_->FormHelp(); });
+    return TRUE;
+  case WM_SETCURSOR:
+    if (BusyCursor()) {
+      SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+      return TRUE;
+    }
+    break;
+  case WM_ACTIVATE:
+    if (LOWORD(wParam) == WA_INACTIVE) {
+      HWND focus = GetFocus();
+      if (focus != nullptr && IsChild(hwnd_, focus))
+        lastFocus_ = focus;
+      return 0;
+    }
+    if (RestoreFocus())
+      return 0;
+    break; // nothing to focus: the window itself takes the keyboard
+  case WM_SETFOCUS:
+    RestoreFocus();
+    return 0;
+  case WM_DESTROY:
+    KillTimer(hwnd_, kTimer1);
+    if (mainWindow == hwnd_)
+      mainWindow = nullptr;
+    if (!destroyingFromView_)
+      PostQuitMessage(0);
+    return 0;
+  case WM_NCDESTROY:
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    {
+      HWND hwnd = hwnd_;
+      hwnd_ = nullptr;
+      radios_.fill(nullptr);
+      lastFocus_ = nullptr;
+      return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+  default:
+    break;
+  }
+  return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void LoginWindow::OnCommand(int id, int code) {
+  if (code != BN_CLICKED)
+    return;
+  int radio = id - kRadioItemBase;
+  if (radio >= 0 && radio < kOperationalModeCount) {
+    Deliver([&] { SelectItem(radio); });
+    return;
+  }
+  if (id == IDOK) {
+    // Enter with no default button announced: the default is Launch.
+    if (!CanPress(GetDlgItem(hwnd_, static_cast<int>(ControlId::btnLaunch))))
+      return;
+    id = static_cast<int>(ControlId::btnLaunch);
+  }
+  if (IsPushButton(id))
+    Deliver([&] { events_->ButtonClick(static_cast<ControlId>(id)); });
+}
+
+LRESULT LoginWindow::DefaultButton() {
+  // Enter presses the focused push button, else Launch while it can be
+  // pressed.
+  HWND focus = GetFocus();
+  if (focus != nullptr && GetParent(focus) == hwnd_ && IsPushButton(GetDlgCtrlID(focus)))
+    return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+  if (CanPress(GetDlgItem(hwnd_, static_cast<int>(ControlId::btnLaunch))))
+    return MAKELRESULT(static_cast<int>(ControlId::btnLaunch), DC_HASDEFID);
+  return 0;
+}
+
+void LoginWindow::Paint() {
+  PAINTSTRUCT ps{};
+  HDC dc = BeginPaint(hwnd_, &ps);
+  if (dc != nullptr)
+    FillRect(dc, &ps.rcPaint, GetSysColorBrush(COLOR_BTNFACE));
+  EndPaint(hwnd_, &ps);
+}
+
+namespace {
+
+// The logo is drawn in a design box of 300 x 100 units, scaled evenly into
+// the picture and centred in it.
+constexpr double kLogoWidth = 300;
+constexpr double kLogoHeight = 100;
+
+struct LogoScale {
+  double factor;
+  double left, top;
+  int X(double x) const { return static_cast<int>(std::lround(left + x * factor)); }
+  int Y(double y) const { return static_cast<int>(std::lround(top + y * factor)); }
+  int Size(double s) const { return std::max(1, static_cast<int>(std::lround(s * factor))); }
+};
+
+constexpr COLORREF kMarkColour = RGB(11, 94, 120);
+constexpr COLORREF kAccentColour = RGB(240, 138, 36);
+constexpr COLORREF kWordColour = RGB(10, 61, 85);
+constexpr COLORREF kTaglineColour = RGB(88, 98, 108);
+
+void DrawWord(HDC dc, const LogoScale& s, const wchar_t* word, double height, int weight,
+              COLORREF colour, RECT box) {
+  HFONT font = CreateFontW(-s.Size(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                           VARIABLE_PITCH | FF_SWISS, L"Tahoma");
+  HGDIOBJ old = SelectObject(dc, font);
+  SetTextColor(dc, colour);
+  DrawTextW(dc, word, -1, &box, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+  SelectObject(dc, old);
+  DeleteObject(font);
+}
+
+} // namespace
+
+void LoginWindow::DrawLogo(const DRAWITEMSTRUCT& item) {
+  HDC dc = item.hDC;
+  RECT area = item.rcItem;
+  FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
+  double width = area.right - area.left;
+  double height = area.bottom - area.top;
+  double factor = std::min(width / kLogoWidth, height / kLogoHeight);
+  if (factor <= 0)
+    return;
+  LogoScale s{factor, area.left + (width - kLogoWidth * factor) / 2,
+              area.top + (height - kLogoHeight * factor) / 2};
+
+  int savedDc = SaveDC(dc);
+  SetBkMode(dc, TRANSPARENT);
+
+  // The mark: a rounded square carrying a white chevron, with an accent dot
+  // set off from its corner.
+  HBRUSH markBrush = CreateSolidBrush(kMarkColour);
+  SelectObject(dc, GetStockObject(NULL_PEN));
+  SelectObject(dc, markBrush);
+  RoundRect(dc, s.X(4), s.Y(12), s.X(84), s.Y(92), s.Size(22), s.Size(22));
+
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  const double chevron[][2] = {{18, 30}, {33, 30}, {44, 64}, {55, 30},
+                               {70, 30}, {52, 78}, {36, 78}};
+  POINT points[std::size(chevron)];
+  for (size_t i = 0; i < std::size(chevron); ++i)
+    points[i] = POINT{s.X(chevron[i][0]), s.Y(chevron[i][1])};
+  Polygon(dc, points, static_cast<int>(std::size(points)));
+
+  HPEN gapPen = CreatePen(PS_SOLID, s.Size(4), GetSysColor(COLOR_BTNFACE));
+  HBRUSH accentBrush = CreateSolidBrush(kAccentColour);
+  SelectObject(dc, gapPen);
+  SelectObject(dc, accentBrush);
+  Ellipse(dc, s.X(66), s.Y(2), s.X(94), s.Y(30));
+
+  // The word mark and the product line beneath it.
+  DrawWord(dc, s, L"Veltra", 50, FW_BOLD, kWordColour, RECT{s.X(98), s.Y(14), s.X(300), s.Y(70)});
+  DrawWord(dc, s, L"DYNAMIC REMOTE HMI", 14, FW_NORMAL, kTaglineColour,
+           RECT{s.X(101), s.Y(72), s.X(300), s.Y(92)});
+
+  RestoreDC(dc, savedDc);
+  DeleteObject(accentBrush);
+  DeleteObject(gapPen);
+  DeleteObject(markBrush);
+}
+
+} // namespace plat::win32

@@ -1,0 +1,85 @@
+// The login window on Win32: a top-level window of class "TLoginForm" whose
+// controls are built from kLoginFormLayout, each with its ControlId as its
+// Win32 control id, so that other processes can find them.
+#pragma once
+
+#include "platform/FormLayout.h"
+#include "platform/FormView.h"
+
+#include "platform/win32/Win32Api.h"
+
+#include <array>
+#include <string>
+
+namespace plat::win32 {
+
+class LoginWindow : public IFormView {
+public:
+  // Creates the window and its controls, hidden.
+  explicit LoginWindow(IFormEvents& events);
+  ~LoginWindow() override;
+  LoginWindow(const LoginWindow&) = delete;
+  LoginWindow& operator=(const LoginWindow&) = delete;
+
+  std::string Caption() override;
+  void SetCaption(const std::string& caption) override;
+  std::string Text(ControlId control) override;
+  void SetText(ControlId control, const std::string& text) override;
+  bool Visible(ControlId control) override;
+  void SetVisible(ControlId control, bool visible) override;
+  int ItemIndex() override;
+  void SetItemIndex(int index) override;
+  void SetTimerEnabled(bool enabled) override;
+  void Show() override;
+  void Close() override;
+
+  // Null once the window has been destroyed.
+  HWND Handle() const { return hwnd_; }
+
+  // The window's own keyboard handling for a message from the queue; true
+  // when it has been handled and must not be dispatched.
+  bool PreTranslate(MSG& msg);
+
+private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  void CreateControls();
+  void CreateControl(const ControlLayout& layout);
+  void CreateRadioItems(const ControlLayout& group);
+  HWND Control(ControlId control) const;
+  static bool IsLabel(ControlId control);
+  void FitLabel(HWND label);
+
+  void OnCommand(int id, int code);
+  LRESULT DefaultButton();
+  void Paint();
+  void DrawLogo(const DRAWITEMSTRUCT& item);
+
+  // Puts the check marks (and the group's tab stop) on item `index`.
+  void ShowItemIndex(int index);
+  // A selection made by the operator: reported when it changes.
+  void SelectItem(int index);
+  int RadioIndexOf(HWND window) const;
+
+  // Gives the keyboard back to the control that last had it, else to the
+  // first tab stop; false when there is none.
+  bool RestoreFocus();
+  HWND FirstTabStop() const;
+
+  // Runs an event handler; a C++ exception stops here with an error box.
+  template <typename F> void Deliver(F&& handler);
+
+  IFormEvents* events_;
+  HWND hwnd_ = nullptr;
+  HFONT font_ = nullptr;
+  std::array<HWND, kOperationalModeCount> radios_{};
+  int itemIndex_ = 0;
+  bool timerEnabled_ = false;
+  HWND lastFocus_ = nullptr;
+  // Set while the view itself destroys the window, so that no quit message
+  // is left behind for a later message loop.
+  bool destroyingFromView_ = false;
+};
+
+} // namespace plat::win32

@@ -1,0 +1,427 @@
+#include <winsock2.h>
+
+#include "platform/win32/Win32Http.h"
+
+#include "platform/Platform.h"
+#include "platform/win32/Win32Text.h"
+
+#include <winhttp.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string_view>
+#include <vector>
+
+namespace plat::win32 {
+namespace {
+
+constexpr const wchar_t* kUserAgent = L"VeltraDynamicRemoteHMI/1.0";
+constexpr DWORD kReadChunk = 64 * 1024;
+
+constexpr DWORD kProtocolsUpToTls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 |
+                                      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
+                                      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+constexpr DWORD kProtocolsUpToTls13 = kProtocolsUpToTls12 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+
+constexpr DWORD kAcceptAnyCertificate =
+    SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+    SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+
+std::string WinHttpError(const char* call, DWORD code) {
+  // Codes of the security layer come through as they are; those read in hex.
+  std::string number = std::to_string(code);
+  if (code > 0xFFFF) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+    number = hex;
+  }
+  return "WinHTTP error " + number + " in " + call;
+}
+
+std::string LastWinHttpError(const char* call) {
+  return WinHttpError(call, GetLastError());
+}
+
+struct InternetCloser {
+  void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
+};
+using InternetHandle = std::unique_ptr<void, InternetCloser>;
+
+bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
+  return WinHttpSetOption(handle, option, &value, sizeof value) != FALSE;
+}
+
+// Where the body of an answer goes: memory, or a file that is removed again
+// unless the transfer finished.
+class BodySink {
+public:
+  BodySink(std::string& memory, const std::optional<std::string>& path)
+      : memory_(memory), path_(path) {}
+  BodySink(const BodySink&) = delete;
+  BodySink& operator=(const BodySink&) = delete;
+
+  ~BodySink() {
+    if (file_ != INVALID_HANDLE_VALUE) {
+      CloseHandle(file_);
+      DeleteFileW(widePath_.c_str());
+    }
+  }
+
+  bool Open(std::string& error) {
+    if (!path_)
+      return true;
+    widePath_ = Widen(*path_);
+    file_ = CreateFileW(widePath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file_ == INVALID_HANDLE_VALUE) {
+      error = FileError("cannot be created");
+      return false;
+    }
+    return true;
+  }
+
+  bool Write(const char* data, DWORD size, std::string& error) {
+    if (!path_) {
+      memory_.append(data, size);
+      return true;
+    }
+    while (size > 0) {
+      DWORD written = 0;
+      if (!WriteFile(file_, data, size, &written, nullptr) || written == 0) {
+        error = FileError("cannot be written");
+        return false;
+      }
+      data += written;
+      size -= written;
+    }
+    return true;
+  }
+
+  // Keeps the file: the whole body is in it.
+  bool Finish(std::string& error) {
+    if (file_ == INVALID_HANDLE_VALUE)
+      return true;
+    HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(file)) {
+      error = FileError("cannot be written");
+      DeleteFileW(widePath_.c_str());
+      return false;
+    }
+    return true;
+  }
+
+private:
+  std::string FileError(const char* what) const {
+    return "The file " + *path_ + " " + what + ". " + SystemErrorText(GetLastError());
+  }
+
+  std::string& memory_;
+  const std::optional<std::string>& path_;
+  std::wstring widePath_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+std::optional<std::wstring> QueryHeaderText(HINTERNET request, DWORD info) {
+  DWORD bytes = 0;
+  WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &bytes,
+                      WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    return std::nullopt;
+  std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1);
+  if (!WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &bytes,
+                           WINHTTP_NO_HEADER_INDEX))
+    return std::nullopt;
+  return std::wstring(buffer.data(), bytes / sizeof(wchar_t));
+}
+
+// "Status line CRLF Name: value CRLF ... CRLF" into name/value pairs in order.
+HeaderList SplitRawHeaders(std::wstring_view raw) {
+  HeaderList headers;
+  bool statusLine = true;
+  while (!raw.empty()) {
+    size_t end = raw.find(L"\r\n");
+    std::wstring_view line = raw.substr(0, end);
+    raw = end == std::wstring_view::npos ? std::wstring_view() : raw.substr(end + 2);
+    if (statusLine) {
+      statusLine = false;
+      continue;
+    }
+    size_t colon = line.find(L':');
+    if (line.empty() || colon == std::wstring_view::npos)
+      continue;
+    std::wstring_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == L' ' || value.front() == L'\t'))
+      value.remove_prefix(1);
+    while (!value.empty() && (value.back() == L' ' || value.back() == L'\t'))
+      value.remove_suffix(1);
+    headers.emplace_back(Narrow(line.substr(0, colon)), Narrow(value));
+  }
+  return headers;
+}
+
+std::optional<uint64_t> ContentLength(HINTERNET request) {
+  std::optional<std::wstring> text = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  if (!text)
+    return std::nullopt;
+  std::string digits = Narrow(*text);
+  uint64_t length = 0;
+  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+  if (ec != std::errc() || end != digits.data() + digits.size())
+    return std::nullopt;
+  return length;
+}
+
+bool ValidHeader(const std::pair<std::string, std::string>& header) {
+  const auto& [name, value] = header;
+  auto breaksLine = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+  return !name.empty() && name.find(':') == std::string::npos &&
+         std::none_of(name.begin(), name.end(), breaksLine) &&
+         std::none_of(value.begin(), value.end(), breaksLine);
+}
+
+class Win32HttpTransport : public IHttpTransport {
+public:
+  explicit Win32HttpTransport(const HttpSettings& settings) {
+    // Loopback and the substation network are reached directly, never through
+    // a proxy the machine may have configured.
+    session_.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session_)
+      throw PlatformError(LastWinHttpError("WinHttpOpen"));
+    if (!WinHttpSetTimeouts(session_.get(), 0, static_cast<int>(settings.connectTimeoutMs),
+                            static_cast<int>(settings.sendTimeoutMs),
+                            static_cast<int>(settings.receiveTimeoutMs)))
+      throw PlatformError(LastWinHttpError("WinHttpSetTimeouts"));
+    // The wait for the answer's headers has a time-out of its own; the
+    // receive time-out covers it too.
+    if (!SetDwordOption(session_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                        settings.receiveTimeoutMs))
+      throw PlatformError(LastWinHttpError("WinHttpSetOption(RECEIVE_RESPONSE_TIMEOUT)"));
+    // Older systems do not know TLS 1.3 and refuse the whole set with it.
+    if (!SetDwordOption(session_.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, kProtocolsUpToTls13) &&
+        !SetDwordOption(session_.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, kProtocolsUpToTls12))
+      throw PlatformError(LastWinHttpError("WinHttpSetOption(SECURE_PROTOCOLS)"));
+    if (!SetDwordOption(session_.get(), WINHTTP_OPTION_REDIRECT_POLICY,
+                        WINHTTP_OPTION_REDIRECT_POLICY_NEVER))
+      throw PlatformError(LastWinHttpError("WinHttpSetOption(REDIRECT_POLICY)"));
+  }
+
+  std::optional<HttpResponse> Send(const HttpRequest& request, std::string& error) override {
+    try {
+      return SendUnguarded(request, error);
+    } catch (const std::exception& e) {
+      error = e.what();
+    } catch (...) {
+      error = "Unexpected failure while sending an HTTP request";
+    }
+    return std::nullopt;
+  }
+
+  void SetCertificateHook(std::function<bool()> acceptAnyCertificate) override {
+    acceptAnyCertificate_ = std::move(acceptAnyCertificate);
+  }
+
+private:
+  std::optional<HttpResponse> SendUnguarded(const HttpRequest& request, std::string& error) {
+    // Created before anything else, so that after any failure no file is left
+    // at the path, not even one from an earlier download.
+    HttpResponse response;
+    BodySink sink(response.body, request.bodyFile);
+    if (!sink.Open(error))
+      return std::nullopt;
+
+    std::wstring url = Widen(request.url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+      error = LastWinHttpError("WinHttpCrackUrl");
+      return std::nullopt;
+    }
+    if ((parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
+        parts.dwHostNameLength == 0) {
+      error = WinHttpError("WinHttpCrackUrl", ERROR_WINHTTP_INVALID_URL);
+      return std::nullopt;
+    }
+    auto part = [](const wchar_t* text, DWORD length) {
+      return text ? std::wstring_view(text, length) : std::wstring_view();
+    };
+    std::wstring host(part(parts.lpszHostName, parts.dwHostNameLength));
+    std::wstring target(part(parts.lpszUrlPath, parts.dwUrlPathLength));
+    std::wstring_view extra = part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    target.append(extra.substr(0, extra.find(L'#')));
+    if (target.empty() || target.front() != L'/')
+      target.insert(0, 1, L'/');
+
+    if (request.body.size() > MAXDWORD) {
+      error = "The request body is too large";
+      return std::nullopt;
+    }
+    for (const auto& header : request.headers) {
+      if (!ValidHeader(header)) {
+        error = "Invalid request header '" + header.first + "'";
+        return std::nullopt;
+      }
+    }
+
+    InternetHandle connection(WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
+    if (!connection) {
+      error = LastWinHttpError("WinHttpConnect");
+      return std::nullopt;
+    }
+    bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    std::wstring method = Widen(request.method);
+    InternetHandle handle(WinHttpOpenRequest(
+        connection.get(), method.c_str(), target.c_str(), nullptr, WINHTTP_NO_REFERER,
+        WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!handle) {
+      error = LastWinHttpError("WinHttpOpenRequest");
+      return std::nullopt;
+    }
+    HINTERNET req = handle.get();
+
+    // WinHTTP would otherwise keep the session cookie itself and send it
+    // again behind the cookie store's back, and follow a login's redirect.
+    if (!SetDwordOption(req, WINHTTP_OPTION_DISABLE_FEATURE,
+                        WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS)) {
+      error = LastWinHttpError("WinHttpSetOption(DISABLE_FEATURE)");
+      return std::nullopt;
+    }
+    if (secure && acceptAnyCertificate_ && acceptAnyCertificate_()) {
+      if (!SetDwordOption(req, WINHTTP_OPTION_SECURITY_FLAGS, kAcceptAnyCertificate)) {
+        error = LastWinHttpError("WinHttpSetOption(SECURITY_FLAGS)");
+        return std::nullopt;
+      }
+    }
+    for (const auto& [name, value] : request.headers) {
+      std::wstring line = Widen(name) + L": " + Widen(value);
+      if (!WinHttpAddRequestHeaders(req, line.c_str(), static_cast<DWORD>(line.size()),
+                                    WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
+        error = LastWinHttpError("WinHttpAddRequestHeaders");
+        return std::nullopt;
+      }
+    }
+
+    DWORD bodySize = static_cast<DWORD>(request.body.size());
+    LPVOID body = bodySize == 0 ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
+    if (!WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, bodySize, bodySize, 0)) {
+      error = LastWinHttpError("WinHttpSendRequest");
+      return std::nullopt;
+    }
+    if (!WinHttpReceiveResponse(req, nullptr)) {
+      error = LastWinHttpError("WinHttpReceiveResponse");
+      return std::nullopt;
+    }
+
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    if (!WinHttpQueryHeaders(req, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
+                             WINHTTP_NO_HEADER_INDEX)) {
+      error = LastWinHttpError("WinHttpQueryHeaders(STATUS_CODE)");
+      return std::nullopt;
+    }
+    response.status = static_cast<int>(status);
+    std::optional<std::wstring> raw = QueryHeaderText(req, WINHTTP_QUERY_RAW_HEADERS_CRLF);
+    if (!raw) {
+      error = LastWinHttpError("WinHttpQueryHeaders(RAW_HEADERS_CRLF)");
+      return std::nullopt;
+    }
+    response.headers = SplitRawHeaders(*raw);
+
+    std::vector<char> buffer(kReadChunk);
+    uint64_t received = 0;
+    for (;;) {
+      DWORD available = 0;
+      if (!WinHttpQueryDataAvailable(req, &available)) {
+        error = LastWinHttpError("WinHttpQueryDataAvailable");
+        return std::nullopt;
+      }
+      if (available == 0)
+        break;
+      DWORD read = 0;
+      if (!WinHttpReadData(req, buffer.data(), std::min(available, kReadChunk), &read)) {
+        error = LastWinHttpError("WinHttpReadData");
+        return std::nullopt;
+      }
+      if (read == 0)
+        break;
+      if (!sink.Write(buffer.data(), read, error))
+        return std::nullopt;
+      received += read;
+    }
+
+    // A connection that ends early can look like a normal end of the body;
+    // only the announced length tells the two apart.
+    bool bodyExpected = request.method != "HEAD" && status >= 200 && status != 204 && status != 304;
+    std::optional<uint64_t> announced = ContentLength(req);
+    if (bodyExpected && announced && received < *announced) {
+      error = "The answer ended after " + std::to_string(received) + " of " +
+              std::to_string(*announced) + " bytes";
+      return std::nullopt;
+    }
+    if (!sink.Finish(error))
+      return std::nullopt;
+    response.complete = true;
+    return response;
+  }
+
+  InternetHandle session_;
+  std::function<bool()> acceptAnyCertificate_;
+};
+
+std::string AnsiToUtf8(const char* ansi) {
+  int length = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
+  if (length <= 1)
+    return {};
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide.data(), length);
+  wide.resize(static_cast<size_t>(length) - 1);
+  return Narrow(wide);
+}
+
+class Win32Network : public INetwork {
+public:
+  LocalAddress LocalIPv4() override {
+    LocalAddress result;
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+      return result;
+    result.socketsStarted = true;
+    char name[256] = {};
+    if (gethostname(name, sizeof name) == 0) {
+      name[sizeof name - 1] = '\0';
+      result.hostName = AnsiToUtf8(name);
+      const hostent* host = gethostbyname(name);
+      if (host != nullptr) {
+        result.nameResolved = true;
+        if (host->h_addrtype == AF_INET && host->h_addr_list != nullptr &&
+            host->h_addr_list[0] != nullptr) {
+          in_addr address;
+          std::memcpy(&address, host->h_addr_list[0], sizeof address);
+          result.address = inet_ntoa(address);
+        }
+      }
+    }
+    WSACleanup();
+    return result;
+  }
+};
+
+} // namespace
+
+std::unique_ptr<IHttpTransport> CreateWin32HttpTransport(const HttpSettings& settings) {
+  return std::make_unique<Win32HttpTransport>(settings);
+}
+
+std::unique_ptr<INetwork> CreateWin32Network() {
+  return std::make_unique<Win32Network>();
+}
+
+} // namespace plat::win32

@@ -1,0 +1,121 @@
+#include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Text.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <vector>
+
+namespace plat::win32 {
+
+std::string Win32System::EnvironmentVariable(const std::string& name) {
+  std::wstring wideName = Widen(name);
+  std::vector<wchar_t> buffer(256);
+  for (;;) {
+    DWORD length =
+        GetEnvironmentVariableW(wideName.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0)
+      return {};
+    if (length < buffer.size())
+      return Narrow(std::wstring_view(buffer.data(), length));
+    // Too small: `length` is the size needed, terminator included. The value
+    // may grow again before the next call, hence the loop.
+    buffer.resize(length);
+  }
+}
+
+std::vector<std::string> Win32System::CommandLineArguments() {
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (args == nullptr)
+    throw PlatformError("The command line cannot be read. " + SystemErrorText(GetLastError()));
+  std::vector<std::string> result;
+  result.reserve(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i)
+    result.push_back(Narrow(args[i]));
+  LocalFree(args);
+  return result;
+}
+
+std::string Win32System::ExecutablePath() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0)
+      throw PlatformError("The program's own path cannot be read. " +
+                          SystemErrorText(GetLastError()));
+    // A result that fills the buffer may have been cut short.
+    if (length < buffer.size())
+      return Narrow(std::wstring_view(buffer.data(), length));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::optional<FileVersion> Win32System::ExecutableFileVersion() {
+  std::wstring path = Widen(ExecutablePath());
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0)
+    return std::nullopt;
+  std::vector<unsigned char> data(size);
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data()))
+    return std::nullopt;
+  void* block = nullptr;
+  UINT blockSize = 0;
+  if (!VerQueryValueW(data.data(), L"\\", &block, &blockSize) || block == nullptr ||
+      blockSize < sizeof(VS_FIXEDFILEINFO))
+    return std::nullopt;
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(block);
+  if (fixed->dwSignature != 0xFEEF04BD)
+    return std::nullopt;
+  return FileVersion{fixed->dwFileVersionMS, fixed->dwFileVersionLS};
+}
+
+std::optional<std::string> Win32System::CommonAppDataFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+    return std::nullopt;
+  return Narrow(buffer);
+}
+
+std::string Win32System::TempFolder() {
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+  }
+  if (length == 0 || length >= buffer.size())
+    throw PlatformError("The temporary folder cannot be found. " + SystemErrorText(GetLastError()));
+  std::wstring path(buffer.data(), length);
+
+  // The temporary path may come in short (8.3) form; callers compare and
+  // show it, so expand it when the folder exists.
+  DWORD longLength = GetLongPathNameW(path.c_str(), nullptr, 0);
+  if (longLength != 0) {
+    std::vector<wchar_t> longPath(longLength);
+    DWORD written = GetLongPathNameW(path.c_str(), longPath.data(), longLength);
+    if (written != 0 && written < longLength)
+      path.assign(longPath.data(), written);
+  }
+
+  // Drop the trailing separator, but keep a drive root whole ("C:\").
+  while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/') &&
+         !(path.size() == 3 && path[1] == L':'))
+    path.pop_back();
+  return Narrow(path);
+}
+
+uint32_t Win32System::ProcessId() {
+  return GetCurrentProcessId();
+}
+
+uint32_t Win32System::TickCount() {
+  return GetTickCount();
+}
+
+void Win32System::Sleep(uint32_t milliseconds) {
+  ::Sleep(milliseconds);
+}
+
+} // namespace plat::win32

@@ -1,0 +1,30 @@
+// The program entry: the real platform services, the toolkit and the
+// launcher's own start-up.
+#include "launcher/VeltraDynamicRemoteHMI.h"
+#include "platform/win32/Win32Internal.h"
+#include "platform/win32/Win32Platform.h"
+
+#include <objbase.h>
+#include <windows.h>
+
+#include <exception>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // The folder picker is a COM object that wants a single-threaded apartment.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  int exitCode = 1;
+  // The logic reports its handlers' errors itself; whatever still escapes is
+  // shown here rather than ending the process without a word.
+  try {
+    plat::win32::Win32Services services;
+    plat::win32::Win32Toolkit toolkit;
+    exitCode = launcher::RunProgram(services.services, toolkit);
+  } catch (const std::exception& e) {
+    plat::win32::ReportUnexpected(e.what());
+  } catch (...) {
+    plat::win32::ReportUnexpected(nullptr);
+  }
+  if (SUCCEEDED(com))
+    CoUninitialize();
+  return exitCode;
+}

@@ -1,0 +1,127 @@
+// Drives the real launcher from outside its process, the way an operator's
+// desktop would see it: start it, find its window, read and change its
+// controls, answer its message boxes and close it.
+//
+// Every wait has a deadline; a missed deadline or a failed Win32 call throws
+// HarnessError, which GoogleTest reports as the test's failure.
+#pragma once
+
+#include "platform/FormView.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace winetest {
+
+class HarnessError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+using Clock = std::chrono::steady_clock;
+inline constexpr std::chrono::milliseconds kDefaultDeadline{30000};
+
+// The launcher built next to these tests, as a Windows path.
+std::filesystem::path LauncherExePath();
+
+// Quotes one argument so that the usual command-line splitting gives it back
+// unchanged.
+std::wstring QuoteArgument(const std::wstring& arg);
+
+// Polls `condition` until it holds or `timeout` has passed; true when it held.
+// Between polls the thread waits on `process` (when given), so a launcher that
+// exits early ends the wait at once instead of at the deadline.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = kDefaultDeadline, HANDLE process = nullptr);
+
+// A new empty folder under the user's temporary folder, removed with all its
+// contents when the object goes.
+class TempFolder {
+public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  // Writes `bytes` as the file `name` inside the folder (or a sub-folder of it).
+  std::filesystem::path WriteFile(const std::filesystem::path& name, const std::string& bytes);
+
+private:
+  std::filesystem::path path_;
+};
+
+struct LaunchOptions {
+  std::vector<std::wstring> args{};
+  // Value of KLOX_DATA_DIR for the launcher; nothing removes the variable.
+  std::optional<std::wstring> kloxDataDir{};
+  // The launcher's working directory; its own temp folder when empty.
+  std::filesystem::path workingDirectory{};
+  // Runs this executable instead of the one built next to the tests.
+  std::filesystem::path exe{};
+};
+
+// One running launcher. The destructor closes it and, if it will not go,
+// terminates it, so no test leaves a process behind.
+class Launcher {
+public:
+  explicit Launcher(const LaunchOptions& options = {});
+  ~Launcher();
+  Launcher(const Launcher&) = delete;
+  Launcher& operator=(const Launcher&) = delete;
+
+  DWORD ProcessId() const { return processId_; }
+  bool Running() const;
+  // The working directory in use (the given one or the launcher's own).
+  const std::filesystem::path& WorkingDirectory() const { return workingDirectory_; }
+
+  // The login window, hidden or not; waits until it exists.
+  HWND Window(std::chrono::milliseconds timeout = kDefaultDeadline);
+  // Waits until the login window is on screen, which it is only once the
+  // start-up steps have finished.
+  HWND WaitUntilShown(std::chrono::milliseconds timeout = kDefaultDeadline);
+  bool WindowVisible();
+
+  std::string Caption();
+  // Text of a control of the login window (edit box, label, button, status bar).
+  std::string Text(plat::ControlId control);
+  bool Visible(plat::ControlId control);
+  // Index of the checked item of the operational-mode group; -1 when none is.
+  int CheckedMode();
+
+  void SetText(plat::ControlId control, const std::string& text);
+  void Click(plat::ControlId control);
+  void ClickMode(int index);
+
+  // A message box of this launcher that is on screen, or null.
+  HWND FindMessageBox();
+  HWND WaitForMessageBox(std::chrono::milliseconds timeout = kDefaultDeadline);
+  static std::string MessageBoxCaption(HWND box);
+  static std::string MessageBoxText(HWND box);
+  // Presses OK and waits until the box has gone.
+  void PressOk(HWND box);
+
+  // Asks the window to close and waits for the process to end; returns its
+  // exit code.
+  DWORD Close(std::chrono::milliseconds timeout = kDefaultDeadline);
+
+private:
+  HWND Control(int id);
+  HWND FindWindowOfProcess();
+  [[noreturn]] void Fail(const std::string& what);
+
+  std::optional<TempFolder> ownWorkingDirectory_;
+  std::filesystem::path workingDirectory_;
+  PROCESS_INFORMATION process_{};
+  DWORD processId_ = 0;
+  HWND window_ = nullptr;
+};
+
+} // namespace winetest
