@@ -65,6 +65,11 @@ public:
   virtual bool DirectoryExists(const std::string& path) = 0;
   // Whole file as bytes. Throws PlatformError when it cannot be read.
   virtual std::string ReadFile(const std::string& path) = 0;
+  // Size of a file in bytes; nothing when it cannot be opened.
+  virtual std::optional<uint64_t> FileSize(const std::string& path) = 0;
+  // Up to `length` bytes from `offset` (fewer at the end of the file). Throws
+  // PlatformError when the file cannot be read.
+  virtual std::string ReadFileRange(const std::string& path, uint64_t offset, size_t length) = 0;
   // Creates or replaces the file with exactly these bytes. Throws on failure.
   virtual void WriteFile(const std::string& path, const std::string& bytes) = 0;
   // Throws PlatformError when the file exists and cannot be deleted.

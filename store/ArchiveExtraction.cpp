@@ -12,10 +12,13 @@ namespace store {
 namespace {
 
 bool NameMatches(const std::string& fileName, const std::string& extension) {
-  std::string suffix = "." + text::ToLowerAscii(extension);
-  std::string lower = text::ToLowerAscii(fileName);
-  return lower.size() >= suffix.size() &&
-         lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+  // "*.<extension>", letter case aside.
+  const std::string lower = text::ToLowerAscii(fileName);
+  const std::string ext = text::ToLowerAscii(extension);
+  if (lower.size() <= ext.size())
+    return false;
+  const size_t dot = lower.size() - ext.size() - 1;
+  return lower[dot] == '.' && lower.compare(dot + 1, ext.size(), ext) == 0;
 }
 
 std::optional<std::string> FormatForName(plat::IArchiveLibrary& library,

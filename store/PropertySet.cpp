@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 #include "platform/Storage.h"
+#include "store/CompoundFileCheck.h"
 
 #include <algorithm>
 #include <array>
@@ -181,7 +182,7 @@ std::string PropertyList::Value(const std::string& name) const {
 }
 
 bool IsCompoundDocument(plat::Services& s, const std::string& FileName) {
-  return s.storage.IsStorageFile(FileName);
+  return s.storage.IsStorageFile(FileName) && CompoundFileIsSound(s.files, FileName);
 }
 
 PropertyList GetFileUserDefinedInfo(plat::Services& s, const std::string& FileName) {

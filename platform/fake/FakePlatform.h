@@ -52,6 +52,8 @@ public:
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
   std::string ReadFile(const std::string& path) override;
+  std::optional<uint64_t> FileSize(const std::string& path) override;
+  std::string ReadFileRange(const std::string& path, uint64_t offset, size_t length) override;
   void WriteFile(const std::string& path, const std::string& bytes) override;
   void DeleteFile(const std::string& path) override;
   bool CreateDirectories(const std::string& path) override;
@@ -217,6 +219,12 @@ public:
 private:
   FakeFileSystem& files_;
 };
+
+// The bytes of a small, well-formed compound file: header, one FAT sector, one
+// directory sector with the root entry (its class id carries `tag`, so files
+// differ) and, when `streamSize` is not 0, a stream "S" of that many bytes in
+// regular sectors after them. The FAT is open for tests to damage.
+std::string MinimalCompoundFile(uint32_t tag, uint32_t streamSize = 0);
 
 // Compound files: by path, their root streams.
 class FakeStructuredStorage : public plat::IStructuredStorage {

@@ -204,6 +204,42 @@ std::string Win32FileSystem::ReadFile(const std::string& path) {
   return bytes;
 }
 
+std::optional<uint64_t> Win32FileSystem::FileSize(const std::string& path) {
+  FileHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file.valid() || !GetFileSizeEx(file.get(), &size))
+    return std::nullopt;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+std::string Win32FileSystem::ReadFileRange(const std::string& path, uint64_t offset,
+                                           size_t length) {
+  FileHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid())
+    Fail("Cannot open file", path, GetLastError());
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN))
+    Fail("Cannot read file", path, GetLastError());
+  std::string bytes(length, '\0');
+  size_t done = 0;
+  while (done < length) {
+    DWORD part = static_cast<DWORD>(std::min<size_t>(length - done, 1u << 30));
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), bytes.data() + done, part, &read, nullptr))
+      Fail("Cannot read file", path, GetLastError());
+    if (read == 0)
+      break;
+    done += read;
+  }
+  bytes.resize(done);
+  return bytes;
+}
+
 void Win32FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
   FileHandle file(CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));

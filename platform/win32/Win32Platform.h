@@ -39,6 +39,8 @@ public:
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
   std::string ReadFile(const std::string& path) override;
+  std::optional<uint64_t> FileSize(const std::string& path) override;
+  std::string ReadFileRange(const std::string& path, uint64_t offset, size_t length) override;
   void WriteFile(const std::string& path, const std::string& bytes) override;
   void DeleteFile(const std::string& path) override;
   bool CreateDirectories(const std::string& path) override;
