@@ -30,8 +30,6 @@ struct LauncherGlobals {
 
 enum OperationalMode : int { modeNone = 0, modeAutoLogin = 1, modeEmergencyAccess = 2 };
 
-inline constexpr const char* kFormCaption = "Veltra Substation Gateway - Dynamic Remote HMI";
-
 class TLoginForm : public plat::IFormEvents {
 public:
   TLoginForm(plat::Services& services, LauncherGlobals& globals);
