@@ -4,6 +4,7 @@ if(VELTRA_FUZZ)
     message(FATAL_ERROR "VELTRA_FUZZ needs clang (CXX=clang++)")
   endif()
   add_executable(propertyset_fuzz tests/fuzz/PropertySetFuzz.cpp store/PropertySet.cpp
+                                  store/CompoundFileCheck.cpp
                                   common/Text.cpp)
   target_include_directories(propertyset_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(propertyset_fuzz PRIVATE ${VELTRA_WARNINGS}

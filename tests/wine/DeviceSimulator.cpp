@@ -185,9 +185,15 @@ DeviceSimulator::DeviceSimulator(const DeviceSimulatorOptions& options) {
                                     Wide(devsim),
                                     L"--ready-file",
                                     Wide(unixWork_ + "/ready.json")};
-  for (int i = 0; i < options.devicePorts; ++i) {
+  if (options.fixedPorts.empty()) {
+    for (int i = 0; i < options.devicePorts; ++i) {
+      args.push_back(L"--port");
+      args.push_back(L"0");
+    }
+  }
+  for (int port : options.fixedPorts) {
     args.push_back(L"--port");
-    args.push_back(L"0");
+    args.push_back(std::to_wstring(port));
   }
   if (!options.configJson.empty()) {
     work_.WriteFile("config.json", options.configJson);

@@ -28,6 +28,9 @@ namespace winetest {
 struct DeviceSimulatorOptions {
   // How many HTTPS ports, each on a free port of 127.0.0.1.
   int devicePorts = 1;
+  // These HTTPS ports of 127.0.0.1 instead (443 needs root); when not empty,
+  // devicePorts is not used.
+  std::vector<int> fixedPorts;
   // The initial configuration as a JSON object; the simulator's defaults when
   // empty. POST /reset returns to this configuration.
   std::string configJson;

@@ -2,6 +2,8 @@
 
 #include "common/Text.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cwctype>
@@ -53,6 +55,17 @@ std::wstring ClassNameOf(HWND window) {
   wchar_t name[64] = {};
   int n = GetClassNameW(window, name, static_cast<int>(std::size(name)));
   return std::wstring(name, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+// The control `id` of a dialog; when nested windows share the id (the edit
+// box inside a combo box), the innermost one.
+HWND InnermostItem(HWND dialog, int id) {
+  HWND item = GetDlgItem(dialog, id);
+  if (!item)
+    throw HarnessError("the dialog has no control with id " + std::to_string(id));
+  while (HWND inner = GetDlgItem(item, id))
+    item = inner;
+  return item;
 }
 
 // Top-level windows of one process that satisfy `accept`; the first one wins.
@@ -118,12 +131,61 @@ std::wstring EnvironmentBlock(const std::optional<std::wstring>& kloxDataDir) {
 } // namespace
 
 std::filesystem::path LauncherExePath() {
-  std::wstring path = Widen(VELTRA_LAUNCHER_EXE);
-  if (path.size() > 1 && path[1] == L':')
-    return path;
-  // A path of the Linux build tree: Wine maps the Linux root to drive Z:.
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return L"Z:" + path;
+  return WindowsPath(VELTRA_LAUNCHER_EXE);
+}
+
+std::filesystem::path WindowsPath(const std::string& path) {
+  std::wstring wide = Widen(path);
+  if (wide.size() > 1 && wide[1] == L':')
+    return wide;
+  // Wine maps the Linux root to drive Z:. Wine's file dialogs take only
+  // backslashes in a typed path, so none of the other kind is left.
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return L"Z:" + wide;
+}
+
+std::string FileContents(const std::filesystem::path& file) {
+  HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    throw HarnessError(LastErrorText("CreateFileW") + " for " + file.string());
+  std::string bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (::ReadFile(h, buffer, sizeof buffer, &read, nullptr) && read > 0)
+    bytes.append(buffer, read);
+  CloseHandle(h);
+  return bytes;
+}
+
+// --- CleanAppFolder ---
+
+CleanAppFolder::CleanAppFolder() {
+  wchar_t common[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
+    throw HarnessError("the common application-data folder is unknown");
+  path_ = std::filesystem::path(common) / L"Veltra Dynamic Remote HMI";
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+  if (ec)
+    throw HarnessError("cannot remove " + path_.string() + ": " + ec.message());
+}
+
+CleanAppFolder::~CleanAppFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<std::filesystem::path> CleanAppFolder::Files() const {
+  std::vector<std::filesystem::path> files;
+  std::error_code ec;
+  if (!std::filesystem::exists(path_, ec))
+    return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(path_))
+    if (entry.is_regular_file())
+      files.push_back(entry.path().lexically_relative(path_));
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 std::wstring QuoteArgument(const std::wstring& arg) {
@@ -395,6 +457,62 @@ void Launcher::PressOk(HWND box) {
     throw HarnessError(LastErrorText("PostMessageW(WM_COMMAND IDOK)"));
   if (!WaitUntil([&] { return !IsWindow(box); }, kDefaultDeadline, process_.hProcess))
     Fail("the message box did not close after OK");
+}
+
+HWND Launcher::FindDialog(const std::string& caption) {
+  const std::wstring wanted = Widen(caption);
+  return FindTopLevel(processId_, [&](HWND window) {
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, static_cast<int>(std::size(text)));
+    return window != window_ && IsWindowVisible(window) && wanted == text;
+  });
+}
+
+HWND Launcher::WaitForDialog(const std::string& caption, std::chrono::milliseconds timeout) {
+  HWND dialog = nullptr;
+  if (!WaitUntil([&] { return (dialog = FindDialog(caption)) != nullptr; }, timeout,
+                 process_.hProcess))
+    Fail("no window \"" + caption + "\" appeared within " + std::to_string(timeout.count()) +
+         " ms");
+  return dialog;
+}
+
+void Launcher::SetDialogItemText(HWND dialog, int id, const std::string& text) {
+  std::wstring wide = Widen(text);
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(InnermostItem(dialog, id), WM_SETTEXT, 0,
+                           reinterpret_cast<LPARAM>(wide.c_str()), SMTO_ABORTIFHUNG,
+                           kMessageTimeoutMs, &result) ||
+      !result)
+    throw HarnessError(LastErrorText("WM_SETTEXT"));
+}
+
+std::string Launcher::DialogItemText(HWND dialog, int id) {
+  return Narrow(WindowTextOf(InnermostItem(dialog, id)));
+}
+
+void Launcher::ClickDialogButton(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  if (!button)
+    throw HarnessError("the dialog has no button with id " + std::to_string(id));
+  if (!PostMessageW(button, BM_CLICK, 0, 0))
+    throw HarnessError(LastErrorText("PostMessageW(BM_CLICK)"));
+}
+
+void Launcher::WaitUntilGone(HWND window, std::chrono::milliseconds timeout) {
+  if (!WaitUntil([&] { return !IsWindow(window); }, timeout, process_.hProcess))
+    Fail("a window of the launcher did not close within " + std::to_string(timeout.count()) +
+         " ms");
+}
+
+void Launcher::WaitUntilIdle(std::chrono::milliseconds timeout) {
+  for (int round = 0; round < 2; ++round) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(Window(), WM_NULL, 0, 0, SMTO_NORMAL,
+                             static_cast<UINT>(timeout.count()), &result))
+      Fail("the launcher's window did not answer within " + std::to_string(timeout.count()) +
+           " ms");
+  }
 }
 
 DWORD Launcher::Close(std::chrono::milliseconds timeout) {

@@ -31,6 +31,13 @@ inline constexpr std::chrono::milliseconds kDefaultDeadline{30000};
 // The launcher built next to these tests, as a Windows path.
 std::filesystem::path LauncherExePath();
 
+// A path of the Linux build tree as Wine's drive Z: shows it; a Windows path
+// as it is.
+std::filesystem::path WindowsPath(const std::string& path);
+
+// The whole content of a file; HarnessError when it cannot be read.
+std::string FileContents(const std::filesystem::path& file);
+
 // Quotes one argument so that the usual command-line splitting gives it back
 // unchanged.
 std::wstring QuoteArgument(const std::wstring& arg);
@@ -53,6 +60,25 @@ public:
   const std::filesystem::path& Path() const { return path_; }
   // Writes `bytes` as the file `name` inside the folder (or a sub-folder of it).
   std::filesystem::path WriteFile(const std::filesystem::path& name, const std::string& bytes);
+
+private:
+  std::filesystem::path path_;
+};
+
+// The launcher's machine-wide folder (images, caches, settings) under the
+// common application-data folder of this prefix. Removed with its contents
+// when the object is made and again when it goes, so that a test starts with
+// none of them and leaves none behind.
+class CleanAppFolder {
+public:
+  CleanAppFolder();
+  ~CleanAppFolder();
+  CleanAppFolder(const CleanAppFolder&) = delete;
+  CleanAppFolder& operator=(const CleanAppFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  // The regular files below the folder, as paths relative to it.
+  std::vector<std::filesystem::path> Files() const;
 
 private:
   std::filesystem::path path_;
@@ -107,6 +133,26 @@ public:
   static std::string MessageBoxText(HWND box);
   // Presses OK and waits until the box has gone.
   void PressOk(HWND box);
+
+  // A visible top-level window of this launcher with exactly this caption (a
+  // file dialog, the folder picker), or null.
+  HWND FindDialog(const std::string& caption);
+  HWND WaitForDialog(const std::string& caption,
+                     std::chrono::milliseconds timeout = kDefaultDeadline);
+  // Sets the text of the control `id` of a dialog. When several nested
+  // windows carry the id (the edit box inside a combo box), the innermost one
+  // gets it, as typing would.
+  static void SetDialogItemText(HWND dialog, int id, const std::string& text);
+  static std::string DialogItemText(HWND dialog, int id);
+  // Clicks the button `id` of a dialog; posted, like Click.
+  static void ClickDialogButton(HWND dialog, int id);
+  // Waits until `window` has been destroyed.
+  void WaitUntilGone(HWND window, std::chrono::milliseconds timeout = kDefaultDeadline);
+
+  // Waits until the window's thread is back in a message loop: its main one,
+  // or that of a box it has opened, which is then on screen. Two messages
+  // are sent, because a modal box takes the first one before it shows itself.
+  void WaitUntilIdle(std::chrono::milliseconds timeout = kDefaultDeadline);
 
   // Asks the window to close and waits for the process to end; returns its
   // exit code.

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The whole test run:
+#   1. native build (AddressSanitizer + UBSan) and its unit tests;
+#   2. cross build for 64-bit Windows and its tests, run under Wine and Xvfb;
+#   3. a bounded fuzzing run of the property-set reader;
+#   4. the self-tests of the Python tools.
+# Every step runs even when an earlier one failed (a step whose build failed
+# counts as failed without running). The last line says how many steps passed
+# and failed; the exit code is non-zero when any failed.
+#
+# Build trees live in build/native and build/win64 and are reused; the Wine
+# prefix is build/wineprefix (see scripts/wine-env.sh).
+set -uo pipefail
+
+cd "$(dirname "$0")/.." || exit 1
+repo=$(pwd)
+
+jobs=2
+passed=0
+failed=0
+results=()
+
+# step NAME COMMAND...: runs one step and records its outcome and duration.
+step() {
+  local name=$1 start=$SECONDS rc
+  shift
+  echo
+  echo "=== $name"
+  "$@"
+  rc=$?
+  local took=$((SECONDS - start))
+  if [ "$rc" -eq 0 ]; then
+    passed=$((passed + 1))
+    results+=("passed  ${took}s  $name")
+  else
+    failed=$((failed + 1))
+    results+=("FAILED  ${took}s  $name (exit $rc)")
+  fi
+  return "$rc"
+}
+
+# A step that cannot run because what it needs failed.
+not_run() {
+  failed=$((failed + 1))
+  results+=("FAILED  0s  $1 (not run: $2)")
+}
+
+native_build() {
+  cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELTRA_SANITIZE=ON &&
+    cmake --build build/native -j"$jobs"
+}
+
+native_tests() {
+  (cd build/native && ctest --output-on-failure -j"$jobs" --timeout 600)
+}
+
+cross_build() {
+  cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" &&
+    cmake --build build/win64 -j"$jobs"
+}
+
+# In a subshell, so that the Wine environment's EXIT trap ends its Xvfb and
+# wineserver as soon as the tests are done.
+wine_tests() {
+  (
+    # shellcheck source=scripts/wine-env.sh
+    source scripts/wine-env.sh || exit 1
+    cd build/win64 && ctest --output-on-failure --timeout 600
+  )
+}
+
+python_self_test() {
+  python3 "$1"
+}
+
+# The property-set reader on arbitrary bytes, for a bounded time, starting from
+# a well-formed stream made by the package maker.
+fuzz_property_set() {
+  CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELTRA_FUZZ=ON &&
+    cmake --build build/fuzz -j"$jobs" --target propertyset_fuzz || return 1
+  local corpus
+  corpus=$(mktemp -d) || return 1
+  python3 - "$corpus/seed" <<'PY' || { rm -rf "$corpus"; return 1; }
+import sys
+sys.path.insert(0, "tools/pkgmaker")
+import pkgmaker as p
+props = [p.Prop(n, p.VT_LPSTR, v) for n, v in [
+    ("timestamp", "2026-05-01T10:00:00Z"), ("compatibility level", "1"),
+    ("package type", "VeltraDynamicRemoteHMIArchive"), ("jre version", "17.0.2.0"),
+    ("product type", "full"), ("release version", "4.10")]]
+props.append(p.Prop("count", p.VT_I4, 5))
+open(sys.argv[1], "wb").write(p.build_propset(props))
+PY
+  build/fuzz/propertyset_fuzz -max_total_time=30 -rss_limit_mb=2048 -print_final_stats=1 "$corpus"
+  local rc=$?
+  rm -rf "$corpus"
+  return "$rc"
+}
+
+total_start=$SECONDS
+
+if step "native build (sanitizers)" native_build; then
+  step "native unit tests" native_tests
+else
+  not_run "native unit tests" "native build failed"
+fi
+
+if step "cross build (win64)" cross_build; then
+  step "Wine tests" wine_tests
+else
+  not_run "Wine tests" "cross build failed"
+fi
+
+step "fuzz: property-set reader (30 s)" fuzz_property_set
+
+for t in tools/devsim/test_devsim.py tools/pkgmaker/test_pkgmaker.py; do
+  if [ -f "$t" ]; then
+    step "$t" python_self_test "$t"
+  fi
+done
+
+echo
+echo "=== summary (total $((SECONDS - total_start))s)"
+for r in "${results[@]}"; do
+  echo "  $r"
+done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
