@@ -158,6 +158,8 @@ char32_t DecodeUtf8(std::string_view s, size_t& i) {
   return cp;
 }
 
+} // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -175,7 +177,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
-} // namespace
 
 size_t CharCount(std::string_view s) {
   size_t n = 0;

@@ -45,6 +45,9 @@ std::string FirstChars(std::string_view s, size_t n);
 // Replaces every occurrence of `from` (non-empty) by `to`.
 std::string ReplaceAll(std::string s, std::string_view from, std::string_view to);
 
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // UTF-8 to UTF-16 code units and back. Invalid UTF-8 bytes become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);

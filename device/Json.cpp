@@ -1,5 +1,7 @@
 #include "device/Json.h"
 
+#include "common/Text.h"
+
 namespace device {
 
 namespace {
@@ -185,24 +187,6 @@ private:
     return true;
   }
 
-  static void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
   bool String(std::string& out) {
     ++pos_; // opening quote
     while (pos_ < s_.size()) {
@@ -254,7 +238,7 @@ private:
         }
         if (cp >= 0xD800 && cp <= 0xDFFF)
           cp = 0xFFFD; // a lone surrogate cannot be UTF-8
-        AppendUtf8(out, cp);
+        text::AppendUtf8(out, cp);
         break;
       }
       default:

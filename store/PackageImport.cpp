@@ -21,6 +21,28 @@ constexpr const char* kPackageSuffix = ".VeltraDynamicRemoteHMI.KL7zip";
 const char* const kRequired[] = {"timestamp",   "compatibility level", "package type",
                                  "jre version", "product type",        "release version"};
 
+// The three naming values of a package that carries all six properties.
+struct PackageNames {
+  bool complete = false; // all six present
+  std::string jreVersion, productType, releaseVersion;
+  bool NamesBlank() const {
+    return text::Trim(jreVersion).empty() || text::Trim(productType).empty() ||
+           text::Trim(releaseVersion).empty();
+  }
+};
+
+PackageNames NamesOf(const PropertyList& props) {
+  PackageNames names;
+  for (const char* name : kRequired)
+    if (!props.Has(name))
+      return names;
+  names.complete = true;
+  names.jreVersion = props.Value("jre version");
+  names.productType = props.Value("product type");
+  names.releaseVersion = props.Value("release version");
+  return names;
+}
+
 std::string FileNamePart(const std::string& path) {
   size_t slash = path.find_last_of("\\/:");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -55,22 +77,16 @@ bool ImportPackage(launcher::TLoginForm& form, const std::string& fileName,
   if (!IsCompoundDocument(s, fileName))
     return false;
   PropertyList props = GetFileUserDefinedInfo(s, fileName);
-  for (const char* name : kRequired)
-    if (!props.Has(name))
-      return false;
+  const PackageNames names = NamesOf(props);
+  if (!names.complete)
+    return false;
   const std::string timestamp = props.Value("timestamp");
-  const std::string jreVersion = props.Value("jre version");
-  const std::string productType = props.Value("product type");
-  const std::string releaseVersion = props.Value("release version");
 
   if (props.Value("compatibility level") != "1") {
     errorMessage = "This package is not supported in the current version of this tool.";
     return false;
   }
-  if (props.Value("package type") != "VeltraDynamicRemoteHMIArchive")
-    return false;
-  if (text::Trim(jreVersion).empty() || text::Trim(productType).empty() ||
-      text::Trim(releaseVersion).empty())
+  if (props.Value("package type") != "VeltraDynamicRemoteHMIArchive" || names.NamesBlank())
     return false;
 
   const std::string target = JoinPath(folders.GetPackageCacheFolder(), FileNamePart(fileName));
@@ -106,8 +122,9 @@ bool ImportPackage(launcher::TLoginForm& form, const std::string& fileName,
   if (!ExtractArchive(s, contents, contentsFolder, errorMessage, "", true, kFormat7z))
     return false;
 
-  const std::string jre = "v" + jreVersion;
-  const std::string release = "v" + releaseVersion;
+  const std::string jre = "v" + names.jreVersion;
+  const std::string release = "v" + names.releaseVersion;
+  const std::string& productType = names.productType;
   if (!folders.IsJREImageFolderValid(jre)) {
     const std::string jreFolder = folders.GetJREImageFolder(jre);
     s.files.DeleteTree(jreFolder);
@@ -136,22 +153,16 @@ bool IsPackageImageValid(launcher::TLoginForm& form, const std::string& packageF
   libImageFolder.clear();
   if (!s.files.FileExists(packageFile) || !IsCompoundDocument(s, packageFile))
     return false;
-  PropertyList props = GetFileUserDefinedInfo(s, packageFile);
-  for (const char* name : kRequired)
-    if (!props.Has(name))
-      return false;
-  const std::string jreVersion = props.Value("jre version");
-  const std::string productType = props.Value("product type");
-  const std::string releaseVersion = props.Value("release version");
-  if (text::Trim(jreVersion).empty() || text::Trim(productType).empty() ||
-      text::Trim(releaseVersion).empty())
+  const PackageNames names = NamesOf(GetFileUserDefinedInfo(s, packageFile));
+  if (!names.complete || names.NamesBlank())
     return false;
-  const std::string jre = "v" + jreVersion;
-  const std::string release = "v" + releaseVersion;
-  if (!folders.IsJREImageFolderValid(jre) || !folders.IsLIBImageFolderValid(release, productType))
+  const std::string jre = "v" + names.jreVersion;
+  const std::string release = "v" + names.releaseVersion;
+  if (!folders.IsJREImageFolderValid(jre) ||
+      !folders.IsLIBImageFolderValid(release, names.productType))
     return false;
   jreImageFolder = folders.GetJREImageFolder(jre);
-  libImageFolder = folders.GetLIBImageFolder(release, productType);
+  libImageFolder = folders.GetLIBImageFolder(release, names.productType);
   return true;
 }
 
