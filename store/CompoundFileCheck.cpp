@@ -1,5 +1,7 @@
 #include "store/CompoundFileCheck.h"
 
+#include "common/Bytes.h"
+
 #include <algorithm>
 #include <array>
 #include <vector>
@@ -18,16 +20,8 @@ constexpr std::array<unsigned char, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0,
 // read here; they stay small even for large packages.
 constexpr uint64_t kMaxTableBytes = 64ull << 20;
 
-uint16_t U16(const std::string& b, size_t o) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(b[o]) |
-                               (static_cast<unsigned char>(b[o + 1]) << 8));
-}
-uint32_t U32(const std::string& b, size_t o) {
-  return static_cast<uint32_t>(static_cast<unsigned char>(b[o])) |
-         (static_cast<uint32_t>(static_cast<unsigned char>(b[o + 1])) << 8) |
-         (static_cast<uint32_t>(static_cast<unsigned char>(b[o + 2])) << 16) |
-         (static_cast<uint32_t>(static_cast<unsigned char>(b[o + 3])) << 24);
-}
+using bytes::Le16;
+using bytes::Le32;
 
 class Checker {
 public:
@@ -42,19 +36,19 @@ public:
         !std::equal(kSignature.begin(), kSignature.end(), header.begin(),
                     [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); }))
       return false;
-    if (U16(header, 28) != 0xFFFE)
+    if (Le16(header, 28) != 0xFFFE)
       return false;
-    const uint16_t shift = U16(header, 30);
-    if ((shift != 9 && shift != 12) || U16(header, 32) != 6)
+    const uint16_t shift = Le16(header, 30);
+    if ((shift != 9 && shift != 12) || Le16(header, 32) != 6)
       return false;
     sectorSize_ = size_t{1} << shift;
     sectorCount_ = (fileSize_ - 1) / sectorSize_; // sectors after the header
-    const uint32_t fatSectors = U32(header, 44);
-    const uint32_t firstDirectory = U32(header, 48);
-    const uint32_t cutoff = U32(header, 56);
-    const uint32_t firstMiniFat = U32(header, 60);
-    uint32_t difatSector = U32(header, 68);
-    const uint32_t difatSectors = U32(header, 72);
+    const uint32_t fatSectors = Le32(header, 44);
+    const uint32_t firstDirectory = Le32(header, 48);
+    const uint32_t cutoff = Le32(header, 56);
+    const uint32_t firstMiniFat = Le32(header, 60);
+    uint32_t difatSector = Le32(header, 68);
+    const uint32_t difatSectors = Le32(header, 72);
     if (uint64_t{fatSectors} * sectorSize_ > kMaxTableBytes || fatSectors > sectorCount_)
       return false;
 
@@ -62,7 +56,7 @@ public:
     // sectors, each ending in the number of the next one.
     std::vector<uint32_t> fatSectorIds;
     for (size_t i = 0; i < 109 && fatSectorIds.size() < fatSectors; ++i)
-      fatSectorIds.push_back(U32(header, 76 + i * 4));
+      fatSectorIds.push_back(Le32(header, 76 + i * 4));
     std::vector<bool> seenDifat(sectorCount_, false);
     for (uint32_t n = 0; fatSectorIds.size() < fatSectors; ++n) {
       if (n >= difatSectors || !ValidSector(difatSector) || seenDifat[difatSector])
@@ -71,15 +65,15 @@ public:
       std::string sector = Sector(difatSector);
       const size_t perSector = sectorSize_ / 4 - 1;
       for (size_t i = 0; i < perSector && fatSectorIds.size() < fatSectors; ++i)
-        fatSectorIds.push_back(U32(sector, i * 4));
-      difatSector = U32(sector, perSector * 4);
+        fatSectorIds.push_back(Le32(sector, i * 4));
+      difatSector = Le32(sector, perSector * 4);
     }
     for (uint32_t id : fatSectorIds) {
       if (!ValidSector(id))
         return false;
       std::string sector = Sector(id);
       for (size_t i = 0; i < sectorSize_; i += 4)
-        fat_.push_back(U32(sector, i));
+        fat_.push_back(Le32(sector, i));
     }
 
     // The directory: a chain of its own, 128 bytes an entry.
@@ -101,21 +95,21 @@ public:
         !ReadChain(fat_, firstMiniFat, sectorCount_, [&](uint32_t id) {
           std::string sector = Sector(id);
           for (size_t i = 0; i < sectorSize_; i += 4)
-            miniFat.push_back(U32(sector, i));
+            miniFat.push_back(Le32(sector, i));
           return miniFat.size() * 4 <= kMaxTableBytes;
         }))
       return false;
-    const uint64_t miniStreamSize = U32(directory, 120);
+    const uint64_t miniStreamSize = Le32(directory, 120);
     const uint64_t miniSectors = miniStreamSize / 64 + (miniStreamSize % 64 != 0);
-    if (!StreamChainIsSound(fat_, U32(directory, 116), miniStreamSize, sectorSize_, sectorCount_))
+    if (!StreamChainIsSound(fat_, Le32(directory, 116), miniStreamSize, sectorSize_, sectorCount_))
       return false;
 
     for (size_t e = 1; e < entries; ++e) {
       const size_t at = e * 128;
       if (directory[at + 66] != 2) // only streams own data
         continue;
-      const uint64_t size = U32(directory, at + 120);
-      const uint32_t start = U32(directory, at + 116);
+      const uint64_t size = Le32(directory, at + 120);
+      const uint32_t start = Le32(directory, at + 116);
       bool sound = size < cutoff ? StreamChainIsSound(miniFat, start, size, 64, miniSectors)
                                  : StreamChainIsSound(fat_, start, size, sectorSize_, sectorCount_);
       if (!sound)
@@ -169,7 +163,7 @@ private:
       uint32_t e = pending.back();
       pending.pop_back();
       for (size_t link : {68, 72, 76}) { // left sibling, right sibling, child
-        uint32_t next = U32(directory, e * 128 + link);
+        uint32_t next = Le32(directory, e * 128 + link);
         if (next == kNoStream || (e == 0 && link != 76 && next == kFreeSector))
           continue;
         if (next >= entries || seen[next])

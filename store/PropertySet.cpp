@@ -1,5 +1,6 @@
 #include "store/PropertySet.h"
 
+#include "common/Bytes.h"
 #include "common/Text.h"
 #include "platform/Storage.h"
 #include "store/CompoundFileCheck.h"
@@ -28,15 +29,11 @@ public:
   bool Has(size_t offset, size_t length) const {
     return offset <= d_.size() && length <= d_.size() - offset;
   }
-  uint16_t U16(size_t o) const { return static_cast<uint16_t>(Byte(o) | (Byte(o + 1) << 8)); }
-  uint32_t U32(size_t o) const {
-    return static_cast<uint32_t>(Byte(o)) | (static_cast<uint32_t>(Byte(o + 1)) << 8) |
-           (static_cast<uint32_t>(Byte(o + 2)) << 16) | (static_cast<uint32_t>(Byte(o + 3)) << 24);
-  }
+  uint16_t U16(size_t o) const { return bytes::Le16(d_, o); }
+  uint32_t U32(size_t o) const { return bytes::Le32(d_, o); }
   std::string_view Bytes(size_t o, size_t n) const { return d_.substr(o, n); }
 
 private:
-  unsigned Byte(size_t o) const { return static_cast<unsigned char>(d_[o]); }
   std::string_view d_;
 };
 
