@@ -27,6 +27,11 @@ struct HttpRequest {
   std::optional<std::string> bodyFile;
 };
 
+// Answers kept in memory are the device's small JSON documents; one larger
+// than this is taken as a broken answer (the request fails) rather than
+// being allowed to exhaust the launcher's memory. File bodies have no cap.
+inline constexpr uint64_t kMaxMemoryBodyBytes = 16ull << 20;
+
 struct HttpResponse {
   int status = 0;
   HeaderList headers; // every header line, in order; Set-Cookie may repeat

@@ -85,6 +85,10 @@ public:
 
   bool Write(const char* data, DWORD size, std::string& error) {
     if (!path_) {
+      if (memory_.size() + size > kMaxMemoryBodyBytes) {
+        error = "The answer is larger than " + std::to_string(kMaxMemoryBodyBytes) + " bytes";
+        return false;
+      }
       memory_.append(data, size);
       return true;
     }

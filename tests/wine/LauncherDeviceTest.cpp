@@ -282,7 +282,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BrokenCase{"ResetInTheMiddleOfTheBody", R"({"reset_mid_body": {"/info.cgi": true}})",
                    R"({"reset_mid_body": null})"},
-        BrokenCase{"NoHttpAnswer", R"({"garbage": {"/info.cgi": true}})", R"({"garbage": null})"}),
+        BrokenCase{"NoHttpAnswer", R"({"garbage": {"/info.cgi": true}})", R"({"garbage": null})"},
+        // An information answer far beyond any real one must not fill memory.
+        BrokenCase{"HugeAnswer", R"({"huge_body": {"/info.cgi": 104857600}})",
+                   R"({"huge_body": null})"}),
     [](const testing::TestParamInfo<BrokenCase>& info) { return info.param.name; });
 
 // The launcher's receive time-out is a minute, so this test takes that long.
