@@ -16,21 +16,7 @@
 #                               case), numeric (a property stored as VT_I4)
 
 if(CMAKE_SCRIPT_MODE_FILE)
-  foreach(var OUT PYTHON PKGMAKER)
-    if(NOT DEFINED ${var})
-      message(FATAL_ERROR "launcher-e2e-testdata.cmake: -D${var}=... is missing")
-    endif()
-  endforeach()
-
-  function(_veltra_e2e_run what)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc)
-    if(NOT rc EQUAL 0)
-      message(FATAL_ERROR "launcher-e2e-testdata.cmake: ${what} failed (${rc})")
-    endif()
-  endfunction()
-  function(_veltra_e2e_pkgmaker)
-    _veltra_e2e_run("pkgmaker.py ${ARGN}" "${PYTHON}" "${PKGMAKER}" ${ARGN})
-  endfunction()
+  include(${CMAKE_CURRENT_LIST_DIR}/../TestDataScript.cmake)
 
   file(REMOVE_RECURSE "${OUT}")
   file(MAKE_DIRECTORY "${OUT}/trees/download/bin" "${OUT}/trees/download/lib"
@@ -42,7 +28,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   # enough that cutting its archive in half lands inside its data; each file
   # says where it came from, so a test can tell a downloaded image from one
   # installed from a package.
-  _veltra_e2e_run("writing the marker files" "${PYTHON}" -c [=[
+  veltra_testdata_run("writing the marker files" "${PYTHON}" -c [=[
 import random, sys
 out = sys.argv[1]
 with open(out + "/trees/download/bin/javaw.exe", "wb") as f:
@@ -57,29 +43,29 @@ with open(out + "/trees/package/lib/config-gui.jar", "wb") as f:
 
   set(_jre "jre_v_17.0.2.zip")
   set(_lib "lib_hmi_full_410_7_r.zip")
-  _veltra_e2e_pkgmaker(zip "${OUT}/device/good/jre/${_jre}"
+  veltra_testdata_pkgmaker(zip "${OUT}/device/good/jre/${_jre}"
                        --item "bin/javaw.exe=${OUT}/trees/download/bin/javaw.exe"
                        --item-text "lib/rt.txt=runtime classes")
-  _veltra_e2e_pkgmaker(zip "${OUT}/device/good/lib/${_lib}"
+  veltra_testdata_pkgmaker(zip "${OUT}/device/good/lib/${_lib}"
                        --item "config-gui.jar=${OUT}/trees/download/lib/config-gui.jar")
   # A runtime that extracts cleanly but has no launcher program in it.
-  _veltra_e2e_pkgmaker(zip "${OUT}/device/nojavaw/jre/${_jre}" --item-text "bin/java.exe=MZ"
+  veltra_testdata_pkgmaker(zip "${OUT}/device/nojavaw/jre/${_jre}" --item-text "bin/java.exe=MZ"
                        --item-text "lib/rt.txt=runtime classes")
   file(SIZE "${OUT}/device/good/jre/${_jre}" _size)
   math(EXPR _half "${_size} / 2")
-  _veltra_e2e_pkgmaker(truncate "${OUT}/device/good/jre/${_jre}"
+  veltra_testdata_pkgmaker(truncate "${OUT}/device/good/jre/${_jre}"
                        "${OUT}/device/truncated/jre/${_jre}" --bytes ${_half})
 
   set(_name "Veltra_410.VeltraDynamicRemoteHMI.KL7zip")
   set(_common --prop "timestamp=2024-05-06T07:08:09Z")
   set(_tail --prop "jre version=17.0.9" --prop "product type=Q614" --prop "release version=4.10")
-  _veltra_e2e_pkgmaker(package "${OUT}/packages/good/${_name}" --tree "${OUT}/trees/package"
+  veltra_testdata_pkgmaker(package "${OUT}/packages/good/${_name}" --tree "${OUT}/trees/package"
                        ${_common} --prop "compatibility level=1"
                        --prop "package type=VeltraDynamicRemoteHMIArchive" ${_tail})
-  _veltra_e2e_pkgmaker(package "${OUT}/packages/wrongcase/${_name}" --tree "${OUT}/trees/package"
+  veltra_testdata_pkgmaker(package "${OUT}/packages/wrongcase/${_name}" --tree "${OUT}/trees/package"
                        ${_common} --prop "compatibility level=1"
                        --prop "package type=veltraDynamicRemoteHMIArchive" ${_tail})
-  _veltra_e2e_pkgmaker(package "${OUT}/packages/numeric/${_name}" --tree "${OUT}/trees/package"
+  veltra_testdata_pkgmaker(package "${OUT}/packages/numeric/${_name}" --tree "${OUT}/trees/package"
                        ${_common} --prop-int "compatibility level=1"
                        --prop "package type=VeltraDynamicRemoteHMIArchive" ${_tail})
 

@@ -12,21 +12,7 @@
 #   cmake -DOUT=<folder> -DPYTHON=<python3> -DPKGMAKER=<pkgmaker.py> -P sevenzip.cmake
 
 if(CMAKE_SCRIPT_MODE_FILE)
-  foreach(var OUT PYTHON PKGMAKER)
-    if(NOT DEFINED ${var})
-      message(FATAL_ERROR "sevenzip.cmake: -D${var}=... is missing")
-    endif()
-  endforeach()
-
-  function(_veltra_check what rc)
-    if(NOT rc EQUAL 0)
-      message(FATAL_ERROR "sevenzip.cmake: ${what} failed (${rc})")
-    endif()
-  endfunction()
-  function(_veltra_pkgmaker)
-    execute_process(COMMAND "${PYTHON}" "${PKGMAKER}" ${ARGN} RESULT_VARIABLE rc)
-    _veltra_check("pkgmaker.py ${ARGN}" "${rc}")
-  endfunction()
+  include(${CMAKE_CURRENT_LIST_DIR}/../TestDataScript.cmake)
 
   file(REMOVE_RECURSE "${OUT}")
   file(MAKE_DIRECTORY "${OUT}/tree/bin" "${OUT}/tree/docs")
@@ -34,7 +20,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   # The tree the good archives hold: an incompressible file large enough to
   # span many buffers, text with both line break kinds (nothing may convert
   # them) and an empty file.
-  execute_process(COMMAND "${PYTHON}" -c [=[
+  veltra_testdata_run("writing the test tree" "${PYTHON}" -c [=[
 import random, sys
 out = sys.argv[1]
 with open(out + "/tree/bin/data.bin", "wb") as f:
@@ -42,11 +28,10 @@ with open(out + "/tree/bin/data.bin", "wb") as f:
 with open(out + "/tree/docs/readme.txt", "wb") as f:
     f.write(b"line one\r\nline two\nno final break")
 open(out + "/tree/empty.txt", "wb").close()
-]=] "${OUT}" RESULT_VARIABLE _rc)
-  _veltra_check("writing the test tree" "${_rc}")
+]=] "${OUT}")
 
-  _veltra_pkgmaker(zip "${OUT}/good.zip" --tree "${OUT}/tree")
-  _veltra_pkgmaker(7z "${OUT}/good.7z" --tree "${OUT}/tree")
+  veltra_testdata_pkgmaker(zip "${OUT}/good.zip" --tree "${OUT}/tree")
+  veltra_testdata_pkgmaker(7z "${OUT}/good.7z" --tree "${OUT}/tree")
 
   # Names that must reach the caller exactly as stored.
   set(_hostile
@@ -56,29 +41,28 @@ open(out + "/tree/empty.txt", "wb").close()
     --item-text "C:\\x.txt=drive"
     --item-text "dir\\back\\slash.txt=back"
     --item-text "Grüße/naïve.txt=unicode")
-  _veltra_pkgmaker(zip "${OUT}/hostile.zip" ${_hostile})
-  _veltra_pkgmaker(7z "${OUT}/hostile.7z" ${_hostile})
+  veltra_testdata_pkgmaker(zip "${OUT}/hostile.zip" ${_hostile})
+  veltra_testdata_pkgmaker(7z "${OUT}/hostile.7z" ${_hostile})
 
   # Cut in the middle of the data: no central directory is left.
   file(SIZE "${OUT}/good.zip" _size)
   math(EXPR _half "${_size} / 2")
-  _veltra_pkgmaker(truncate "${OUT}/good.zip" "${OUT}/truncated.zip" --bytes ${_half})
+  veltra_testdata_pkgmaker(truncate "${OUT}/good.zip" "${OUT}/truncated.zip" --bytes ${_half})
 
   # One bit flipped well inside the packed data; the headers at the end stay
   # intact, so the archive still opens.
-  execute_process(COMMAND "${PYTHON}" -c [=[
+  veltra_testdata_run("writing damaged.7z" "${PYTHON}" -c [=[
 import sys
 with open(sys.argv[1], "rb") as f:
     data = bytearray(f.read())
 data[32 + 4096] ^= 0x10
 with open(sys.argv[2], "wb") as f:
     f.write(data)
-]=] "${OUT}/good.7z" "${OUT}/damaged.7z" RESULT_VARIABLE _rc)
-  _veltra_check("writing damaged.7z" "${_rc}")
+]=] "${OUT}/good.7z" "${OUT}/damaged.7z")
 
   file(WRITE "${OUT}/not-an-archive.txt" "This is plain text, not an archive.\n")
 
-  _veltra_pkgmaker(package "${OUT}/package.pkg" --contents-file "${OUT}/good.7z"
+  veltra_testdata_pkgmaker(package "${OUT}/package.pkg" --contents-file "${OUT}/good.7z"
                    --prop "Title=Archive test")
 
   file(TOUCH "${OUT}/stamp")

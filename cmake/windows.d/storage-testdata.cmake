@@ -4,18 +4,7 @@
 #   cmake -DOUT=<folder> -DPYTHON=<python3> -DPKGMAKER=<pkgmaker.py> -P storage-testdata.cmake
 
 if(CMAKE_SCRIPT_MODE_FILE)
-  foreach(var OUT PYTHON PKGMAKER)
-    if(NOT DEFINED ${var})
-      message(FATAL_ERROR "storage-testdata.cmake: -D${var}=... is missing")
-    endif()
-  endforeach()
-
-  function(_veltra_storage_run what)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc)
-    if(NOT rc EQUAL 0)
-      message(FATAL_ERROR "storage-testdata.cmake: ${what} failed (${rc})")
-    endif()
-  endfunction()
+  include(${CMAKE_CURRENT_LIST_DIR}/../TestDataScript.cmake)
 
   file(REMOVE_RECURSE "${OUT}")
   file(MAKE_DIRECTORY "${OUT}")
@@ -24,7 +13,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   # "Contents" big enough to sit in the ordinary sectors and to need more than
   # one allocation table sector, the property set small enough for the mini
   # stream, and an empty stream. Both hold NULs and bytes above 0x7F.
-  _veltra_storage_run("writing the stream contents" "${PYTHON}" -c [=[
+  veltra_testdata_run("writing the stream contents" "${PYTHON}" -c [=[
 import random, sys
 out = sys.argv[1]
 rng = random.Random(3)
@@ -36,13 +25,13 @@ open(out + "/empty.bin", "wb").close()
 ]=] "${OUT}")
 
   set(_streams --contents-file "${OUT}/contents.bin" --propset-file "${OUT}/propset.bin")
-  _veltra_storage_run("pkgmaker.py package" "${PYTHON}" "${PKGMAKER}" package "${OUT}/package.pkg"
+  veltra_testdata_run("pkgmaker.py package" "${PYTHON}" "${PKGMAKER}" package "${OUT}/package.pkg"
                       ${_streams} --stream "Empty=${OUT}/empty.bin")
   # Half of the file is gone, the allocation table with it.
-  _veltra_storage_run("pkgmaker.py package --damage truncate" "${PYTHON}" "${PKGMAKER}" package
+  veltra_testdata_run("pkgmaker.py package --damage truncate" "${PYTHON}" "${PKGMAKER}" package
                       "${OUT}/truncated.pkg" ${_streams} --damage truncate)
   # The chain of "Contents" continues past the end of the file.
-  _veltra_storage_run("pkgmaker.py package --damage bad-sector" "${PYTHON}" "${PKGMAKER}" package
+  veltra_testdata_run("pkgmaker.py package --damage bad-sector" "${PYTHON}" "${PKGMAKER}" package
                       "${OUT}/bad-sector.pkg" ${_streams} --damage bad-sector)
 
   file(TOUCH "${OUT}/stamp")
