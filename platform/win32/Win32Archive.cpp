@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/SevenZipInterfaces.h"
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Text.h"
 
 #include <oleauto.h>
@@ -22,41 +23,6 @@ namespace sz = sevenzip;
 
 // ---------------------------------------------------------------------------
 // COM plumbing
-
-// Holds one reference to a COM object.
-template <class T> class ComPtr {
-public:
-  ComPtr() = default;
-  // Takes over a reference the caller already owns.
-  explicit ComPtr(T* object) : object_(object) {}
-  ComPtr(const ComPtr& other) : object_(other.object_) {
-    if (object_)
-      object_->AddRef();
-  }
-  ComPtr(ComPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  ComPtr& operator=(ComPtr other) noexcept {
-    std::swap(object_, other.object_);
-    return *this;
-  }
-  ~ComPtr() { reset(); }
-
-  T* get() const { return object_; }
-  T* operator->() const { return object_; }
-  T& operator*() const { return *object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-  void reset() {
-    if (object_)
-      std::exchange(object_, nullptr)->Release();
-  }
-  // For functions that hand out a new reference through a T**.
-  T** put() {
-    reset();
-    return &object_;
-  }
-
-private:
-  T* object_ = nullptr;
-};
 
 // Reference counting and QueryInterface for the objects we hand to the
 // library. Every interface here derives from the previous one in a single
@@ -149,8 +115,7 @@ std::string Quoted(const std::string& s) {
 // The archive file, read through the library's seekable input stream.
 class InFileStream final : public ComObject<sz::IInStream> {
 public:
-  explicit InFileStream(HANDLE file) : file_(file) {}
-  ~InFileStream() override { CloseHandle(file_); }
+  explicit InFileStream(KernelHandle file) : file_(std::move(file)) {}
 
   HRESULT STDMETHODCALLTYPE Read(void* data, UINT32 size, UINT32* processedSize) override {
     if (processedSize != nullptr)
@@ -158,7 +123,7 @@ public:
     if (size == 0)
       return S_OK;
     DWORD read = 0;
-    if (!ReadFile(file_, data, size, &read, nullptr))
+    if (!ReadFile(file_.get(), data, size, &read, nullptr))
       return HRESULT_FROM_WIN32(GetLastError());
     if (processedSize != nullptr)
       *processedSize = read;
@@ -172,7 +137,7 @@ public:
     LARGE_INTEGER move;
     move.QuadPart = offset;
     LARGE_INTEGER position;
-    if (!SetFilePointerEx(file_, move, &position, origin))
+    if (!SetFilePointerEx(file_.get(), move, &position, origin))
       return HRESULT_FROM_WIN32(GetLastError());
     if (newPosition != nullptr)
       *newPosition = static_cast<UINT64>(position.QuadPart);
@@ -185,7 +150,7 @@ protected:
   }
 
 private:
-  HANDLE file_;
+  KernelHandle file_;
 };
 
 // One extracted file. Close() may come before the library lets go of the
@@ -193,16 +158,16 @@ private:
 // library reports the item's result.
 class OutFileStream final : public ComObject<sz::ISequentialOutStream> {
 public:
-  explicit OutFileStream(HANDLE file) : file_(file) {}
+  explicit OutFileStream(KernelHandle file) : file_(std::move(file)) {}
   ~OutFileStream() override { Close(); }
 
   HRESULT STDMETHODCALLTYPE Write(const void* data, UINT32 size, UINT32* processedSize) override {
     if (processedSize != nullptr)
       *processedSize = 0;
-    if (file_ == INVALID_HANDLE_VALUE)
+    if (!file_)
       return E_UNEXPECTED;
     DWORD written = 0;
-    if (size != 0 && !WriteFile(file_, data, size, &written, nullptr)) {
+    if (size != 0 && !WriteFile(file_.get(), data, size, &written, nullptr)) {
       error_ = GetLastError();
       return HRESULT_FROM_WIN32(error_);
     }
@@ -213,10 +178,8 @@ public:
 
   // The first failure to write or to close the file; 0 when there was none.
   DWORD Close() {
-    if (file_ != INVALID_HANDLE_VALUE) {
-      if (!CloseHandle(std::exchange(file_, INVALID_HANDLE_VALUE)) && error_ == 0)
-        error_ = GetLastError();
-    }
+    if (!file_.close() && error_ == 0)
+      error_ = GetLastError();
     return error_;
   }
 
@@ -226,7 +189,7 @@ protected:
   }
 
 private:
-  HANDLE file_;
+  KernelHandle file_;
   DWORD error_ = 0;
 };
 
@@ -357,11 +320,11 @@ public:
         }
         return S_OK;
       }
-      HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file == INVALID_HANDLE_VALUE)
+      KernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file)
         return FailWith("Cannot create the file", index, GetLastError());
-      stream_ = MakeCom<OutFileStream>(file);
+      stream_ = MakeCom<OutFileStream>(std::move(file));
       *stream = stream_.get();
       (*stream)->AddRef();
       return S_OK;
@@ -595,15 +558,15 @@ public:
     auto& registry = Registry();
     auto found = registry.find(dllName_);
     if (found == registry.end()) {
-      HMODULE module = LoadLibraryW(dllName_.c_str());
-      if (module == nullptr)
+      ModuleHandle module(LoadLibraryW(dllName_.c_str()));
+      if (!module)
         return false;
-      std::optional<LoadedLibrary> loaded = ResolveAll(module);
-      if (!loaded) {
-        FreeLibrary(module);
+      std::optional<LoadedLibrary> loaded = ResolveAll(module.get());
+      if (!loaded)
         return false;
-      }
       found = registry.emplace(dllName_, *loaded).first;
+      // Loaded for good: the registry's entry outlives every archive.
+      module.release();
     }
     library_ = &found->second;
     return true;
@@ -629,14 +592,14 @@ public:
       throw PlatformError("The archive library has no format " + Quoted(formatName) + " to open " +
                           Quoted(archivePath) + ".");
 
-    HANDLE file = CreateFileW(Widen(archivePath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    KernelHandle file(CreateFileW(Widen(archivePath).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
       throw PlatformError("Cannot open " + Quoted(archivePath) + ". " +
                           SystemErrorText(GetLastError()));
     // From here the stream owns the file handle; the opened archive keeps
     // the stream until it is closed.
-    ComPtr<InFileStream> stream = MakeCom<InFileStream>(file);
+    ComPtr<InFileStream> stream = MakeCom<InFileStream>(std::move(file));
 
     ComPtr<sz::IInArchive> archive;
     HRESULT hr = library.createObject(&handler->classId, &sz::kIidInArchive,

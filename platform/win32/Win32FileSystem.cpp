@@ -1,3 +1,4 @@
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 
@@ -11,30 +12,6 @@ namespace {
 [[noreturn]] void Fail(const char* action, const std::string& path, DWORD error) {
   throw PlatformError(std::string(action) + " \"" + path + "\". " + SystemErrorText(error));
 }
-
-// Closes the handle when the scope ends, whatever way it ends.
-class FileHandle {
-public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() {
-    if (valid())
-      CloseHandle(handle_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  // Closes now so that a failure to flush can still be reported.
-  bool Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return CloseHandle(handle) != 0;
-  }
-
-private:
-  HANDLE handle_;
-};
 
 DWORD Attributes(const std::string& path) {
   if (path.empty())
@@ -102,17 +79,16 @@ bool IsDotEntry(const wchar_t* name) {
 template <typename Visit>
 bool ForEachEntry(const std::wstring& folder, DWORD& error, Visit&& visit) {
   WIN32_FIND_DATAW entry{};
-  HANDLE find = FindFirstFileW(Child(folder, L"*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) {
+  FindHandle find(FindFirstFileW(Child(folder, L"*").c_str(), &entry));
+  if (!find) {
     error = GetLastError();
     return false;
   }
   do {
     if (!IsDotEntry(entry.cFileName))
       visit(entry);
-  } while (FindNextFileW(find, &entry));
+  } while (FindNextFileW(find.get(), &entry));
   error = GetLastError();
-  FindClose(find);
   return error == ERROR_NO_MORE_FILES;
 }
 
@@ -177,10 +153,10 @@ bool Win32FileSystem::DirectoryExists(const std::string& path) {
 }
 
 std::string Win32FileSystem::ReadFile(const std::string& path) {
-  FileHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid())
+  KernelHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file)
     Fail("Cannot open file", path, GetLastError());
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.get(), &size))
@@ -205,21 +181,21 @@ std::string Win32FileSystem::ReadFile(const std::string& path) {
 }
 
 std::optional<uint64_t> Win32FileSystem::FileSize(const std::string& path) {
-  FileHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  KernelHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
-  if (!file.valid() || !GetFileSizeEx(file.get(), &size))
+  if (!file || !GetFileSizeEx(file.get(), &size))
     return std::nullopt;
   return static_cast<uint64_t>(size.QuadPart);
 }
 
 std::string Win32FileSystem::ReadFileRange(const std::string& path, uint64_t offset,
                                            size_t length) {
-  FileHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid())
+  KernelHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file)
     Fail("Cannot open file", path, GetLastError());
   LARGE_INTEGER at{};
   at.QuadPart = static_cast<LONGLONG>(offset);
@@ -241,9 +217,9 @@ std::string Win32FileSystem::ReadFileRange(const std::string& path, uint64_t off
 }
 
 void Win32FileSystem::WriteFile(const std::string& path, const std::string& bytes) {
-  FileHandle file(CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid())
+  KernelHandle file(CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file)
     Fail("Cannot create file", path, GetLastError());
   size_t done = 0;
   while (done < bytes.size()) {
@@ -255,7 +231,7 @@ void Win32FileSystem::WriteFile(const std::string& path, const std::string& byte
       Fail("Cannot write file", path, ERROR_WRITE_FAULT);
     done += written;
   }
-  if (!file.Close())
+  if (!file.close())
     Fail("Cannot write file", path, GetLastError());
 }
 

@@ -3,6 +3,7 @@
 #include "platform/win32/Win32Http.h"
 
 #include "platform/Platform.h"
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Text.h"
 
 #include <winhttp.h>
@@ -45,11 +46,6 @@ std::string LastWinHttpError(const char* call) {
   return WinHttpError(call, GetLastError());
 }
 
-struct InternetCloser {
-  void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
-};
-using InternetHandle = std::unique_ptr<void, InternetCloser>;
-
 bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
   return WinHttpSetOption(handle, option, &value, sizeof value) != FALSE;
 }
@@ -64,8 +60,8 @@ public:
   BodySink& operator=(const BodySink&) = delete;
 
   ~BodySink() {
-    if (file_ != INVALID_HANDLE_VALUE) {
-      CloseHandle(file_);
+    if (file_) {
+      file_.reset();
       DeleteFileW(widePath_.c_str());
     }
   }
@@ -74,9 +70,9 @@ public:
     if (!path_)
       return true;
     widePath_ = Widen(*path_);
-    file_ = CreateFileW(widePath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) {
+    file_.reset(CreateFileW(widePath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) {
       error = FileError("cannot be created");
       return false;
     }
@@ -94,7 +90,7 @@ public:
     }
     while (size > 0) {
       DWORD written = 0;
-      if (!WriteFile(file_, data, size, &written, nullptr) || written == 0) {
+      if (!WriteFile(file_.get(), data, size, &written, nullptr) || written == 0) {
         error = FileError("cannot be written");
         return false;
       }
@@ -106,11 +102,9 @@ public:
 
   // Keeps the file: the whole body is in it.
   bool Finish(std::string& error) {
-    if (file_ == INVALID_HANDLE_VALUE)
+    if (!file_)
       return true;
-    HANDLE file = file_;
-    file_ = INVALID_HANDLE_VALUE;
-    if (!CloseHandle(file)) {
+    if (!file_.close()) {
       error = FileError("cannot be written");
       DeleteFileW(widePath_.c_str());
       return false;
@@ -126,7 +120,7 @@ private:
   std::string& memory_;
   const std::optional<std::string>& path_;
   std::wstring widePath_;
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+  KernelHandle file_;
 };
 
 std::optional<std::wstring> QueryHeaderText(HINTERNET request, DWORD info) {

@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Text.h"
 
 namespace plat::win32 {
@@ -34,40 +35,23 @@ unsigned RealMajorVersion() {
   return 0;
 }
 
-class TokenHandle {
-public:
-  TokenHandle() = default;
-  ~TokenHandle() {
-    if (handle_ != nullptr)
-      CloseHandle(handle_);
-  }
-  TokenHandle(const TokenHandle&) = delete;
-  TokenHandle& operator=(const TokenHandle&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  HANDLE* Put() { return &handle_; }
-
-private:
-  HANDLE handle_ = nullptr;
-};
-
 class Win32Security : public ISecurity {
 public:
   unsigned OsMajorVersion() override { return RealMajorVersion(); }
 
   std::optional<bool> TokenElevated() override {
-    TokenHandle token;
+    KernelHandle token;
     // The thread's own token is asked for with the process's rights, so that
     // an impersonated client with fewer rights cannot make the query fail.
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Put())) {
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
       if (GetLastError() != ERROR_NO_TOKEN)
         return std::nullopt;
-      if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()))
+      if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
         return std::nullopt;
     }
     TOKEN_ELEVATION elevation{};
     DWORD returned = 0;
-    if (!GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &returned))
+    if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &returned))
       return std::nullopt;
     return elevation.TokenIsElevated != 0;
   }

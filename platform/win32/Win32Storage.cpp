@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Text.h"
 
 #include <objbase.h>
@@ -15,35 +16,6 @@
 
 namespace plat::win32 {
 namespace {
-
-// Owns one reference to a COM object.
-template <class T> class ComRef {
-public:
-  ComRef() = default;
-  ~ComRef() { Reset(); }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-
-  T* operator->() const { return object_; }
-  T* Get() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-
-  // For the out-parameter of a call that hands over a new reference.
-  T** Put() {
-    Reset();
-    return &object_;
-  }
-  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-
-private:
-  void Reset() {
-    if (object_ != nullptr)
-      object_->Release();
-    object_ = nullptr;
-  }
-
-  T* object_ = nullptr;
-};
 
 // Owns one BSTR. Text may hold any code unit, NUL included.
 class Bstr {
@@ -106,17 +78,17 @@ public:
 
     // Reading only, and without the exclusive share mode, so that other
     // readers of the file are not locked out while it is open.
-    ComRef<IStorage> storage;
+    ComPtr<IStorage> storage;
     if (FAILED(StgOpenStorage(Widen(path).c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE,
-                              nullptr, 0, storage.Put())) ||
+                              nullptr, 0, storage.put())) ||
         !storage)
       return std::nullopt;
 
     // Streams inside a directly opened storage open only exclusively.
     const std::wstring name(streamName.begin(), streamName.end());
-    ComRef<IStream> stream;
+    ComPtr<IStream> stream;
     if (FAILED(storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                   stream.Put())) ||
+                                   stream.put())) ||
         !stream)
       return std::nullopt;
 
@@ -163,9 +135,9 @@ void Check(HRESULT hr, const char* what) {
 
 // The parser's own words on why the last load failed, on one line.
 std::string ParseErrorReason(IXMLDOMDocument2& document) {
-  ComRef<IXMLDOMParseError> error;
+  ComPtr<IXMLDOMParseError> error;
   Bstr reason;
-  if (FAILED(document.get_parseError(error.Put())) || !error ||
+  if (FAILED(document.get_parseError(error.put())) || !error ||
       FAILED(error->get_reason(reason.Put())) || reason.Get() == nullptr)
     return {};
   std::wstring text(reason.View());
@@ -179,18 +151,18 @@ std::string ParseErrorReason(IXMLDOMDocument2& document) {
 
 // A new document holding the parsed file; raises when the file is missing,
 // unreadable, empty or not well-formed.
-void CreateAndLoad(ComRef<IXMLDOMDocument2>& document, const std::string& path,
+void CreateAndLoad(ComPtr<IXMLDOMDocument2>& document, const std::string& path,
                    bool allowVersion6) {
   bool xpathByDefault = true;
   HRESULT hr = REGDB_E_CLASSNOTREG;
   if (allowVersion6)
     hr = CoCreateInstance(kClsidDomDocument60, nullptr, CLSCTX_INPROC_SERVER, kIidXmlDomDocument2,
-                          document.PutVoid());
+                          document.putVoid());
   if (FAILED(hr) || !document) {
     // 3.0 selects with its older pattern language unless told otherwise.
     xpathByDefault = false;
     hr = CoCreateInstance(kClsidDomDocument30, nullptr, CLSCTX_INPROC_SERVER, kIidXmlDomDocument2,
-                          document.PutVoid());
+                          document.putVoid());
   }
   if (FAILED(hr) || !document)
     throw PlatformError("The XML services are not available: " +
@@ -210,17 +182,17 @@ void CreateAndLoad(ComRef<IXMLDOMDocument2>& document, const std::string& path,
   VARIANT_BOOL loaded = VARIANT_FALSE;
   hr = document->load(BorrowedStringVariant(widePath), &loaded);
   if (FAILED(hr) || loaded != VARIANT_TRUE) {
-    std::string reason = ParseErrorReason(*document.Get());
+    std::string reason = ParseErrorReason(*document.get());
     if (reason.empty())
       reason = FAILED(hr) ? HResultText(hr) : "the file cannot be read";
     throw PlatformError("Cannot load the XML file " + path + ": " + reason);
   }
 }
 
-void SelectFirst(IXMLDOMDocument2& document, ComRef<IXMLDOMNode>& node, const std::string& path,
+void SelectFirst(IXMLDOMDocument2& document, ComPtr<IXMLDOMNode>& node, const std::string& path,
                  const std::string& xpath) {
   Bstr query(Widen(xpath));
-  HRESULT hr = document.selectSingleNode(query.Get(), node.Put());
+  HRESULT hr = document.selectSingleNode(query.Get(), node.put());
   if (FAILED(hr))
     throw PlatformError("Cannot evaluate " + xpath + " in the XML file " + path + ": " +
                         HResultText(hr));
@@ -233,10 +205,10 @@ public:
   explicit Win32XmlFile(bool allowVersion6) : allowVersion6_(allowVersion6) {}
 
   std::string ReadFirst(const std::string& path, const std::string& xpath) override {
-    ComRef<IXMLDOMDocument2> document;
+    ComPtr<IXMLDOMDocument2> document;
     CreateAndLoad(document, path, allowVersion6_);
-    ComRef<IXMLDOMNode> node;
-    SelectFirst(*document.Get(), node, path, xpath);
+    ComPtr<IXMLDOMNode> node;
+    SelectFirst(*document.get(), node, path, xpath);
     Bstr text;
     Check(node->get_text(text.Put()), "Cannot read the XML node's text");
     return Narrow(text.View());
@@ -244,10 +216,10 @@ public:
 
   void WriteFirst(const std::string& path, const std::string& xpath,
                   const std::string& value) override {
-    ComRef<IXMLDOMDocument2> document;
+    ComPtr<IXMLDOMDocument2> document;
     CreateAndLoad(document, path, allowVersion6_);
-    ComRef<IXMLDOMNode> node;
-    SelectFirst(*document.Get(), node, path, xpath);
+    ComPtr<IXMLDOMNode> node;
+    SelectFirst(*document.get(), node, path, xpath);
     Bstr text(Widen(value));
     Check(node->put_text(text.Get()), "Cannot set the XML node's text");
     Bstr widePath(Widen(path));

@@ -1,3 +1,4 @@
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Internal.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
@@ -13,40 +14,6 @@ namespace plat::win32 {
 namespace {
 
 bool busyCursor = false;
-
-// Releases a COM interface when the scope ends.
-template <typename T> class ComRef {
-public:
-  ComRef() = default;
-  ~ComRef() {
-    if (p_ != nullptr)
-      p_->Release();
-  }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  T* operator->() const { return p_; }
-  T** put() { return &p_; }
-  T* get() const { return p_; }
-
-private:
-  T* p_ = nullptr;
-};
-
-// COM for the duration of one dialog, for callers (tests) whose thread has
-// not started it; the program entry has, and then this does nothing.
-class ComScope {
-public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(hr_))
-      CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
-private:
-  HRESULT hr_;
-};
 
 [[noreturn]] void FailDialog(const char* what, HRESULT hr) {
   throw PlatformError(std::string(what) + " cannot be shown. " +
@@ -137,10 +104,12 @@ void Win32Ui::ProcessMessages() {
 
 std::optional<std::string> Win32Ui::PickFolder(const std::string& title,
                                                const std::string& okLabel) {
-  ComScope com;
-  ComRef<IFileOpenDialog> dialog;
+  // COM for the duration of one dialog, for callers (tests) whose thread has
+  // not started it; the program entry has, and then this only counts.
+  ComApartment com;
+  ComPtr<IFileOpenDialog> dialog;
   HRESULT hr = CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IFileOpenDialog, reinterpret_cast<void**>(dialog.put()));
+                                IID_IFileOpenDialog, dialog.putVoid());
   if (FAILED(hr))
     FailDialog("The folder picker", hr);
 
@@ -156,7 +125,7 @@ std::optional<std::string> Win32Ui::PickFolder(const std::string& title,
   if (FAILED(hr))
     FailDialog("The folder picker", hr);
 
-  ComRef<IShellItem> item;
+  ComPtr<IShellItem> item;
   hr = dialog->GetResult(item.put());
   if (FAILED(hr))
     FailDialog("The folder picker", hr);

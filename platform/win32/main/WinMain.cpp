@@ -1,6 +1,7 @@
 // The program entry: the real platform services, the toolkit and the
 // launcher's own start-up.
 #include "launcher/VeltraDynamicRemoteHMI.h"
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Internal.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -11,7 +12,8 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The folder picker is a COM object that wants a single-threaded apartment.
-  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  // Declared first, so that it ends after every COM object of the program.
+  plat::win32::ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   int exitCode = 1;
   // The logic reports its handlers' errors itself; whatever still escapes is
   // shown here rather than ending the process without a word.
@@ -24,7 +26,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   } catch (...) {
     plat::win32::ReportUnexpected(nullptr);
   }
-  if (SUCCEEDED(com))
-    CoUninitialize();
   return exitCode;
 }

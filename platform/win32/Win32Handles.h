@@ -1,0 +1,189 @@
+// Owners for the Win32 resources this layer opens: one handle template with a
+// traits class per kind of handle, one reference-counted COM pointer, and the
+// COM apartment of a scope. Every file in platform/win32 uses these rather
+// than closing or releasing anything by hand, so that no early return or
+// exception can leak a handle.
+#pragma once
+
+#include "platform/win32/Win32Api.h"
+
+#include <objbase.h>
+#include <winhttp.h>
+
+#include <utility>
+
+namespace plat::win32 {
+
+// A traits class names the handle type, the value that owns nothing, which
+// values are real handles, and how one is closed (true when the close
+// succeeded).
+
+// Kernel objects: files, tokens, processes, events. CreateFileW fails with
+// INVALID_HANDLE_VALUE, most other calls with null; neither is ever owned.
+// (INVALID_HANDLE_VALUE is also GetCurrentProcess()'s pseudo handle, which
+// must never be closed either.)
+struct KernelHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static bool Close(Type h) { return CloseHandle(h) != FALSE; }
+};
+
+// Folder listings opened with FindFirstFileW.
+struct FindHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() { return INVALID_HANDLE_VALUE; }
+  static bool Valid(Type h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static bool Close(Type h) { return FindClose(h) != FALSE; }
+};
+
+// WinHTTP sessions, connections and requests.
+struct InternetHandleTraits {
+  using Type = HINTERNET;
+  static Type Empty() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr; }
+  static bool Close(Type h) { return WinHttpCloseHandle(h) != FALSE; }
+};
+
+// Registry keys opened or created by this process (never the predefined
+// roots such as HKEY_CURRENT_USER, which are not to be owned).
+struct RegistryKeyTraits {
+  using Type = HKEY;
+  static Type Empty() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr; }
+  static bool Close(Type h) { return RegCloseKey(h) == ERROR_SUCCESS; }
+};
+
+// Libraries loaded with LoadLibraryW (not GetModuleHandleW, which adds no
+// reference).
+struct ModuleHandleTraits {
+  using Type = HMODULE;
+  static Type Empty() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr; }
+  static bool Close(Type h) { return FreeLibrary(h) != FALSE; }
+};
+
+// Sole owner of one handle; closes it when it goes out of scope.
+template <class Traits> class UniqueHandle {
+public:
+  using Type = typename Traits::Type;
+
+  UniqueHandle() = default;
+  // Takes over a handle as a creating call returned it, failure value
+  // included: test the result with operator bool.
+  explicit UniqueHandle(Type handle) : handle_(handle) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other)
+      reset(other.release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() { reset(); }
+
+  Type get() const { return handle_; }
+  explicit operator bool() const { return Traits::Valid(handle_); }
+
+  // Gives the handle up without closing it.
+  Type release() { return std::exchange(handle_, Traits::Empty()); }
+
+  void reset(Type handle = Traits::Empty()) {
+    Type old = std::exchange(handle_, handle);
+    if (Traits::Valid(old))
+      Traits::Close(old);
+  }
+
+  // For calls that hand a new handle out through a pointer; closes the one
+  // held first.
+  Type* put() {
+    reset();
+    return &handle_;
+  }
+
+  // Closes now and tells whether that worked: closing a written file is the
+  // last chance to hear that its data could not be flushed. True when nothing
+  // was held. GetLastError tells why it failed.
+  bool close() {
+    Type old = release();
+    return !Traits::Valid(old) || Traits::Close(old);
+  }
+
+private:
+  Type handle_ = Traits::Empty();
+};
+
+using KernelHandle = UniqueHandle<KernelHandleTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;
+using InternetHandle = UniqueHandle<InternetHandleTraits>;
+using RegistryKey = UniqueHandle<RegistryKeyTraits>;
+using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
+
+// Holds one reference to a COM object. Copies add a reference; moves do not.
+template <class T> class ComPtr {
+public:
+  ComPtr() = default;
+  // Takes over a reference the caller already owns (no AddRef).
+  explicit ComPtr(T* object) : object_(object) {}
+  ComPtr(const ComPtr& other) : object_(other.object_) {
+    if (object_ != nullptr)
+      object_->AddRef();
+  }
+  ComPtr(ComPtr&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  ComPtr& operator=(ComPtr other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+  ~ComPtr() { reset(); }
+
+  T* get() const { return object_; }
+  T* operator->() const { return object_; }
+  T& operator*() const { return *object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+
+  void reset() {
+    if (object_ != nullptr)
+      std::exchange(object_, nullptr)->Release();
+  }
+
+  // For calls that hand out a new reference through a T** (or a void** with
+  // an interface id); releases the one held first.
+  T** put() {
+    reset();
+    return &object_;
+  }
+  void** putVoid() { return reinterpret_cast<void**>(put()); }
+
+  // Another interface of the same object; empty when it has none.
+  template <class U> ComPtr<U> as(REFIID iid) const {
+    ComPtr<U> other;
+    if (object_ != nullptr && FAILED(object_->QueryInterface(iid, other.putVoid())))
+      other.reset();
+    return other;
+  }
+
+private:
+  T* object_ = nullptr;
+};
+
+// COM on the calling thread for the scope's lifetime. A thread that had
+// started COM already (in the same apartment) only gains one more count,
+// which the scope gives back; one in another apartment is left as it was.
+class ComApartment {
+public:
+  explicit ComApartment(DWORD flags = COINIT_APARTMENTTHREADED)
+      : result_(CoInitializeEx(nullptr, flags)) {}
+  ~ComApartment() {
+    if (SUCCEEDED(result_))
+      CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+  HRESULT result() const { return result_; }
+
+private:
+  HRESULT result_;
+};
+
+} // namespace plat::win32
