@@ -15,10 +15,15 @@ int32_t ExtractPort(const std::string& hostText) {
   return text::ToInt32(hostText.substr(colon + 1));
 }
 
-std::string DeviceAddress(const std::string& hostText, int32_t port, const std::string& path) {
-  if (hostText.find(':') != std::string::npos)
+std::string DeviceUrl(const std::string& hostText, bool portInText, int32_t port,
+                      const std::string& path) {
+  if (portInText)
     return "https://" + hostText + "/" + path;
   return "https://" + hostText + ":" + std::to_string(port) + "/" + path;
+}
+
+std::string DeviceAddress(const std::string& hostText, int32_t port, const std::string& path) {
+  return DeviceUrl(hostText, hostText.find(':') != std::string::npos, port, path);
 }
 
 void ExtractReleaseVersion(const std::string& buildBanner, std::string& releaseVersion,

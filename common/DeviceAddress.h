@@ -11,8 +11,11 @@ namespace addr {
 std::string ExtractHost(const std::string& hostText);
 // The number after the first ":"; 443 without one. Raises when not an integer.
 int32_t ExtractPort(const std::string& hostText);
-// "https://" + text when it holds a ":", else "https://" + text + ":" + port;
+// "https://" + text when `portInText`, else "https://" + text + ":" + port;
 // then "/" and the path.
+std::string DeviceUrl(const std::string& hostText, bool portInText, int32_t port,
+                      const std::string& path);
+// DeviceUrl with the port taken as in the text when the text holds a ":".
 std::string DeviceAddress(const std::string& hostText, int32_t port, const std::string& path);
 
 // releaseVersionAsInt and releaseVersion from a build banner: the word after

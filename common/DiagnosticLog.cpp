@@ -1,13 +1,12 @@
-#include "launcher/DiagnosticLog.h"
+#include "common/DiagnosticLog.h"
 
+#include "common/Paths.h"
 #include "common/Text.h"
 
-namespace launcher {
+namespace launch {
 
 std::string DiagnosticLog::GetLogFileName() {
-  std::string exe = s_.system.ExecutablePath();
-  size_t slash = exe.find_last_of("\\/:");
-  return (slash == std::string::npos ? std::string() : exe.substr(0, slash + 1)) + "Log.txt";
+  return paths::FolderOf(s_.system.ExecutablePath()) + "Log.txt";
 }
 
 void DiagnosticLog::LogMessage(const std::string& aMessage) {
@@ -32,4 +31,4 @@ void DiagnosticLog::ClearLog() {
     s_.files.DeleteFile(path);
 }
 
-} // namespace launcher
+} // namespace launch

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace launcher {
+namespace launch {
 
 class DiagnosticLog {
 public:
@@ -25,4 +25,4 @@ private:
   const bool& enableLogging_;
 };
 
-} // namespace launcher
+} // namespace launch

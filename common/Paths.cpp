@@ -92,6 +92,13 @@ std::string FolderOf(const std::string& path) {
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
+std::string ParentFolderOf(const std::string& path) {
+  std::string folder = FolderOf(path);
+  if (!folder.empty() && IsSeparator(folder.back()))
+    folder.pop_back();
+  return folder;
+}
+
 std::string FileNameOf(const std::string& path) {
   size_t cut = path.find_last_of(kPathSeparators);
   return cut == std::string::npos ? path : path.substr(cut + 1);

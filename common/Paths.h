@@ -49,6 +49,9 @@ void CheckFolderName(const std::string& name, const char* what);
 // The folder part of a path up to and including its last "\", "/" or ":";
 // empty when there is none.
 std::string FolderOf(const std::string& path);
+// The folder that holds `path`, without a trailing separator ("C:\a\b.txt"
+// gives "C:\a"); empty when there is none.
+std::string ParentFolderOf(const std::string& path);
 // What follows the last "\", "/" or ":"; the whole path when there is none.
 std::string FileNameOf(const std::string& path);
 

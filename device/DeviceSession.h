@@ -1,13 +1,19 @@
-// The conversation with the device: addresses, the five requests, and the
-// credential verification that drives them.
+// The conversation with the device: the five requests, and the credential
+// verification that drives them.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include "common/DiagnosticLog.h"
+#include "common/LaunchState.h"
+#include "common/LaunchView.h"
+#include "device/HttpClient.h"
+#include "platform/Http.h"
+#include "platform/Platform.h"
+#include "store/FolderUtils.h"
+#include "store/StoreContext.h"
 
-namespace launcher {
-class TLoginForm;
-}
+#include <cstdint>
+#include <functional>
+#include <string>
 
 namespace device {
 
@@ -15,29 +21,42 @@ inline constexpr const char* kSessionCookieName = "R930::AuthCookieHandler_R930H
 inline constexpr int32_t kFirstPort = 51443;
 inline constexpr int32_t kSecondPort = 443;
 
-// The host box text before its first ":" (all of it without one).
-std::string ExtractHost(const std::string& hostText);
-// The number after the first ":"; 443 without one. Raises when not an integer.
-int32_t ExtractPort(const std::string& hostText);
-// "https://" + text when it holds a ":", else "https://" + text + ":" + port;
-// then "/" and the path.
-std::string DeviceAddress(const std::string& hostText, int32_t port, const std::string& path);
+// Everything one credential verification works with: the platform, the folder
+// tree, the window's narrow side, the launch state it reads and fills, the
+// HTTPS client with its cookie store, and the developer log.
+struct LaunchContext {
+  plat::Services& s;
+  store::FolderUtils& folders;
+  launch::ILaunchView& view;
+  launch::LoginFormState& state;
+  launch::LauncherGlobals& globals;
+  THttpClient& http;
+  launch::DiagnosticLog& log;
+  // The two ways the runtime images are provided: from the device (download
+  // mode) or from a package. Each returns the attempt's result and, on
+  // failure, fills errorMessage. Empty means the real branch.
+  std::function<bool(int32_t iPort, std::string& errorMessage)> downloadBranch;
+  std::function<bool(std::string& errorMessage)> packageBranch;
 
-std::string GetCookieValueByName(launcher::TLoginForm& form, const std::string& cookieName);
+  store::StoreContext Store() { return {s, folders, view}; }
+};
+
+std::string GetCookieValueByName(THttpClient& http, const std::string& cookieName);
 // The machine's own IPv4 address; empty when sockets do not start; raises when
 // the machine's own name does not resolve.
-std::string GetLocalIP(launcher::TLoginForm& form);
+std::string GetLocalIP(plat::INetwork& network);
 // Reads a file of the device into `localPath`. The body goes to a temporary
 // file beside it first and replaces `localPath` only when the device answered
 // 200 with the whole body, so a failed read never leaves a partial archive
-// where later launches would take it for a complete one.
-bool DownLoadFile(launcher::TLoginForm& form, const std::string& remotePath,
-                  const std::string& localPath, int32_t port);
-bool Logout(launcher::TLoginForm& form, int32_t port, bool portSpecified);
+// where later launches would take it for a complete one. Why a read failed
+// goes to the developer log.
+bool DownLoadFile(LaunchContext& c, const std::string& remotePath, const std::string& localPath,
+                  int32_t port);
+bool Logout(THttpClient& http, const std::string& hostText, int32_t port, bool portSpecified);
 
 // Sets releaseVersion and releaseVersionAsInt from buildBanner.
-void ExtractReleaseVersion(launcher::TLoginForm& form);
+void ExtractReleaseVersion(launch::LoginFormState& state);
 
-bool VerifyCredentials(launcher::TLoginForm& form, std::string& errorMessage);
+bool VerifyCredentials(LaunchContext& c, std::string& errorMessage);
 
 } // namespace device

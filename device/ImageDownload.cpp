@@ -1,16 +1,69 @@
 #include "device/ImageDownload.h"
 
+#include "common/Paths.h"
 #include "common/Text.h"
-#include "device/DeviceSession.h"
-#include "launcher/LoginForm.h"
 #include "store/ArchiveExtraction.h"
 #include "store/FolderUtils.h"
 
+#include <functional>
 #include <stdexcept>
 
 namespace device {
 
-using plat::ControlId;
+namespace {
+
+// One of the two runtime images: where it comes from, where it goes, and the
+// texts the operator sees for it.
+struct ImagePlan {
+  std::string remotePath;
+  std::function<std::string()> cacheFile; // made only when it is needed
+  std::function<std::string()> imageFolder;
+  std::function<bool()> isValid;
+  // The JRE looks at its cached archive first and fetches a missing one even
+  // for a valid image; the HMI binaries look at the image first and fetch
+  // nothing for a valid one. The difference shows on the wire.
+  bool cacheFirst;
+  const char* retrievingText;
+  const char* extractingText;
+  const char* fetchFailedText;
+  const char* notValidText;
+};
+
+bool ProvideImage(LaunchContext& c, const ImagePlan& plan, int32_t iPort,
+                  std::string& errorMessage) {
+  std::string cacheFile;
+  auto fetchWhenMissing = [&] {
+    cacheFile = plan.cacheFile();
+    if (c.s.files.FileExists(cacheFile))
+      return true;
+    if (plan.cacheFirst)
+      c.view.ProcessMessages();
+    c.view.SetStatusText(plan.retrievingText);
+    bool fetched = DownLoadFile(c, plan.remotePath, cacheFile, iPort);
+    c.view.ProcessMessages();
+    if (!fetched)
+      errorMessage = plan.fetchFailedText;
+    return fetched;
+  };
+  if (plan.cacheFirst && !fetchWhenMissing())
+    return false;
+  if (plan.isValid())
+    return true;
+  if (!plan.cacheFirst && !fetchWhenMissing())
+    return false;
+
+  c.view.SetStatusText(plan.extractingText);
+  errorMessage.clear();
+  bool result = store::ExtractArchive(c.s, cacheFile, plan.imageFolder(), errorMessage, "", true);
+  c.view.ProcessMessages();
+  if (result && !plan.isValid()) {
+    errorMessage = plan.notValidText;
+    result = false;
+  }
+  return result;
+}
+
+} // namespace
 
 int32_t VersionNumberPartCount(const std::string& aVersionNumber) {
   int32_t dots = 0;
@@ -19,95 +72,67 @@ int32_t VersionNumberPartCount(const std::string& aVersionNumber) {
   return dots;
 }
 
-void ExtractJREVersion(launcher::TLoginForm& form) {
+void ExtractJREVersion(launch::LoginFormState& state) {
   std::string version =
-      text::ReplaceAll(text::ReplaceAll(form.hmiJREFile, "jre_v_", ""), ".zip", "");
+      text::ReplaceAll(text::ReplaceAll(state.hmiJREFile, "jre_v_", ""), ".zip", "");
   for (int32_t n = VersionNumberPartCount(version); n < 3; ++n)
     version += ".0";
-  form.jreVersion = "v" + version;
+  state.jreVersion = "v" + version;
 }
 
-void ExtractHMISchemaVersion(launcher::TLoginForm& form) {
-  form.hmiSchemaVersion.clear();
-  std::vector<std::string> parts = text::Split(form.hmiLIBFile, '_');
+void ExtractHMISchemaVersion(launch::LoginFormState& state) {
+  state.hmiSchemaVersion.clear();
+  std::vector<std::string> parts = text::Split(state.hmiLIBFile, '_');
   if (parts.size() < 5)
-    throw std::runtime_error("The HMI binaries archive name '" + form.hmiLIBFile +
+    throw std::runtime_error("The HMI binaries archive name '" + state.hmiLIBFile +
                              "' has no schema version.");
   std::string fifth = parts[4];
   while (text::CharCount(fifth) < 4)
     fifth = "0" + fifth;
-  form.hmiSchemaVersion = "v" + parts[3] + "_" + fifth;
+  state.hmiSchemaVersion = "v" + parts[3] + "_" + fifth;
 }
 
-bool DownloadRuntimeImages(launcher::TLoginForm& form, int32_t iPort, std::string& errorMessage) {
-  plat::Services& s = form.Services();
-  store::FolderUtils& folders = form.Folders();
-  auto status = [&](const char* textToShow) {
-    form.View().SetText(ControlId::statusBar, textToShow);
-  };
+bool DownloadRuntimeImages(LaunchContext& c, int32_t iPort, std::string& errorMessage) {
+  store::FolderUtils& folders = c.folders;
+  launch::LoginFormState& state = c.state;
   // The archive names come from the device and become file names in the
   // cache: a name that is not one plain file name must not pick the path.
-  store::CheckFolderName(form.hmiJREFile, "JRE archive");
-  store::CheckFolderName(form.hmiLIBFile, "HMI binaries archive");
+  paths::CheckFolderName(state.hmiJREFile, "JRE archive");
+  paths::CheckFolderName(state.hmiLIBFile, "HMI binaries archive");
 
-  bool result = true;
-  ExtractJREVersion(form);
-  const std::string jreRemote = "/mnt/flash/hmi/jre/" + form.hmiJREFile;
-  const std::string jreCache = store::JoinPath(folders.GetJRECacheFolder(), form.hmiJREFile);
-  if (!s.files.FileExists(jreCache)) {
-    s.ui.ProcessMessages();
-    status("Retrieving JRE image...");
-    result = DownLoadFile(form, jreRemote, jreCache, iPort);
-    s.ui.ProcessMessages();
-  }
-  if (!result) {
-    errorMessage = "Unable to download JRE archive.";
+  ExtractJREVersion(state);
+  const std::string jreVersion = state.jreVersion;
+  const ImagePlan jre{
+      "/mnt/flash/hmi/jre/" + state.hmiJREFile,
+      [&] { return paths::JoinPath(folders.GetJRECacheFolder(), state.hmiJREFile); },
+      [&] { return folders.GetJREImageFolder(jreVersion); },
+      [&] { return folders.IsJREImageFolderValid(jreVersion); },
+      true,
+      "Retrieving JRE image...",
+      "Extracting JRE image...",
+      "Unable to download JRE archive.",
+      "Unable to process JRE image for remote HMI."};
+  if (!ProvideImage(c, jre, iPort, errorMessage))
     return false;
-  }
-  if (!folders.IsJREImageFolderValid(form.jreVersion)) {
-    std::string target = folders.GetJREImageFolder(form.jreVersion);
-    status("Extracting JRE image...");
-    errorMessage.clear();
-    result = store::ExtractArchive(s, jreCache, target, errorMessage, "", true);
-    s.ui.ProcessMessages();
-    if (result) {
-      result = folders.IsJREImageFolderValid(form.jreVersion);
-      if (!result)
-        errorMessage = "Unable to process JRE image for remote HMI.";
-    }
-    if (!result)
-      return false;
-  }
-  form.jreImageFolder = folders.GetJREImageFolder(form.jreVersion);
+  state.jreImageFolder = jre.imageFolder();
 
-  ExtractHMISchemaVersion(form);
-  if (!folders.IsLIBImageFolderValid(form.releaseVersion, form.hmiSchemaVersion)) {
-    const std::string libRemote = "/mnt/flash/hmi/lib/" + form.hmiLIBFile;
-    const std::string libCache = store::JoinPath(folders.GetLIBCacheFolder(), form.hmiLIBFile);
-    if (!s.files.FileExists(libCache)) {
-      status("Retrieving HMI binaries image...");
-      result = DownLoadFile(form, libRemote, libCache, iPort);
-      s.ui.ProcessMessages();
-    }
-    if (!result) {
-      errorMessage = "Unable to download HMI binaries archive for remote HMI.";
-      return false;
-    }
-    std::string target = folders.GetLIBImageFolder(form.releaseVersion, form.hmiSchemaVersion);
-    status("Extracting HMI binaries image...");
-    errorMessage.clear();
-    result = store::ExtractArchive(s, libCache, target, errorMessage, "", true);
-    s.ui.ProcessMessages();
-    if (result) {
-      result = folders.IsLIBImageFolderValid(form.releaseVersion, form.hmiSchemaVersion);
-      if (!result)
-        errorMessage = "Unable to process HMI binaries image for remote HMI.";
-    }
-    if (!result)
-      return false;
-  }
-  form.hmiLibImageFolder = folders.GetLIBImageFolder(form.releaseVersion, form.hmiSchemaVersion);
-  form.includeHostInLoginCaption = true;
+  ExtractHMISchemaVersion(state);
+  const std::string release = state.releaseVersion;
+  const std::string schema = state.hmiSchemaVersion;
+  const ImagePlan lib{
+      "/mnt/flash/hmi/lib/" + state.hmiLIBFile,
+      [&] { return paths::JoinPath(folders.GetLIBCacheFolder(), state.hmiLIBFile); },
+      [&] { return folders.GetLIBImageFolder(release, schema); },
+      [&] { return folders.IsLIBImageFolderValid(release, schema); },
+      false,
+      "Retrieving HMI binaries image...",
+      "Extracting HMI binaries image...",
+      "Unable to download HMI binaries archive for remote HMI.",
+      "Unable to process HMI binaries image for remote HMI."};
+  if (!ProvideImage(c, lib, iPort, errorMessage))
+    return false;
+  state.hmiLibImageFolder = lib.imageFolder();
+  state.includeHostInLoginCaption = true;
   return true;
 }
 

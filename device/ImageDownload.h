@@ -2,25 +2,24 @@
 // the device and extracted into the machine-wide cache when missing.
 #pragma once
 
+#include "common/LaunchState.h"
+#include "device/DeviceSession.h"
+
 #include <cstdint>
 #include <string>
-
-namespace launcher {
-class TLoginForm;
-}
 
 namespace device {
 
 // The number of "." characters (not of parts).
 int32_t VersionNumberPartCount(const std::string& aVersionNumber);
 // jreVersion from hmiJREFile: "jre_v_17.0.2.zip" gives "v17.0.2.0".
-void ExtractJREVersion(launcher::TLoginForm& form);
+void ExtractJREVersion(launch::LoginFormState& state);
 // hmiSchemaVersion from the 4th and 5th "_" parts of hmiLIBFile, the 5th
 // padded to four characters: "lib_hmi_full_410_7_r.zip" gives "v410_0007".
 // Raises when the name has fewer than five parts.
-void ExtractHMISchemaVersion(launcher::TLoginForm& form);
+void ExtractHMISchemaVersion(launch::LoginFormState& state);
 
 // Makes sure both images are in place; false with errorMessage set otherwise.
-bool DownloadRuntimeImages(launcher::TLoginForm& form, int32_t iPort, std::string& errorMessage);
+bool DownloadRuntimeImages(LaunchContext& c, int32_t iPort, std::string& errorMessage);
 
 } // namespace device

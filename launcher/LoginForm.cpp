@@ -2,7 +2,6 @@
 
 #include "common/Text.h"
 #include "device/DeviceSession.h"
-#include "device/ImageDownload.h"
 #include "launcher/RunElevatedUtils.h"
 #include "store/PackageImport.h"
 #include "store/Settings.h"
@@ -22,16 +21,40 @@ void TLoginForm::NetHTTPClientRequestError(const std::string&) {
   logoutRequired = false;
 }
 
-bool TLoginForm::RunDownloadBranch(int32_t iPort, std::string& errorMessage) {
-  if (downloadBranch)
-    return downloadBranch(iPort, errorMessage);
-  return device::DownloadRuntimeImages(*this, iPort, errorMessage);
+device::LaunchContext TLoginForm::Context() {
+  return {s_, folders_, *this, *this, g_, http_, log_, downloadBranch, packageBranch};
 }
 
-bool TLoginForm::RunPackageBranch(std::string& errorMessage) {
-  if (packageBranch)
-    return packageBranch(errorMessage);
-  return store::ProvideImagesFromPackage(*this, errorMessage);
+void TLoginForm::SetStatusText(const std::string& text) {
+  view_->SetText(ControlId::statusBar, text);
+}
+
+void TLoginForm::ProcessMessages() {
+  s_.ui.ProcessMessages();
+}
+
+std::string TLoginForm::HostText() {
+  return view_->Text(ControlId::edtHost);
+}
+
+void TLoginForm::SetHostText(const std::string& text) {
+  view_->SetText(ControlId::edtHost, text);
+}
+
+std::string TLoginForm::UserNameText() {
+  return view_->Text(ControlId::edtUserName);
+}
+
+std::string TLoginForm::PasswordText() {
+  return view_->Text(ControlId::edtPassword);
+}
+
+int TLoginForm::SelectedMode() {
+  return view_->ItemIndex();
+}
+
+void TLoginForm::HideBrowse() {
+  view_->SetVisible(ControlId::btnBrowse, false);
 }
 
 template <typename F> void TLoginForm::Guarded(F&& handler) {
@@ -85,7 +108,11 @@ void TLoginForm::ReadParams() {
   const char* kName = "params.txt";
   if (!s_.files.FileExists(kName))
     return;
-  std::vector<std::string> lines = text::SplitLines(s_.files.ReadFile(kName));
+  std::string content = s_.files.ReadFile(kName);
+  // Editors that save UTF-8 may put a byte-order mark before the first line.
+  if (content.rfind("\xEF\xBB\xBF", 0) == 0)
+    content.erase(0, 3);
+  std::vector<std::string> lines = text::SplitLines(content);
   // A pause is a millisecond count for an unsigned sleep: a negative value
   // would turn into weeks of a frozen launcher, so it is refused like any
   // other bad line.
@@ -134,7 +161,8 @@ void TLoginForm::SetUpPackageFolder() {
   view_->SetVisible(ControlId::btnImportPackage, false);
   view_->SetVisible(ControlId::btnBrowse, IsElevated(s_) || g_.isDeveloper);
   bool error = false;
-  std::string folder = store::GetPackageFolderValue(*this, error);
+  store::StoreContext store = Store();
+  std::string folder = store::GetPackageFolderValue(store, error);
   view_->SetText(ControlId::edtPackageFolder, folder);
   if (error)
     return;
@@ -248,7 +276,8 @@ void TLoginForm::btnLaunchClick() {
 
 void TLoginForm::LaunchHMIMinimized() {
   std::string errorMessage;
-  if (!device::VerifyCredentials(*this, errorMessage)) {
+  device::LaunchContext context = Context();
+  if (!device::VerifyCredentials(context, errorMessage)) {
     s_.ui.ShowMessage(plat::MessageKind::Error, errorMessage);
     return;
   }
@@ -262,7 +291,8 @@ void TLoginForm::btnImportPackageClick() {
   if (!file)
     return;
   std::string errorMessage;
-  if (store::ImportPackage(*this, *file, errorMessage))
+  store::StoreContext store = Store();
+  if (store::ImportPackage(store, *file, errorMessage))
     s_.ui.ShowMessage(plat::MessageKind::Information, "Imported package successfully");
   else
     s_.ui.ShowMessage(plat::MessageKind::Error, errorMessage);
@@ -275,7 +305,8 @@ void TLoginForm::btnBrowseClick() {
     return;
   view_->SetText(ControlId::edtPackageFolder, *folder);
   view_->SetText(ControlId::statusBar, "");
-  store::SavePackageFolderValue(*this, *folder);
+  store::StoreContext store = Store();
+  store::SavePackageFolderValue(store, *folder);
 }
 
 } // namespace launcher

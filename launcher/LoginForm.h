@@ -1,11 +1,15 @@
 // The launcher's one window: its state, its start-up and its handlers.
 #pragma once
 
+#include "common/DiagnosticLog.h"
+#include "common/LaunchState.h"
+#include "common/LaunchView.h"
+#include "device/DeviceSession.h"
 #include "device/HttpClient.h"
-#include "launcher/DiagnosticLog.h"
 #include "platform/FormView.h"
 #include "platform/Platform.h"
 #include "store/FolderUtils.h"
+#include "store/StoreContext.h"
 
 #include <cstdint>
 #include <functional>
@@ -15,22 +19,18 @@ namespace launcher {
 
 using plat::ControlId;
 
-// Options and facts that live for the whole run.
-struct LauncherGlobals {
-  int32_t StartupPause = 1000;
-  int32_t SendKeysPause = 600;
-  bool HideLoginForm = true;
-  bool isDeveloper = false;
-  bool enableLogging = false;
-  bool doAutoLogin = false;
-  bool enableDownload = true;
-  bool hmiEnabled = false;
-  uint32_t proc_id = 0;
-};
+using launch::DiagnosticLog;
+using launch::LauncherGlobals;
+using launch::modeAutoLogin;
+using launch::modeEmergencyAccess;
+using launch::modeNone;
+using launch::OperationalMode;
 
-enum OperationalMode : int { modeNone = 0, modeAutoLogin = 1, modeEmergencyAccess = 2 };
-
-class TLoginForm : public plat::IFormEvents {
+// The window's state fields are the launch state record itself, so the
+// subsystems below can be handed the record without the window.
+class TLoginForm : public plat::IFormEvents,
+                   public launch::ILaunchView,
+                   public launch::LoginFormState {
 public:
   TLoginForm(plat::Services& services, LauncherGlobals& globals);
 
@@ -62,42 +62,29 @@ public:
   bool GetBuildInfo(uint16_t& major, uint16_t& minor, uint16_t& release, uint16_t& build);
 
   DiagnosticLog& Log() { return log_; }
-  store::FolderUtils& Folders() { return folders_; }
-  plat::Services& Services() { return s_; }
-  LauncherGlobals& Globals() { return g_; }
-  device::THttpClient& NetHTTPClient() { return http_; }
+
+  // The launch as the subsystems below the window see it.
+  device::LaunchContext Context();
+  store::StoreContext Store() { return {s_, folders_, *this}; }
+
+  // The narrow side of the window that the launch steps use.
+  void SetStatusText(const std::string& text) override;
+  void ProcessMessages() override;
+  std::string HostText() override;
+  void SetHostText(const std::string& text) override;
+  std::string UserNameText() override;
+  std::string PasswordText() override;
+  int SelectedMode() override;
+  void HideBrowse() override;
 
   // The HTTPS client's events.
   bool NetHTTPClientValidateServerCertificate() { return true; }
   void NetHTTPClientRequestError(const std::string& error);
 
-  // The two ways credential verification provides the runtime images: from
-  // the device (download mode) or from a package. Each returns the attempt's
-  // result and, on failure, fills errorMessage. Tests may put their own in
-  // place of the real branches.
+  // Tests may put their own provisioning branches in place of the real ones
+  // (see device::LaunchContext).
   std::function<bool(int32_t iPort, std::string& errorMessage)> downloadBranch;
   std::function<bool(std::string& errorMessage)> packageBranch;
-  bool RunDownloadBranch(int32_t iPort, std::string& errorMessage);
-  bool RunPackageBranch(std::string& errorMessage);
-
-  // State of one launcher run; never reset between launches.
-  std::string deviceType;
-  std::string buildBanner;
-  std::string releaseVersion;
-  int32_t releaseVersionAsInt = 0;
-  std::string schemaversion;
-  std::string hmiJREFile;
-  std::string hmiLIBFile;
-  std::string jreVersion;
-  std::string hmiSchemaVersion;
-  std::string jreImageFolder;
-  std::string hmiLibImageFolder;
-  bool logoutRequired = false;
-  bool includeHostInLoginCaption = false;
-  bool autologinEnabled = false;
-  bool emergencyAccessEnabled = false;
-  bool wanConnection = false;
-  std::string sessionToken;
 
 private:
   // Shows the error's own text in an error box; the window stays open.

@@ -30,17 +30,12 @@ std::optional<std::string> FormatForName(plat::IArchiveLibrary& library,
   return std::nullopt;
 }
 
-std::string ParentOf(const std::string& path) {
-  size_t slash = path.find_last_of('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 } // namespace
 
 std::string SafeItemPath(const std::string& packedName) {
   auto refuse = [&] {
-    throw InvalidPathError("The archive item '" + packedName +
-                           "' would be written outside the output folder.");
+    throw paths::InvalidPathError("The archive item '" + packedName +
+                                  "' would be written outside the output folder.");
   };
   std::string path = packedName;
   std::replace(path.begin(), path.end(), '/', '\\');
@@ -103,13 +98,13 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
   for (size_t i = 0; i < items.size(); ++i)
     if (extractAll || selected[i])
       targets.emplace_back(static_cast<uint32_t>(i),
-                           JoinPath(outputFolder, SafeItemPath(items[i].path)));
+                           paths::JoinPath(outputFolder, SafeItemPath(items[i].path)));
   if (targets.empty())
     return true;
 
   s.files.CreateDirectories(outputFolder);
   for (const auto& [index, target] : targets) {
-    std::string folder = items[index].isFolder ? target : ParentOf(target);
+    std::string folder = items[index].isFolder ? target : paths::ParentFolderOf(target);
     if (!folder.empty() && !s.files.DirectoryExists(folder) && !s.files.CreateDirectories(folder))
       throw plat::PlatformError("Cannot create the folder " + folder + ".");
   }

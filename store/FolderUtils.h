@@ -1,20 +1,15 @@
-// The machine-wide folder tree under the common application-data folder, the
-// one rule by which paths are joined, image validity and scratch folders.
+// The machine-wide folder tree under the common application-data folder,
+// image validity and scratch folders. Paths are joined by the one rule of
+// common/Paths.h.
 #pragma once
 
+#include "common/Paths.h"
 #include "platform/Platform.h"
 
 #include <stdexcept>
 #include <string>
 
 namespace store {
-
-// A path part that may not be used: characters not allowed in paths, or a
-// version, release or build name that is not one plain folder name.
-class InvalidPathError : public std::invalid_argument {
-public:
-  using std::invalid_argument::invalid_argument;
-};
 
 // Raised when a folder cannot be created because its drive or root is missing.
 class DirectoryNotFoundError : public std::runtime_error {
@@ -23,23 +18,6 @@ public:
 };
 
 inline constexpr const char* kAppFolderName = "Veltra Dynamic Remote HMI";
-
-// Joins two path parts: an empty part yields the other, a rooted right part
-// yields itself, otherwise one backslash goes between them unless the left
-// part already ends in "\", "/" or ":". A part holding characters not allowed
-// in paths raises InvalidPathError; with `allowWildcards` "*" and "?" pass.
-std::string JoinPath(const std::string& left, const std::string& right,
-                     bool allowWildcards = false);
-
-// True for "\x", "/x" and "C:..." paths.
-bool IsRootedPath(const std::string& path);
-
-// Raises InvalidPathError unless `name` can be used as exactly one folder name
-// inside our tree: not empty, no separator, not rooted, not "." or "..", no
-// characters that the file system would refuse or silently alter, and not a
-// reserved device name. Device answers and package properties are the source
-// of these names, so they are screened before they reach the file system.
-void CheckFolderName(const std::string& name, const char* what);
 
 class FolderUtils {
 public:

@@ -1,8 +1,7 @@
 #include "store/PackageImport.h"
 
+#include "common/DeviceAddress.h"
 #include "common/Text.h"
-#include "device/DeviceSession.h"
-#include "launcher/LoginForm.h"
 #include "store/ArchiveExtraction.h"
 #include "store/FolderUtils.h"
 #include "store/PropertySet.h"
@@ -11,7 +10,7 @@
 
 namespace store {
 
-using plat::ControlId;
+using paths::JoinPath;
 
 namespace {
 
@@ -43,11 +42,6 @@ PackageNames NamesOf(const PropertyList& props) {
   return names;
 }
 
-std::string FileNamePart(const std::string& path) {
-  size_t slash = path.find_last_of("\\/:");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Runs `cleanUp` when the scope ends, by return or by error.
 template <typename F> class Finally {
 public:
@@ -68,10 +62,9 @@ private:
 
 } // namespace
 
-bool ImportPackage(launcher::TLoginForm& form, const std::string& fileName,
-                   std::string& errorMessage) {
-  plat::Services& s = form.Services();
-  FolderUtils& folders = form.Folders();
+bool ImportPackage(StoreContext& c, const std::string& fileName, std::string& errorMessage) {
+  plat::Services& s = c.s;
+  FolderUtils& folders = c.folders;
   errorMessage = kNotAPackage;
 
   if (!IsCompoundDocument(s, fileName))
@@ -89,7 +82,7 @@ bool ImportPackage(launcher::TLoginForm& form, const std::string& fileName,
   if (props.Value("package type") != "VeltraDynamicRemoteHMIArchive" || names.NamesBlank())
     return false;
 
-  const std::string target = JoinPath(folders.GetPackageCacheFolder(), FileNamePart(fileName));
+  const std::string target = JoinPath(folders.GetPackageCacheFolder(), paths::FileNameOf(fileName));
   if (s.files.FileExists(target)) {
     int64_t installed = ParseIso8601(GetFileUserDefinedInfo(s, target).Value("timestamp"));
     if (!(installed < ParseIso8601(timestamp))) {
@@ -100,18 +93,18 @@ bool ImportPackage(launcher::TLoginForm& form, const std::string& fileName,
 
   std::string scratch;
   Finally cleanUp([&] {
-    form.View().SetText(ControlId::statusBar, "");
+    c.view.SetStatusText("");
     if (!scratch.empty() && s.files.DirectoryExists(scratch))
       s.files.DeleteTree(scratch);
   });
 
-  form.View().SetText(ControlId::statusBar, "Copying package...");
-  s.ui.ProcessMessages();
+  c.view.SetStatusText("Copying package...");
+  c.view.ProcessMessages();
   s.files.CopyFile(fileName, target);
 
   scratch = folders.CreateUniqueDirectory("", "TMP");
-  form.View().SetText(ControlId::statusBar, "Extracting package contents...");
-  s.ui.ProcessMessages();
+  c.view.SetStatusText("Extracting package contents...");
+  c.view.ProcessMessages();
 
   errorMessage.clear();
   if (!ExtractArchive(s, target, scratch, errorMessage, "", true))
@@ -145,10 +138,10 @@ bool ImportPackage(launcher::TLoginForm& form, const std::string& fileName,
   return true;
 }
 
-bool IsPackageImageValid(launcher::TLoginForm& form, const std::string& packageFile,
+bool IsPackageImageValid(StoreContext& c, const std::string& packageFile,
                          std::string& jreImageFolder, std::string& libImageFolder) {
-  plat::Services& s = form.Services();
-  FolderUtils& folders = form.Folders();
+  plat::Services& s = c.s;
+  FolderUtils& folders = c.folders;
   jreImageFolder.clear();
   libImageFolder.clear();
   if (!s.files.FileExists(packageFile) || !IsCompoundDocument(s, packageFile))
@@ -166,43 +159,47 @@ bool IsPackageImageValid(launcher::TLoginForm& form, const std::string& packageF
   return true;
 }
 
-std::string PackageNameFor(launcher::TLoginForm& form) {
-  return form.deviceType + "_" + std::to_string(form.releaseVersionAsInt) + kPackageSuffix;
+std::string PackageNameFor(const launch::LoginFormState& state) {
+  return state.deviceType + "_" + std::to_string(state.releaseVersionAsInt) + kPackageSuffix;
 }
 
-bool ProvideImagesFromPackage(launcher::TLoginForm& form, std::string& errorMessage) {
-  plat::Services& s = form.Services();
-  FolderUtils& folders = form.Folders();
-  const launcher::LauncherGlobals& g = form.Globals();
+bool ProvideImagesFromPackage(StoreContext& c, launch::LoginFormState& state,
+                              const launch::LauncherGlobals& g, std::string& errorMessage) {
+  plat::Services& s = c.s;
+  FolderUtils& folders = c.folders;
 
-  device::ExtractReleaseVersion(form);
-  if (form.releaseVersionAsInt >= 300)
-    form.deviceType = "Veltra";
-  form.includeHostInLoginCaption = form.releaseVersionAsInt > 230;
+  addr::ExtractReleaseVersion(state.buildBanner, state.releaseVersion, state.releaseVersionAsInt);
+  if (state.releaseVersionAsInt >= 300)
+    state.deviceType = "Veltra";
+  state.includeHostInLoginCaption = state.releaseVersionAsInt > 230;
 
-  const std::string packageName = PackageNameFor(form);
+  const std::string packageName = PackageNameFor(state);
   const std::string cached = JoinPath(folders.GetPackageCacheFolder(), packageName);
-  const std::string forDevice = form.deviceType + form.releaseVersion;
+  const std::string forDevice = state.deviceType + state.releaseVersion;
   bool result = s.files.FileExists(cached);
 
   if (!result && !g.enableDownload) {
     bool error = false;
-    const std::string packageFolder = GetPackageFolderValue(form, error);
+    const std::string packageFolder = GetPackageFolderValue(c, error);
     try {
+      // A value the file system cannot even look up is no missing folder but
+      // one that cannot be reached.
+      if (paths::HasInvalidPathChar(packageFolder, false))
+        throw paths::InvalidPathError("Illegal characters in path: " + packageFolder);
       if (s.files.DirectoryExists(packageFolder)) {
         const std::string source = JoinPath(packageFolder, packageName);
         if (s.files.FileExists(source)) {
           try {
             const std::string scratchCopy = JoinPath(s.system.TempFolder(), packageName);
-            form.View().SetText(ControlId::statusBar, "Copying package from package folder...");
+            c.view.SetStatusText("Copying package from package folder...");
             Finally removeCopy([&] {
               if (s.files.FileExists(scratchCopy))
                 s.files.DeleteFile(scratchCopy);
             });
             s.files.CopyFile(source, scratchCopy);
-            form.View().SetText(ControlId::statusBar, "");
+            c.view.SetStatusText("");
             errorMessage.clear();
-            result = ImportPackage(form, scratchCopy, errorMessage);
+            result = ImportPackage(c, scratchCopy, errorMessage);
           } catch (const std::exception&) {
             errorMessage = "Unable to copy remote dynamic HMI package for " + forDevice +
                            " from the package folder.";
@@ -225,9 +222,9 @@ bool ProvideImagesFromPackage(launcher::TLoginForm& form, std::string& errorMess
 
   if (result) {
     std::string jreFolder, libFolder;
-    if (IsPackageImageValid(form, cached, jreFolder, libFolder)) {
-      form.jreImageFolder = jreFolder;
-      form.hmiLibImageFolder = libFolder;
+    if (IsPackageImageValid(c, cached, jreFolder, libFolder)) {
+      state.jreImageFolder = jreFolder;
+      state.hmiLibImageFolder = libFolder;
       return true;
     }
     errorMessage = "Please contact Norwick Brann Technical Support to obtain a valid remote "

@@ -2,11 +2,9 @@
 // one value is the package folder.
 #pragma once
 
-#include <string>
+#include "store/StoreContext.h"
 
-namespace launcher {
-class TLoginForm;
-}
+#include <string>
 
 namespace store {
 
@@ -15,9 +13,9 @@ inline constexpr const char* kPackageFolderXPath = "//PackageFolder/@baseURI";
 // The package folder as stored (not trimmed); empty when the file is absent.
 // An unreadable file sets `error`, puts "Invalid application settings file."
 // in the status bar and hides Browse.
-std::string GetPackageFolderValue(launcher::TLoginForm& form, bool& error);
+std::string GetPackageFolderValue(StoreContext& c, bool& error);
 // Stores the value when the file exists; any failure is reported in the
 // status bar. Never creates the file.
-void SavePackageFolderValue(launcher::TLoginForm& form, const std::string& value);
+void SavePackageFolderValue(StoreContext& c, const std::string& value);
 
 } // namespace store

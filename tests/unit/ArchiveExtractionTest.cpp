@@ -1,4 +1,5 @@
 #include "store/ArchiveExtraction.h"
+#include "common/Paths.h"
 #include "platform/fake/FakePlatform.h"
 #include "store/FolderUtils.h"
 
@@ -106,7 +107,7 @@ TEST_F(ExtractTest, HostileItemPathsAreRefusedBeforeAnythingIsWritten) {
     fp.archives.Add("C:\\h.zip", c);
     std::string msg;
     EXPECT_THROW(store::ExtractArchive(fp.services, "C:\\h.zip", "C:\\out\\img", msg, "", true),
-                 store::InvalidPathError)
+                 paths::InvalidPathError)
         << hostile;
     EXPECT_FALSE(fp.files.FileExists("C:\\out\\img\\first-good.txt")) << hostile;
     for (const std::string& f : fp.files.AllFiles())

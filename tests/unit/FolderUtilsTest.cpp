@@ -1,11 +1,12 @@
 #include "store/FolderUtils.h"
+#include "common/Paths.h"
 #include "platform/fake/FakePlatform.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using store::JoinPath;
+using paths::JoinPath;
 
 TEST(JoinPath, TheOneRule) {
   struct Case {
@@ -29,17 +30,19 @@ TEST(JoinPath, TheOneRule) {
 
 TEST(JoinPath, RefusesCharactersNotAllowedInPaths) {
   for (const char* bad : {"a*b", "a?b", "a<b", "a>b", "a|b", "a\"b", "a\x01"})
-    EXPECT_THROW(JoinPath("C:\\root", bad), store::InvalidPathError) << bad;
-  EXPECT_THROW(JoinPath("C:\\ro|ot", "x"), store::InvalidPathError);
+    EXPECT_THROW(JoinPath("C:\\root", bad), paths::InvalidPathError) << bad;
+  EXPECT_THROW(JoinPath("C:\\ro|ot", "x"), paths::InvalidPathError);
   EXPECT_EQ(JoinPath("C:\\lib", "*", true), "C:\\lib\\*");
 }
 
 TEST(CheckFolderName, OnlyOnePlainFolderNamePasses) {
   for (const char* good : {"v17.0.2.0", "v410_0007", "v 1.0", "Veltra-HMI", "v4.10"})
-    EXPECT_NO_THROW(store::CheckFolderName(good, "test")) << good;
+    EXPECT_NO_THROW(paths::CheckFolderName(good, "test")) << good;
   for (const char* bad : {"", ".", "..", " ..", "a\\b", "a/b", "..\\x", "\\x", "C:x", "C:\\x", "v*",
-                          "con", "NUL.txt", "com1", "a:b"})
-    EXPECT_THROW(store::CheckFolderName(bad, "test"), store::InvalidPathError) << bad;
+                          "con", "NUL.txt", "com1", "a:b",
+                          // Windows strips a trailing dot or blank: "v4.10." would be "v4.10".
+                          "v4.10.", "v4.10 ", "v4.10. "})
+    EXPECT_THROW(paths::CheckFolderName(bad, "test"), paths::InvalidPathError) << bad;
 }
 
 class FolderUtilsTest : public ::testing::Test {
@@ -92,10 +95,10 @@ TEST_F(FolderUtilsTest, ImageValidityNeedsTheMarkerFile) {
 TEST_F(FolderUtilsTest, NamesThatAreNotOneFolderNeverReachTheFileSystem) {
   for (const char* bad : {"..", "..\\..\\Windows", "v1\\..\\..", "C:\\Windows", "v*"}) {
     p.files.journal.clear();
-    EXPECT_THROW(folders.GetJREImageFolder(bad), store::InvalidPathError) << bad;
-    EXPECT_THROW(folders.GetLIBImageFolder("v4.10", bad), store::InvalidPathError) << bad;
-    EXPECT_THROW(folders.GetLIBImageFolder(bad, "b"), store::InvalidPathError) << bad;
-    EXPECT_THROW(folders.IsJREImageFolderValid(bad), store::InvalidPathError) << bad;
+    EXPECT_THROW(folders.GetJREImageFolder(bad), paths::InvalidPathError) << bad;
+    EXPECT_THROW(folders.GetLIBImageFolder("v4.10", bad), paths::InvalidPathError) << bad;
+    EXPECT_THROW(folders.GetLIBImageFolder(bad, "b"), paths::InvalidPathError) << bad;
+    EXPECT_THROW(folders.IsJREImageFolderValid(bad), paths::InvalidPathError) << bad;
     EXPECT_TRUE(p.files.journal.empty()) << bad;
   }
 }

@@ -52,7 +52,8 @@ protected:
   }
   bool Run() {
     message = "unset";
-    return device::DownloadRuntimeImages(form, 8443, message);
+    device::LaunchContext c = form.Context();
+    return device::DownloadRuntimeImages(c, 8443, message);
   }
   fake::FakeFormView& view() { return *p.toolkit.view; }
 
@@ -151,9 +152,7 @@ TEST(VersionNames, FromArchiveFileNames) {
               {"a_b_c_410_7.zip", "v410_7.zip"},
               {"a_b_c_410_12345_x", "v410_12345"},
               {"a_b_c__7", "v_0007"}};
-  fake::FakePlatform p;
-  launcher::LauncherGlobals g;
-  TLoginForm f(p.services, g);
+  launch::LoginFormState f;
   for (const auto& c : jres) {
     f.hmiJREFile = c.jre;
     device::ExtractJREVersion(f);

@@ -83,7 +83,8 @@ protected:
     p.archives.archives[p.files.Normalize(kScratch + "\\Contents")] =
         contentsByPackage[p.files.Normalize(path)];
     message = "unset";
-    return store::ImportPackage(form, path, message);
+    store::StoreContext c = form.Store();
+    return store::ImportPackage(c, path, message);
   }
   fake::FakeFormView& view() { return *p.toolkit.view; }
 
@@ -237,17 +238,18 @@ TEST_F(PackageTest, PropertyValuesThatAreNotFolderNamesAreErrors) {
 // --- the settings file ---------------------------------------------------------
 
 TEST_F(PackageTest, SettingsReadAndSave) {
+  store::StoreContext c = form.Store();
   bool error = true;
-  EXPECT_EQ(store::GetPackageFolderValue(form, error), "");
+  EXPECT_EQ(store::GetPackageFolderValue(c, error), "");
   EXPECT_FALSE(error);
-  store::SavePackageFolderValue(form, "C:\\pkgs");
+  store::SavePackageFolderValue(c, "C:\\pkgs");
   EXPECT_FALSE(p.files.FileExists(kSettings)); // never created
 
   p.files.AddFile(kSettings, "<Settings><PackageFolder baseURI=\" C:\\pkgs \"/></Settings>");
-  EXPECT_EQ(store::GetPackageFolderValue(form, error), " C:\\pkgs ");
+  EXPECT_EQ(store::GetPackageFolderValue(c, error), " C:\\pkgs ");
   EXPECT_FALSE(error);
-  store::SavePackageFolderValue(form, "");
-  EXPECT_EQ(store::GetPackageFolderValue(form, error), "");
+  store::SavePackageFolderValue(c, "");
+  EXPECT_EQ(store::GetPackageFolderValue(c, error), "");
   EXPECT_FALSE(error);
   EXPECT_EQ(view().Text(ControlId::statusBar), "");
 
@@ -255,11 +257,11 @@ TEST_F(PackageTest, SettingsReadAndSave) {
     p.files.AddFile(kSettings, bad);
     view().SetVisible(ControlId::btnBrowse, true);
     view().SetText(ControlId::statusBar, "");
-    EXPECT_EQ(store::GetPackageFolderValue(form, error), "") << bad;
+    EXPECT_EQ(store::GetPackageFolderValue(c, error), "") << bad;
     EXPECT_TRUE(error) << bad;
     EXPECT_EQ(view().Text(ControlId::statusBar), "Invalid application settings file.") << bad;
     EXPECT_FALSE(view().Visible(ControlId::btnBrowse)) << bad;
-    store::SavePackageFolderValue(form, "C:\\x");
+    store::SavePackageFolderValue(c, "C:\\x");
     EXPECT_EQ(view().Text(ControlId::statusBar), "Error saving application settings file.") << bad;
     EXPECT_EQ(p.files.Contents(kSettings), bad);
   }
@@ -278,7 +280,8 @@ protected:
     p.archives.archives[p.files.Normalize(kScratch + "\\Contents")] =
         contentsByPackage[p.files.Normalize("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip")];
     message = "unset";
-    return store::ProvideImagesFromPackage(form, message);
+    store::StoreContext c = form.Store();
+    return store::ProvideImagesFromPackage(c, form, g, message);
   }
 };
 
@@ -331,8 +334,9 @@ TEST_F(ProvisionTest, PackageFolderMessages) {
        "Configured package folder does not exist."},
       {"<S><PackageFolder baseURI=\"C:\\empty\"/></S>",
        "Package folder does not contain a remote dynamic HMI package for Veltrav4.10."},
-      {"<S><PackageFolder baseURI=\"C:\\bad|name\"/></S>",
-       "Configured package folder does not exist."},
+      // A value the file system cannot look up is no missing folder.
+      {"<S><PackageFolder baseURI=\"C:\\bad|name\"/></S>", "Unable to access package folder."},
+      {"<S><PackageFolder baseURI=\"C:\\pk*s\"/></S>", "Unable to access package folder."},
   };
   p.files.CreateDirectories("C:\\empty");
   for (const Case& c : cases) {

@@ -153,6 +153,10 @@ TEST_F(StartupTest, ParamsFileCases) {
       {"250\n100\nTRUE\nignored\nlines", 250, 100, true},
       {"2000\r\n50\r\n7", 2000, 50, true},
       {" 1500 \n 40 \n", 1500, 40, true},
+      // Saved by an editor that writes a byte-order mark.
+      {"\xEF\xBB\xBF"
+       "300\r\n20\r\nfalse\r\n",
+       300, 20, false},
   };
   for (const Case& c : cases) {
     fake::FakePlatform fp;

@@ -1,3 +1,4 @@
+#include "common/DeviceAddress.h"
 #include "device/DeviceSession.h"
 #include "launcher/LoginForm.h"
 #include "platform/fake/FakePlatform.h"
@@ -95,7 +96,8 @@ protected:
   fake::FakeFormView& view() { return *p.toolkit.view; }
   bool Verify() {
     message = "unset";
-    return device::VerifyCredentials(form, message);
+    device::LaunchContext c = form.Context();
+    return device::VerifyCredentials(c, message);
   }
 
   fake::FakePlatform p;
@@ -250,7 +252,8 @@ TEST(VerifyStops, StopMessagesEndTheAttempts) {
     fp.toolkit.view->Type(ControlId::edtPassword, "pw");
     c.setUp(fp, d);
     std::string msg;
-    EXPECT_FALSE(device::VerifyCredentials(f, msg)) << c.name;
+    device::LaunchContext context = f.Context();
+    EXPECT_FALSE(device::VerifyCredentials(context, msg)) << c.name;
     EXPECT_EQ(msg, c.message) << c.name;
     EXPECT_EQ(fp.http.Paths(), c.paths) << c.name;
     EXPECT_FALSE(fp.ui.busy) << c.name;
@@ -445,9 +448,7 @@ TEST(ReleaseVersion, FromTheBuildBanner) {
       {"ends with Release", 77, ""},
   };
   for (const Case& c : cases) {
-    fake::FakePlatform fp;
-    launcher::LauncherGlobals fg;
-    TLoginForm f(fp.services, fg);
+    launch::LoginFormState f;
     f.releaseVersionAsInt = 77;
     f.buildBanner = c.banner;
     device::ExtractReleaseVersion(f);
@@ -457,40 +458,41 @@ TEST(ReleaseVersion, FromTheBuildBanner) {
 }
 
 TEST(DeviceAddress, HostBoxRules) {
-  EXPECT_EQ(device::ExtractHost("192.0.2.7:8443"), "192.0.2.7");
-  EXPECT_EQ(device::ExtractHost("192.0.2.7"), "192.0.2.7");
-  EXPECT_EQ(device::ExtractPort("192.0.2.7:8443"), 8443);
-  EXPECT_EQ(device::ExtractPort("192.0.2.7"), 443);
-  EXPECT_THROW(device::ExtractPort("192.0.2.7:x"), std::runtime_error);
-  EXPECT_EQ(device::DeviceAddress("192.0.2.7", 51443, "info.cgi"),
+  EXPECT_EQ(addr::ExtractHost("192.0.2.7:8443"), "192.0.2.7");
+  EXPECT_EQ(addr::ExtractHost("192.0.2.7"), "192.0.2.7");
+  EXPECT_EQ(addr::ExtractPort("192.0.2.7:8443"), 8443);
+  EXPECT_EQ(addr::ExtractPort("192.0.2.7"), 443);
+  EXPECT_THROW(addr::ExtractPort("192.0.2.7:x"), std::runtime_error);
+  EXPECT_EQ(addr::DeviceAddress("192.0.2.7", 51443, "info.cgi"),
             "https://192.0.2.7:51443/info.cgi");
-  EXPECT_EQ(device::DeviceAddress("192.0.2.7:8443", 8443, "cgi-bin/ReadBinaryFile.cgi"),
+  EXPECT_EQ(addr::DeviceAddress("192.0.2.7:8443", 8443, "cgi-bin/ReadBinaryFile.cgi"),
             "https://192.0.2.7:8443/cgi-bin/ReadBinaryFile.cgi");
 }
 
 TEST_F(VerifyTest, DownloadKeepsThePreviousFileWhenTheReadFails) {
   const std::string local = "C:\\cache\\jre_v_1.zip";
+  device::LaunchContext c = form.Context();
   p.files.AddFile(local, "old archive");
   view().Type(ControlId::edtHost, "gw:8443");
   p.http.openPorts = {8443};
   p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(404, "nope"));
-  EXPECT_FALSE(device::DownLoadFile(form, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
+  EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
   EXPECT_EQ(p.files.Contents(local), "old archive");
   EXPECT_FALSE(p.files.FileExists(local + ".part"));
 
   p.http.Fail("POST /cgi-bin/ReadBinaryFile.cgi");
-  EXPECT_FALSE(device::DownLoadFile(form, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
+  EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
   EXPECT_EQ(p.files.Contents(local), "old archive");
 
   auto partial = fake::FakeHttpTransport::Answer(200, "PK-half");
   partial.complete = false;
   p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", partial);
-  EXPECT_FALSE(device::DownLoadFile(form, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
+  EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
   EXPECT_EQ(p.files.Contents(local), "old archive");
   EXPECT_FALSE(p.files.FileExists(local + ".part"));
 
   p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK-new"));
-  EXPECT_TRUE(device::DownLoadFile(form, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
+  EXPECT_TRUE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
   EXPECT_EQ(p.files.Contents(local), "PK-new");
   EXPECT_EQ(p.http.requests.back().url, "https://gw:8443/cgi-bin/ReadBinaryFile.cgi");
   EXPECT_NE(p.http.requests.back().body.find("/mnt/flash/hmi/jre/jre_v_1.zip"), std::string::npos);
@@ -498,12 +500,13 @@ TEST_F(VerifyTest, DownloadKeepsThePreviousFileWhenTheReadFails) {
 
 TEST_F(VerifyTest, LogoutResult) {
   view().Type(ControlId::edtHost, "gw");
-  EXPECT_TRUE(device::Logout(form, 51443, false));
+  device::THttpClient& http = form.Context().http;
+  EXPECT_TRUE(device::Logout(http, "gw", 51443, false));
   EXPECT_EQ(p.http.requests.back().url, "https://gw:51443/LOGOUT");
   EXPECT_EQ(p.http.requests.back().body, "");
   form.logoutRequired = true;
   p.http.Fail("POST /LOGOUT");
-  EXPECT_FALSE(device::Logout(form, 51443, false));
+  EXPECT_FALSE(device::Logout(http, "gw", 51443, false));
   EXPECT_FALSE(form.logoutRequired);
 }
 
