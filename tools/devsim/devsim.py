@@ -67,7 +67,18 @@ DEFAULT_CONFIG = {
     "reset_mid_body": {},
     "huge_body": {},
     "garbage": {},
+    "close_without_length": {},
+    "chunked_cut": {},
+    "endless_body": {},
+    "drip_ms": {},
+    "cookie_domain": None,
+    "info_members": 0,
 }
+
+# The misbehaviours that change how a body is framed or sent. At most one
+# applies to an answer: the first of these that is set for the path.
+FRAMING_KEYS = ("endless_body", "reset_mid_body", "close_without_length",
+                "chunked_cut", "drip_ms")
 
 DEFAULT_GARBAGE = (b"\xde\xad\xbe\xef NOT-HTTP \x00\x01\x02\x03 garbage "
                    b"\xff\xfe\xfd\xfc\r\n\r\n")
@@ -136,7 +147,8 @@ def normalize(key, value):
                 isinstance(v, str) for v in value.values()):
             raise ConfigError("users must be an object user -> password string")
         return dict(value)
-    if key in ("emergency_code", "login_location", "info_raw", "infoext_raw"):
+    if key in ("emergency_code", "login_location", "info_raw", "infoext_raw",
+               "cookie_domain"):
         if not isinstance(value, str):
             raise ConfigError("%s must be a string or null" % key)
         return value
@@ -168,6 +180,15 @@ def normalize(key, value):
     if key == "garbage":
         return _map(key, value, lambda v: v is True or isinstance(v, str),
                     "true or a string")
+    if key in ("close_without_length", "chunked_cut", "endless_body"):
+        return _map(key, value, lambda v: v is True, "true/false")
+    if key == "drip_ms":
+        return _map(key, value, lambda v: _is_num(v) and v > 0,
+                    "milliseconds between two bytes")
+    if key == "info_members":
+        if not _is_int(value) or value < 0:
+            raise ConfigError("info_members must be a member count (int >= 0)")
+        return value
     raise ConfigError("unhandled key %r" % key)  # pragma: no cover
 
 
@@ -267,6 +288,13 @@ class DeviceState:
                 self.cond.wait(remaining)
             return False
 
+    def still_set(self, key, path):
+        """True while the misbehaviour `key` is still configured for `path`
+        and the simulator is not stopping."""
+        with self.cond:
+            return (not self.stopping
+                    and bool(per_path(self.config[key], path)))
+
     def stall(self, path, deadline):
         """Block until the deadline passes (None = never), the stall for
         this path is removed from the config, or the simulator stops."""
@@ -351,6 +379,12 @@ def filler_chunks(total):
         n = min(left, len(block))
         yield block[:n]
         left -= n
+
+
+def endless_chunks():
+    block = (b"0123456789abcdef" * (CHUNK // 16))
+    while True:
+        yield block
 
 
 def file_chunks(f):
@@ -571,43 +605,122 @@ class DeviceHandler(http.server.BaseHTTPRequestHandler):
             except (OSError, ValueError):
                 pass
 
-    def _send(self, resp, cfg, path):
+    def _close_cleanly(self):
+        """End the connection in order, as a complete answer would end: TLS
+        close_notify, then FIN. Waits at most a second for the client's own
+        close_notify."""
+        self.close_connection = True
+        conn = self.connection
         try:
-            huge = per_path(cfg.get("huge_body", {}), path)
-            reset = per_path(cfg.get("reset_mid_body", {}), path)
+            conn.settimeout(1.0)
+            plain = conn.unwrap()
+            plain.shutdown(socket.SHUT_RDWR)
+        except (OSError, ValueError):
+            pass
+
+    def _framing(self, cfg, path):
+        """(key, value) of the framing misbehaviour for this path, or
+        (None, None)."""
+        for key in FRAMING_KEYS:
+            value = per_path(cfg.get(key, {}), path)
+            if value:
+                return key, value
+        return None, None
+
+    @staticmethod
+    def _first_bytes(chunks, count):
+        """The first `count` bytes of the body, chunk by chunk."""
+        left = count
+        for chunk in chunks:
+            if left <= 0:
+                return
+            part = chunk[:left]
+            left -= len(part)
+            yield part
+
+    def _write_chunked(self, data):
+        self.wfile.write(b"%x\r\n" % len(data) + data + b"\r\n")
+
+    def _send(self, resp, cfg, path):
+        state = self.server.state
+        try:
             chunks, length = resp.chunks, resp.length
+            huge = per_path(cfg.get("huge_body", {}), path)
             if huge:
                 resp.close()
                 chunks, length = filler_chunks(huge), huge
+            kind, value = self._framing(cfg, path)
+            if kind == "endless_body":
+                resp.close()
+                chunks = endless_chunks()
             announced = length
-            if reset:
+            if kind in ("reset_mid_body", "close_without_length", "chunked_cut"):
+                # Half of a body needs a body of two bytes at least.
                 if announced < 2:
                     announced = 1024
                     chunks = iter([b"".join(chunks) + b"x" * 1024])
+            if kind == "close_without_length":
+                # Without a length the close is what ends the body.
+                self.close_connection = True
             self.send_response(resp.status)
-            for name, value in resp.headers:
-                self.send_header(name, value)
+            for name, hvalue in resp.headers:
+                self.send_header(name, hvalue)
             self.send_header("Content-Type", resp.ctype)
-            self.send_header("Content-Length", str(announced))
+            if kind in ("chunked_cut", "endless_body"):
+                self.send_header("Transfer-Encoding", "chunked")
+            elif kind != "close_without_length":
+                self.send_header("Content-Length", str(announced))
             if self.close_connection:
                 self.send_header("Connection", "close")
             self.end_headers()
             if self.command == "HEAD":
                 return
-            if reset:
-                left = max(1, announced // 2)
-                for chunk in chunks:
-                    if left <= 0:
-                        break
-                    part = chunk[:left]
+            half = max(1, announced // 2)
+            if kind == "reset_mid_body":
+                for part in self._first_bytes(chunks, half):
                     self.wfile.write(part)
-                    left -= len(part)
                 vlog("port %d: reset after %d of %d body bytes"
-                     % (self.server.port, announced // 2, announced))
+                     % (self.server.port, half, announced))
                 self._abort()
                 return
+            if kind == "close_without_length":
+                for part in self._first_bytes(chunks, half):
+                    self.wfile.write(part)
+                vlog("port %d: closed after %d of %d body bytes, no length sent"
+                     % (self.server.port, half, announced))
+                self._close_cleanly()
+                return
+            if kind == "chunked_cut":
+                for part in self._first_bytes(chunks, half):
+                    self._write_chunked(part)
+                vlog("port %d: closed after %d of %d body bytes, no last chunk"
+                     % (self.server.port, half, announced))
+                self._close_cleanly()
+                return
+            if kind == "endless_body":
+                sent = 0
+                for chunk in chunks:
+                    if not state.still_set("endless_body", path):
+                        break
+                    self._write_chunked(chunk)
+                    sent += len(chunk)
+                vlog("port %d: endless body ended after %d bytes" % (self.server.port, sent))
+                self._drop()
+                return
+            if kind == "drip_ms":
+                for chunk in chunks:
+                    for i in range(len(chunk)):
+                        if not state.still_set("drip_ms", path):
+                            vlog("port %d: drip released" % self.server.port)
+                            self._drop()
+                            return
+                        self.wfile.write(chunk[i:i + 1])
+                        if not state.sleep(value / 1000.0):
+                            self._drop()
+                            return
+                return
             for chunk in chunks:
-                if self.server.state.stopping:
+                if state.stopping:
                     self.close_connection = True
                     return
                 self.wfile.write(chunk)
@@ -626,7 +739,9 @@ class DeviceHandler(http.server.BaseHTTPRequestHandler):
                 return self._not_allowed("GET")
             if cfg["info_raw"] is not None:
                 return Response(200, cfg["info_raw"])
-            info = {}
+            # Extra members first, so that a reader must get past all of
+            # them to the two that matter.
+            info = {"m%d" % i: i for i in range(cfg["info_members"])}
             for key in ("autologin", "emergency"):
                 if cfg[key] != MISSING:
                     info[key] = cfg[key]
@@ -697,6 +812,8 @@ class DeviceHandler(http.server.BaseHTTPRequestHandler):
             mode = "forced"
         token = self.server.state.new_session(user)
         cookie = "%s=%s; path=/; Secure; HttpOnly" % (COOKIE_NAME, token)
+        if cfg["cookie_domain"] is not None:
+            cookie += "; Domain=%s" % cfg["cookie_domain"]
         return Response(200, "<html><body>Login OK</body></html>\n",
                         ctype="text/html; charset=utf-8",
                         headers=[("Set-Cookie", cookie)],

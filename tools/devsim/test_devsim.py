@@ -90,10 +90,11 @@ def multipart(device_path, boundary="----devsimBoundary7MA4YWxk"):
     return body, "multipart/form-data; boundary=%s" % boundary
 
 
-def raw_tls_get(port, path, timeout=5):
+def raw_tls_get(port, path, timeout=5, limit=None):
     """GET over TLS driven through memory BIOs, so the raw TCP outcome is
     visible.  Returns (plaintext received, exception that ended the read or
-    None on a clean EOF)."""
+    None on a clean EOF).  With `limit`, stops once that many plaintext
+    bytes have arrived (the exception is then None)."""
     sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
     try:
         incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
@@ -123,11 +124,37 @@ def raw_tls_get(port, path, timeout=5):
             incoming.write(data)
             try:
                 while True:
-                    plain += tls.read(65536)
+                    piece = tls.read(65536)
+                    if not piece:       # the peer's close_notify
+                        break
+                    plain += piece
             except (ssl.SSLWantReadError, ssl.SSLZeroReturnError):
                 pass
+            if limit is not None and len(plain) >= limit:
+                return plain, None
     finally:
         sock.close()
+
+
+def split_answer(raw):
+    """(head text, body bytes) of a raw HTTP answer."""
+    head, _, body = raw.partition(b"\r\n\r\n")
+    return head.decode("latin-1"), body
+
+
+def dechunk(body):
+    """(data, whether the last chunk came) of a chunked body."""
+    data = b""
+    while body:
+        size_line, sep, rest = body.partition(b"\r\n")
+        if not sep:
+            break
+        size = int(size_line.split(b";")[0], 16)
+        if size == 0:
+            return data, True
+        data += rest[:size]
+        body = rest[size + 2:]
+    return data, False
 
 
 class DevsimTest(unittest.TestCase):
@@ -377,6 +404,85 @@ class DevsimTest(unittest.TestCase):
         self.assertEqual(int(r.getheader("Content-Length")), 3000000)
         with self.assertRaises((http.client.HTTPException, ConnectionError)):
             self.req("POST", "/LOGOUT", b"")
+
+    def test_answers_without_a_proper_end(self):
+        info = b'{"autologin": "disabled", "emergency": "false"}'
+        # No length: the half body ends with an orderly close, as a complete
+        # unframed answer would.
+        self.config(close_without_length={"/info.cgi": True})
+        plain, err = raw_tls_get(self.port, "/info.cgi")
+        self.assertIsNone(err)
+        head, body = split_answer(plain)
+        self.assertNotIn("Content-Length", head)
+        self.assertNotIn("Transfer-Encoding", head)
+        self.assertIn("Connection: close", head)
+        self.assertEqual(body, info[:len(info) // 2])
+        # Chunked, closed in order before the last chunk.
+        self.config(close_without_length=None, chunked_cut={"/info.cgi": True})
+        plain, err = raw_tls_get(self.port, "/info.cgi")
+        self.assertIsNone(err)
+        head, body = split_answer(plain)
+        self.assertIn("Transfer-Encoding: chunked", head)
+        self.assertNotIn("Content-Length", head)
+        self.assertEqual(dechunk(body), (info[:len(info) // 2], False))
+        # A file read without a length: an ordinary client takes the half for
+        # the whole.
+        self.config(chunked_cut=None,
+                    close_without_length={"/cgi-bin/ReadBinaryFile.cgi": True})
+        _, token, _ = self.login()
+        mp, ct = multipart("/mnt/flash/hmi/jre/jre_v_17.0.2.zip")
+        status, r, data = self.req("POST", "/cgi-bin/ReadBinaryFile.cgi", mp,
+                                   {"Content-Type": ct}, cookie=token)
+        self.assertEqual(status, 200)
+        self.assertIsNone(r.getheader("Content-Length"))
+        self.assertEqual(data, self.jre_bytes[:len(self.jre_bytes) // 2])
+
+    def test_endless_body_goes_on_until_the_client_leaves(self):
+        self.config(endless_body={"/info.cgi": True})
+        want = 1024 * 1024
+        plain, err = raw_tls_get(self.port, "/info.cgi", limit=want)
+        self.assertIsNone(err)
+        head, body = split_answer(plain)
+        self.assertIn("Transfer-Encoding: chunked", head)
+        data, ended = dechunk(body)
+        self.assertFalse(ended)
+        self.assertGreater(len(data), want - 64 * 1024)
+        self.assertTrue(data.startswith(b"0123456789abcdef0123"))
+        # The simulator serves on once the client has gone.
+        self.config(endless_body=None)
+        self.assertEqual(self.req("GET", "/info.cgi")[0], 200)
+
+    def test_drip_sends_one_byte_at_a_time(self):
+        self.config(drip_ms={"/info.cgi": 5})
+        c = self.conn()
+        c.request("GET", "/info.cgi")
+        r = c.getresponse()
+        self.assertEqual(int(r.getheader("Content-Length")), 47)
+        pieces = []
+        while True:
+            piece = r.read1(65536)
+            if not piece:
+                break
+            pieces.append(piece)
+        self.assertEqual(b"".join(pieces), b'{"autologin": "disabled", "emergency": "false"}')
+        self.assertTrue(all(len(p) == 1 for p in pieces), pieces)
+
+    def test_planted_cookie_domain_and_huge_info_object(self):
+        self.config(cookie_domain="0.1", info_members=200000)
+        body = urllib.parse.urlencode([("credential_0", "admin"), ("credential_1", "Adm1n-pw")])
+        status, r, _ = self.req("POST", "/LOGIN", body, {"Content-Type": FORM_CT})
+        self.assertEqual(status, 200)
+        self.assertRegex(r.getheader("Set-Cookie"),
+                         r"^R930::AuthCookieHandler_R930HMI=[0-9a-f]{32}; path=/; Secure; "
+                         r"HttpOnly; Domain=0\.1$")
+        status, _, data = self.req("GET", "/info.cgi")
+        doc = json.loads(data)
+        self.assertEqual(len(doc), 200002)
+        self.assertEqual(list(doc)[-2:], ["autologin", "emergency"])
+        self.assertEqual(doc["m199999"], 199999)
+        for bad in ({"info_members": -1}, {"info_members": "many"}, {"drip_ms": {"*": "x"}},
+                    {"cookie_domain": 5}, {"chunked_cut": {"*": 3}}):
+            self.assertEqual(control(self.cport, "POST", "/config", bad)[0], 400, bad)
 
     def test_request_log_records_headers_and_body(self):
         _, token, _ = self.login()
