@@ -121,6 +121,9 @@ class IArchiveLibrary;
 class IStructuredStorage;
 class IXmlFile;
 class ISecurity;
+class IWindows;
+class IProcesses;
+class IRegistry;
 
 // Everything the logic may call on, handed down from the program entry.
 struct Services {
@@ -133,6 +136,9 @@ struct Services {
   IStructuredStorage& storage;
   IXmlFile& xml;
   ISecurity& security;
+  IWindows& windows;
+  IProcesses& processes;
+  IRegistry& registry;
 };
 
 } // namespace plat

@@ -7,6 +7,7 @@
 #include "platform/Http.h"
 #include "platform/Platform.h"
 #include "platform/Storage.h"
+#include "platform/fake/FakeDesktop.h"
 
 #include <functional>
 #include <map>
@@ -275,7 +276,11 @@ struct FakePlatform {
   FakeStructuredStorage storage{files};
   FakeXmlFile xml{files};
   FakeSecurity security;
-  plat::Services services{system, files, ui, http, network, archives, storage, xml, security};
+  FakeWindows windows{system};
+  FakeProcesses processes{files};
+  FakeRegistry registry{system};
+  plat::Services services{system,  files, ui,       http,    network,   archives,
+                          storage, xml,   security, windows, processes, registry};
 
   FakePlatform() {
     files.CreateDirectories("C:\\work");

@@ -8,6 +8,7 @@
 #include "platform/Http.h"
 #include "platform/Platform.h"
 #include "platform/win32/Win32Archive.h"
+#include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Http.h"
 #include "platform/win32/Win32Storage.h"
 
@@ -88,7 +89,11 @@ struct Win32Services {
   std::unique_ptr<IStructuredStorage> storage = CreateWin32StructuredStorage();
   std::unique_ptr<IXmlFile> xml = CreateWin32XmlFile();
   std::unique_ptr<ISecurity> security = CreateWin32Security();
-  Services services{system, files, ui, *http, *network, *archives, *storage, *xml, *security};
+  Win32Windows windows;
+  Win32Processes processes;
+  Win32Registry registry;
+  Services services{system,   files, ui,        *http,   *network,  *archives,
+                    *storage, *xml,  *security, windows, processes, registry};
 
   Win32Services() = default;
   Win32Services(const Win32Services&) = delete;

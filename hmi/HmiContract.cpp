@@ -1,0 +1,24 @@
+#include "hmi/HmiContract.h"
+
+#include "common/DeviceAddress.h"
+
+namespace hmi {
+
+std::string WindowName(const std::string& prefix, const std::string& host) {
+  return prefix + " (" + host + ")";
+}
+
+std::string GetLoginFormCaption(const launch::LoginFormState& state, const std::string& hostText) {
+  if (!state.includeHostInLoginCaption)
+    return "Login";
+  std::string prefix = state.releaseVersionAsInt >= 300 ? std::string("Login") : state.deviceType;
+  return WindowName(prefix, addr::ExtractHost(hostText));
+}
+
+std::string TrustValueName(const std::string& hostText) {
+  if (hostText.find(':') != std::string::npos)
+    return hostText;
+  return hostText + ":443";
+}
+
+} // namespace hmi

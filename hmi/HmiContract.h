@@ -1,0 +1,34 @@
+// What the launcher relies on in the remote HMI: its files, its start, the
+// titles of its windows and the record it keeps of trusted devices.
+#pragma once
+
+#include "common/LaunchState.h"
+
+#include <string>
+
+namespace hmi {
+
+// The program inside the JRE image, relative to the image folder.
+inline constexpr const char* kJavawRelativePath = "bin\\javaw.exe";
+inline constexpr const char* kMainClass = "com.norwickpower.hx.launcher.Launcher";
+// The HMI's certificate prompt, shown while the device is not yet trusted.
+inline constexpr const char* kCertificatePromptTitle = "Warning";
+// Where, under HKEY_CURRENT_USER, the HMI records the devices whose
+// certificate the operator accepted: one value per host and port.
+inline constexpr const char* kTrustKeyName = "SOFTWARE\\Norwick\\Energy\\Automation\\TLS";
+
+// "prefix (host)".
+std::string WindowName(const std::string& prefix, const std::string& host);
+
+// The whole title of the HMI's login window for the device in the host box:
+// "Login", unless the device asked for its host in the caption; then "Login"
+// (release 300 on) or the device type (before), and the host without a port
+// in parentheses.
+std::string GetLoginFormCaption(const launch::LoginFormState& state, const std::string& hostText);
+
+// The name of the trust record's value for the host box text: the text as
+// typed, with ":443" added when it holds no colon (the HMI names the value
+// after host and port).
+std::string TrustValueName(const std::string& hostText);
+
+} // namespace hmi

@@ -1,0 +1,59 @@
+// Following the HMI once it runs: waiting for its windows to come (and go),
+// telling whether the operator trusted the device, and typing into its login
+// window. Everything here runs on the GUI thread and keeps the launcher's own
+// messages flowing while it waits; nothing reports an error: a window that is
+// gone or a missing record reads as a plain negative answer.
+#pragma once
+
+#include "hmi/HmiServices.h"
+#include "hmi/WindowFinder.h"
+#include "platform/Desktop.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace hmi {
+
+// Waits up to `timeOut` ms for a top-level window with that whole title;
+// `timedOut` tells that none came. The window is looked for at the start and
+// after each message that wakes the wait, not again when the time runs out.
+// With `waitForClose`, a window that was found is then waited for, without
+// limit, until it is gone.
+void WaitForWindowName(const HmiServices& s, TWindowFinder& finder, const std::string& windowName,
+                       bool& timedOut, uint32_t timeOut, bool waitForClose);
+
+// Gives the window's thread up to 4000 ms to handle a null message: returns
+// once it is responsive, or at once when the window is gone.
+void WaitForWindowReady(const HmiServices& s, plat::WindowHandle targetWindow);
+
+// Posts focus, key-down and key-up of the key.
+void SendKey(const HmiServices& s, plat::WindowHandle hWnd, uint16_t KeyStroke);
+
+// Types the text: one WM_CHAR per UTF-16 code unit, each waited for until the
+// window has handled it.
+void SendStringToWindow(const HmiServices& s, plat::WindowHandle handle,
+                        const std::string& sendKeysString);
+
+// Posts a Tab key-down (only): the next field.
+void SendTabToWindow(const HmiServices& s, plat::WindowHandle handle);
+
+// Focus, Enter down and up, posted: submits the form.
+void SendEnterToWindow(const HmiServices& s, plat::WindowHandle handle);
+
+// Whether the value exists, of any type, in the key under HKEY_CURRENT_USER;
+// a key that does not open reads as false.
+bool CheckRegistryValueExists(const HmiServices& s, const std::string& KeyName,
+                              const std::string& ValueName);
+
+// Whether the HMI holds the device of the host box text as trusted.
+bool LoginAuthorisedInt(const HmiServices& s, const std::string& hostText);
+
+// Checks the trust record at once and then every 200 ms, processing the
+// launcher's messages between checks, until it exists or `timeOut` ms have
+// passed; 0 checks once. `hostText` is asked at each check: the operator may
+// edit the host box meanwhile.
+bool LoginAuthorised(const HmiServices& s, const std::function<std::string()>& hostText,
+                     uint32_t timeOut);
+
+} // namespace hmi

@@ -1,0 +1,467 @@
+#include "platform/fake/FakeDesktop.h"
+
+#include "common/Text.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace fake {
+namespace {
+
+std::string Hex(uint64_t value) {
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
+  return buffer;
+}
+
+std::string MessageName(uint32_t message) {
+  switch (message) {
+  case plat::kWmNull:
+    return "WM_NULL";
+  case plat::kWmSetFocus:
+    return "WM_SETFOCUS";
+  case plat::kWmClose:
+    return "WM_CLOSE";
+  case plat::kWmKeyDown:
+    return "WM_KEYDOWN";
+  case plat::kWmKeyUp:
+    return "WM_KEYUP";
+  case plat::kWmChar:
+    return "WM_CHAR";
+  default:
+    return "WM_" + Hex(message);
+  }
+}
+
+std::string KeyName(uint64_t key) {
+  switch (key) {
+  case plat::kVkTab:
+    return "VK_TAB";
+  case plat::kVkReturn:
+    return "VK_RETURN";
+  default:
+    return "VK " + Hex(key);
+  }
+}
+
+// A code unit as the journal shows it: printable ASCII in quotes, anything
+// else as its number.
+std::string CharName(uint64_t unit) {
+  if (unit >= 0x20 && unit < 0x7f)
+    return std::string("'") + static_cast<char>(unit) + "'";
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "U+%04llX", static_cast<unsigned long long>(unit));
+  return buffer;
+}
+
+std::string Describe(uint32_t message, uint64_t wParam, int64_t lParam) {
+  std::string out = MessageName(message);
+  if (message == plat::kWmChar)
+    out += " " + CharName(wParam);
+  else if (message == plat::kWmKeyDown || message == plat::kWmKeyUp)
+    out += " " + KeyName(wParam);
+  else if (wParam != 0)
+    out += " wParam=" + std::to_string(wParam);
+  if (lParam != 0)
+    out += " lParam=" + std::to_string(lParam);
+  return out;
+}
+
+std::string InsertAfterName(int64_t insertAfter) {
+  switch (insertAfter) {
+  case plat::kHwndTop:
+    return "HWND_TOP";
+  case plat::kHwndBottom:
+    return "HWND_BOTTOM";
+  case plat::kHwndTopmost:
+    return "HWND_TOPMOST";
+  case plat::kHwndNoTopmost:
+    return "HWND_NOTOPMOST";
+  default:
+    return Hex(static_cast<uint64_t>(insertAfter));
+  }
+}
+
+std::string ShowName(int32_t command) {
+  switch (command) {
+  case 0:
+    return "SW_HIDE";
+  case 1:
+    return "SW_SHOWNORMAL";
+  case 3:
+    return "SW_SHOWMAXIMIZED";
+  case 5:
+    return "SW_SHOW";
+  case 6:
+    return "SW_MINIMIZE";
+  case 9:
+    return "SW_RESTORE";
+  default:
+    return std::to_string(command);
+  }
+}
+
+} // namespace
+
+bool TickReached(uint32_t now, uint32_t at) {
+  return static_cast<int32_t>(now - at) >= 0;
+}
+
+// ---------------------------------------------------------------------------
+
+plat::WindowHandle FakeWindows::Add(FakeWindow window) {
+  auto handle = static_cast<plat::WindowHandle>(0x10010 + 0x10 * windows_.size());
+  Window entry;
+  entry.script = std::move(window);
+  entry.handle = handle;
+  windows_.push_back(std::move(entry));
+  return handle;
+}
+
+const FakeWindows::Window* FakeWindows::Find(plat::WindowHandle window) const {
+  for (const Window& w : windows_)
+    if (w.handle == window)
+      return &w;
+  return nullptr;
+}
+
+FakeWindow& FakeWindows::Script(plat::WindowHandle window) {
+  const Window* w = Find(window);
+  if (w == nullptr)
+    throw std::logic_error("no such scripted window");
+  return const_cast<Window*>(w)->script;
+}
+
+bool FakeWindows::Alive(const Window& w) const {
+  uint32_t now = system_.tick;
+  if (w.script.opensAt && !TickReached(now, *w.script.opensAt))
+    return false;
+  if (w.closed)
+    return false;
+  return !(w.script.closesAt && TickReached(now, *w.script.closesAt));
+}
+
+FakeWindows::Window* FakeWindows::Live(plat::WindowHandle window) {
+  const Window* w = Find(window);
+  return w != nullptr && Alive(*w) ? const_cast<Window*>(w) : nullptr;
+}
+
+bool FakeWindows::Exists(plat::WindowHandle window) const {
+  const Window* w = Find(window);
+  return w != nullptr && Alive(*w);
+}
+
+std::string FakeWindows::Typed(plat::WindowHandle window) const {
+  const Window* w = Find(window);
+  return w ? text::Utf16ToUtf8(w->typed) : std::string();
+}
+
+int32_t FakeWindows::ShowState(plat::WindowHandle window) const {
+  const Window* w = Find(window);
+  return w ? w->showState : 0;
+}
+
+FakeWindows::Window* FakeWindows::Target(plat::WindowHandle window, const std::string& what) {
+  Window* w = Live(window);
+  journal.push_back(what + " -> " + (w ? w->script.title : std::string("(no window)")));
+  return w;
+}
+
+plat::WindowHandle FakeWindows::FindWindow(const std::optional<std::string>& className,
+                                           const std::optional<std::string>& title) {
+  ++findCalls;
+  for (auto it = windows_.rbegin(); it != windows_.rend(); ++it) {
+    if (!Alive(*it))
+      continue;
+    if (className && !text::EqualsIgnoreCase(*className, it->script.className))
+      continue;
+    if (title && !text::EqualsIgnoreCase(*title, it->script.title))
+      continue;
+    return it->handle;
+  }
+  return plat::WindowHandle::None;
+}
+
+plat::WindowHandle FakeWindows::GetForegroundWindow() {
+  return Exists(foreground) ? foreground : plat::WindowHandle::None;
+}
+
+bool FakeWindows::FlashWindow(plat::WindowHandle window, bool invert) {
+  return Target(window, invert ? "FlashWindow TRUE" : "FlashWindow FALSE") != nullptr;
+}
+
+bool FakeWindows::SetForegroundWindow(plat::WindowHandle window) {
+  if (Target(window, "SetForegroundWindow") == nullptr)
+    return false;
+  foreground = window;
+  return true;
+}
+
+bool FakeWindows::SetWindowPos(plat::WindowHandle window, int64_t insertAfter, int32_t x, int32_t y,
+                               int32_t cx, int32_t cy, uint32_t flags) {
+  std::string what = "SetWindowPos " + InsertAfterName(insertAfter);
+  if (x != 0 || y != 0 || cx != 0 || cy != 0)
+    what += " " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(cx) + "x" +
+            std::to_string(cy);
+  return Target(window, what + " flags " + Hex(flags)) != nullptr;
+}
+
+bool FakeWindows::ShowWindow(plat::WindowHandle window, int32_t command) {
+  Window* w = Target(window, "ShowWindow " + ShowName(command));
+  if (w == nullptr)
+    return false;
+  bool wasVisible = w->showState != 0;
+  w->showState = command;
+  return wasVisible;
+}
+
+std::optional<plat::WindowRect> FakeWindows::GetWindowRect(plat::WindowHandle window) {
+  Window* w = Live(window);
+  if (w == nullptr)
+    return std::nullopt;
+  return w->script.rect;
+}
+
+bool FakeWindows::MoveWindow(plat::WindowHandle window, int32_t x, int32_t y, int32_t width,
+                             int32_t height, bool repaint) {
+  std::string what = "MoveWindow " + std::to_string(x) + "," + std::to_string(y) + " " +
+                     std::to_string(width) + "x" + std::to_string(height) +
+                     (repaint ? "" : " no repaint");
+  Window* w = Live(window);
+  if (w != nullptr && w->script.refusesMove) {
+    journal.push_back(what + " -> " + w->script.title + " (refused)");
+    return false;
+  }
+  if (Target(window, what) == nullptr)
+    return false;
+  w->script.rect = plat::WindowRect{x, y, x + width, y + height};
+  return true;
+}
+
+void FakeWindows::Deliver(Window& w, uint32_t message, uint64_t wParam, bool posted) {
+  if (message == plat::kWmChar)
+    w.typed.push_back(static_cast<char16_t>(wParam));
+  else if (message == plat::kWmClose && !w.script.refusesClose)
+    w.closed = true;
+  if (onMessage)
+    onMessage(w.handle, message, wParam, posted);
+}
+
+bool FakeWindows::PostMessage(plat::WindowHandle window, uint32_t message, uint64_t wParam,
+                              int64_t lParam) {
+  Window* w = Target(window, "POST " + Describe(message, wParam, lParam));
+  if (w == nullptr)
+    return false;
+  Deliver(*w, message, wParam, true);
+  return true;
+}
+
+int64_t FakeWindows::SendMessage(plat::WindowHandle window, uint32_t message, uint64_t wParam,
+                                 int64_t lParam) {
+  Window* w = Target(window, Describe(message, wParam, lParam));
+  if (w == nullptr)
+    return 0;
+  if (w->script.hung)
+    throw std::logic_error("SendMessage to the hung window \"" + w->script.title +
+                           "\" would never return");
+  Deliver(*w, message, wParam, false);
+  return 0;
+}
+
+bool FakeWindows::SendMessageTimeout(plat::WindowHandle window, uint32_t message, uint64_t wParam,
+                                     int64_t lParam, uint32_t flags, uint32_t timeoutMs) {
+  std::string what = "SendMessageTimeout " + Describe(message, wParam, lParam) + " SMTO " +
+                     Hex(flags) + " " + std::to_string(timeoutMs) + " ms";
+  Window* w = Live(window);
+  if (w != nullptr && w->script.hung) {
+    journal.push_back(what + " -> " + w->script.title + " (timed out)");
+    system_.tick += timeoutMs;
+    return false;
+  }
+  if (Target(window, what) == nullptr)
+    return false;
+  Deliver(*w, message, wParam, false);
+  return true;
+}
+
+plat::EventHandle FakeWindows::CreateEvent() {
+  ++eventsCreated;
+  uint64_t handle = nextEvent_;
+  nextEvent_ += 4;
+  openEvents_.insert(handle);
+  return static_cast<plat::EventHandle>(handle);
+}
+
+uint32_t FakeWindows::MsgWaitForEvent(plat::EventHandle event, uint32_t timeoutMs,
+                                      uint32_t /*wakeMask*/) {
+  waits.push_back(timeoutMs);
+  if (openEvents_.count(static_cast<uint64_t>(event)) == 0)
+    return 0xFFFFFFFF; // WAIT_FAILED
+  const uint32_t now = system_.tick;
+  // The soonest change strictly after now and no later than the time-out.
+  std::optional<uint32_t> soonest;
+  auto consider = [&](uint32_t at) {
+    uint32_t delay = at - now;
+    if (delay == 0 || delay > timeoutMs || !TickReached(at, now))
+      return;
+    if (!soonest || delay < *soonest)
+      soonest = delay;
+  };
+  for (const Window& w : windows_) {
+    if (!w.script.wakes || w.closed)
+      continue;
+    if (w.script.opensAt)
+      consider(*w.script.opensAt);
+    if (w.script.closesAt)
+      consider(*w.script.closesAt);
+  }
+  for (uint32_t at : ownMessagesAt)
+    consider(at);
+  if (!soonest) {
+    system_.tick += timeoutMs;
+    return plat::kWaitTimeout;
+  }
+  system_.tick += *soonest;
+  return plat::kWaitObject0 + 1;
+}
+
+bool FakeWindows::CloseEvent(plat::EventHandle event) {
+  if (openEvents_.erase(static_cast<uint64_t>(event)) == 0) {
+    ++badEventCloses;
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+
+std::string FakeProcesses::ResolveProgram(const std::string& commandLine) const {
+  auto isProgram = [&](std::string candidate) -> std::string {
+    size_t nameStart = candidate.find_last_of("\\/:");
+    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+    if (candidate.find('.', nameStart) == std::string::npos)
+      candidate += ".exe";
+    return files_.FileExists(candidate) ? candidate : std::string();
+  };
+  if (!commandLine.empty() && commandLine[0] == '"') {
+    size_t close = commandLine.find('"', 1);
+    return close == std::string::npos ? std::string() : isProgram(commandLine.substr(1, close - 1));
+  }
+  // An unquoted path with blanks is ambiguous: the system tries each prefix
+  // that ends before a blank, shortest first, then the whole line.
+  size_t blank = 0;
+  for (;;) {
+    blank = commandLine.find(' ', blank);
+    std::string candidate = commandLine.substr(0, blank);
+    if (!candidate.empty()) {
+      std::string found = isProgram(candidate);
+      if (!found.empty())
+        return found;
+    }
+    if (blank == std::string::npos)
+      return {};
+    ++blank;
+  }
+}
+
+std::optional<plat::StartedProcess>
+FakeProcesses::CreateProcess(const std::string& commandLine, const std::string& currentDirectory,
+                             const plat::StartupInfo& startup) {
+  ProcessStart start{commandLine, currentDirectory, startup, {}, false};
+  bool ok = !refuseStarts;
+  if (ok && checkFiles) {
+    start.program = ResolveProgram(commandLine);
+    ok = !start.program.empty() &&
+         (currentDirectory.empty() || files_.DirectoryExists(currentDirectory));
+  }
+  start.started = ok;
+  starts.push_back(start);
+  if (!ok)
+    return std::nullopt;
+  plat::StartedProcess process{nextHandle_, nextHandle_ + 4};
+  nextHandle_ += 8;
+  open_.insert(process.process);
+  open_.insert(process.thread);
+  exitCodes_[process.process] = plat::kStillActive;
+  if (onStart)
+    onStart(starts.back(), process);
+  return process;
+}
+
+void FakeProcesses::Exit(uint32_t process, uint32_t exitCode) {
+  exitCodes_[process] = exitCode;
+}
+
+std::optional<uint32_t> FakeProcesses::GetExitCodeProcess(uint32_t process) {
+  auto it = exitCodes_.find(process);
+  if (it == exitCodes_.end() || open_.count(process) == 0)
+    return std::nullopt;
+  return it->second;
+}
+
+void FakeProcesses::CloseHandle(uint32_t handle) {
+  if (open_.erase(handle) == 0)
+    ++badCloses;
+}
+
+int32_t FakeProcesses::GetSystemMetrics(int32_t index) {
+  auto it = metrics.find(index);
+  return it == metrics.end() ? 0 : it->second;
+}
+
+// ---------------------------------------------------------------------------
+
+void FakeRegistry::AddValue(const std::string& key, const std::string& name,
+                            std::optional<uint32_t> appearsAt) {
+  values_.push_back(Value{text::ToLowerAscii(key), name, appearsAt});
+}
+
+void FakeRegistry::AddKey(const std::string& key) {
+  keys_.insert(text::ToLowerAscii(key));
+}
+
+bool FakeRegistry::KeyExists(const std::string& lowerKey) const {
+  if (keys_.count(lowerKey))
+    return true;
+  return std::any_of(values_.begin(), values_.end(), [&](const Value& v) {
+    return v.key == lowerKey && (!v.appearsAt || TickReached(system_.tick, *v.appearsAt));
+  });
+}
+
+plat::RegistryKey FakeRegistry::OpenCurrentUserKey(const std::string& keyName, uint32_t access) {
+  std::string lower = text::ToLowerAscii(keyName);
+  bool denied = std::any_of(deniedKeys.begin(), deniedKeys.end(), [&](const std::string& k) {
+    return text::EqualsIgnoreCase(k, keyName);
+  });
+  std::string line = "open " + keyName + " " + Hex(access);
+  if (denied || !KeyExists(lower)) {
+    journal.push_back(line + " (failed)");
+    return plat::RegistryKey::None;
+  }
+  journal.push_back(line);
+  uint64_t handle = nextKey_;
+  nextKey_ += 4;
+  open_[handle] = lower;
+  return static_cast<plat::RegistryKey>(handle);
+}
+
+bool FakeRegistry::ValueExists(plat::RegistryKey key, const std::string& valueName) {
+  journal.push_back("query " + valueName);
+  auto it = open_.find(static_cast<uint64_t>(key));
+  if (it == open_.end())
+    return false;
+  return std::any_of(values_.begin(), values_.end(), [&](const Value& v) {
+    return v.key == it->second && text::EqualsIgnoreCase(v.name, valueName) &&
+           (!v.appearsAt || TickReached(system_.tick, *v.appearsAt));
+  });
+}
+
+void FakeRegistry::CloseKey(plat::RegistryKey key) {
+  journal.push_back("close");
+  if (open_.erase(static_cast<uint64_t>(key)) == 0)
+    ++badCloses;
+}
+
+} // namespace fake

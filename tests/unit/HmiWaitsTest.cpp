@@ -1,0 +1,332 @@
+#include "hmi/HmiContract.h"
+#include "hmi/WindowWaits.h"
+#include "platform/fake/FakePlatform.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using plat::WindowHandle;
+using testing::Each;
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+class HmiWaitsTest : public ::testing::Test {
+protected:
+  // Starts the clock at `tick`; scripts use ticks relative to it.
+  void StartAt(uint32_t tick) {
+    p.system.tick = tick;
+    t0 = tick;
+  }
+  uint32_t At(uint32_t offset) const { return t0 + offset; }
+  uint32_t Elapsed() const { return p.system.tick - t0; }
+
+  // WaitForWindowName; returns timedOut.
+  bool Wait(const std::string& title, uint32_t timeOut, bool waitForClose = false) {
+    bool timedOut = false;
+    hmi::WaitForWindowName(s, finder, title, timedOut, timeOut, waitForClose);
+    return timedOut;
+  }
+
+  fake::FakePlatform p;
+  hmi::HmiServices s = hmi::HmiServices::From(p.services);
+  hmi::TWindowFinder finder{p.windows, p.ui, p.system};
+  uint32_t t0 = p.system.tick;
+};
+
+// ---------------------------------------------------------------------------
+// WaitForWindowName
+
+TEST_F(HmiWaitsTest, TimeOutZeroLooksOnceWithoutAnEvent) {
+  EXPECT_TRUE(Wait("Warning", 0));
+  EXPECT_EQ(p.windows.findCalls, 1);
+  EXPECT_EQ(p.windows.eventsCreated, 0);
+  EXPECT_EQ(Elapsed(), 0u);
+}
+
+TEST_F(HmiWaitsTest, WindowThereAtTheFirstLookCostsNoTimeAndNoEvent) {
+  p.windows.Add({.title = "Warning"});
+  EXPECT_FALSE(Wait("WARNING", 3500));
+  EXPECT_EQ(p.windows.eventsCreated, 0);
+  EXPECT_EQ(Elapsed(), 0u);
+  EXPECT_EQ(p.ui.processMessagesCalls, 0);
+}
+
+TEST_F(HmiWaitsTest, WindowAppearingEndsTheWaitWhenItAppears) {
+  p.windows.Add({.title = "Warning", .opensAt = At(1200)});
+  EXPECT_FALSE(Wait("Warning", 3500));
+  EXPECT_EQ(Elapsed(), 1200u);
+  EXPECT_EQ(p.windows.eventsCreated, 1);
+  EXPECT_EQ(p.windows.OpenEvents(), 0u);
+  EXPECT_EQ(p.windows.badEventCloses, 0);
+  EXPECT_EQ(p.ui.processMessagesCalls, 1);
+}
+
+TEST_F(HmiWaitsTest, NoWindowTimesOutAfterTheWholeTime) {
+  EXPECT_TRUE(Wait("Warning", 3500));
+  EXPECT_EQ(Elapsed(), 3500u);
+  EXPECT_THAT(p.windows.waits, ElementsAre(3500u));
+  EXPECT_EQ(p.windows.OpenEvents(), 0u);
+  EXPECT_EQ(p.ui.processMessagesCalls, 0);
+}
+
+// Other messages wake the wait early; each time the rest of the time is
+// waited for, measured from the start, also across the wrap of the tick count.
+class RemainingTime : public HmiWaitsTest, public testing::WithParamInterface<uint32_t> {};
+
+TEST_P(RemainingTime, EachWakeWaitsOnlyForWhatIsLeft) {
+  StartAt(GetParam());
+  p.windows.ownMessagesAt = {At(1000), At(2500)};
+  EXPECT_TRUE(Wait("Login (gw1)", 3500));
+  EXPECT_THAT(p.windows.waits, ElementsAre(3500u, 2500u, 1000u));
+  EXPECT_EQ(Elapsed(), 3500u);
+  EXPECT_EQ(p.ui.processMessagesCalls, 2);
+  EXPECT_EQ(p.windows.findCalls, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(StartTicks, RemainingTime,
+                         testing::Values(1000u, 0xFFFFF000u, 0xFFFFFFFFu));
+
+TEST_F(HmiWaitsTest, WindowThatAppearsAfterTheTickCountWrapsIsFound) {
+  StartAt(0xFFFFFE00u);
+  p.windows.Add({.title = "Login", .opensAt = At(2000)});
+  EXPECT_FALSE(Wait("Login", 10000));
+  EXPECT_EQ(Elapsed(), 2000u);
+}
+
+TEST_F(HmiWaitsTest, WindowThatComesSilentlyIsSeenOnlyAtTheNextMessage) {
+  p.windows.Add({.title = "Warning", .opensAt = At(500), .wakes = false});
+  p.windows.ownMessagesAt = {At(2000)};
+  EXPECT_FALSE(Wait("Warning", 3500));
+  EXPECT_EQ(Elapsed(), 2000u);
+}
+
+TEST_F(HmiWaitsTest, NoLastLookWhenTheTimeRunsOut) {
+  // The window exists when the wait ends, but no message said so.
+  p.windows.Add({.title = "Warning", .opensAt = At(500), .wakes = false});
+  EXPECT_TRUE(Wait("Warning", 3500));
+  EXPECT_EQ(p.windows.findCalls, 1);
+}
+
+TEST_F(HmiWaitsTest, DeadlinePassedWhileProcessingEndsTheWait) {
+  p.windows.ownMessagesAt = {At(500)};
+  // A handler that runs for 800 ms (a plain sleep inside it).
+  p.ui.onProcessMessages = [&] { p.system.tick += 800; };
+  EXPECT_TRUE(Wait("Warning", 1000));
+  // One wait only: the time left is 0, not 1000 - 1300 wrapped around.
+  EXPECT_THAT(p.windows.waits, ElementsAre(1000u));
+  EXPECT_EQ(Elapsed(), 1300u);
+  EXPECT_EQ(p.windows.findCalls, 2);
+}
+
+TEST_F(HmiWaitsTest, DeadlineReachedExactlyEndsTheWait) {
+  p.windows.ownMessagesAt = {At(1000)};
+  EXPECT_TRUE(Wait("Warning", 1000));
+  EXPECT_THAT(p.windows.waits, ElementsAre(1000u));
+}
+
+TEST_F(HmiWaitsTest, EventIsClosedWhenAnErrorLeavesTheWait) {
+  p.windows.ownMessagesAt = {At(100)};
+  p.ui.onProcessMessages = [] { throw std::runtime_error("handler failed"); };
+  EXPECT_THROW(Wait("Warning", 3500), std::runtime_error);
+  EXPECT_EQ(p.windows.eventsCreated, 1);
+  EXPECT_EQ(p.windows.OpenEvents(), 0u);
+}
+
+TEST_F(HmiWaitsTest, WaitForCloseFollowsTheWindowUntilItIsGone) {
+  p.windows.Add({.title = "Warning", .opensAt = At(1000), .closesAt = At(4100)});
+  EXPECT_FALSE(Wait("Warning", 3500, true));
+  // Looked for every 200 ms from 1000 on: the look at 4200 misses it and is
+  // followed by one more pause.
+  EXPECT_EQ(Elapsed(), 4400u);
+  EXPECT_THAT(p.system.sleeps, Each(200u));
+  EXPECT_EQ(p.windows.eventsCreated, 1);
+}
+
+TEST_F(HmiWaitsTest, TimeOutZeroWithWaitForCloseStillWaitsForTheWindowToGo) {
+  p.windows.Add({.title = "Warning", .closesAt = At(1000)});
+  EXPECT_FALSE(Wait("Warning", 0, true));
+  EXPECT_EQ(p.windows.eventsCreated, 0);
+  EXPECT_EQ(Elapsed(), 1200u);
+  EXPECT_EQ(p.system.sleeps.size(), 6u);
+  EXPECT_EQ(p.ui.processMessagesCalls, 6);
+}
+
+TEST_F(HmiWaitsTest, WaitForCloseHasNoLimitAndKeepsMessagesFlowing) {
+  p.windows.Add({.title = "Warning"});
+  struct Enough {};
+  p.ui.onProcessMessages = [&] {
+    if (p.ui.processMessagesCalls == 1000)
+      throw Enough{};
+  };
+  EXPECT_THROW(Wait("Warning", 3500, true), Enough);
+  EXPECT_EQ(p.system.sleeps.size(), 999u);
+}
+
+TEST_F(HmiWaitsTest, TimedOutWindowIsNotWaitedForToClose) {
+  EXPECT_TRUE(Wait("Warning", 3500, true));
+  EXPECT_THAT(p.system.sleeps, IsEmpty());
+}
+
+// ---------------------------------------------------------------------------
+// WaitForWindowReady and the keystrokes
+
+TEST_F(HmiWaitsTest, WindowReadyAsksWithANullMessageForUpTo4Seconds) {
+  WindowHandle login = p.windows.Add({.title = "Login"});
+  hmi::WaitForWindowReady(s, login);
+  EXPECT_EQ(Elapsed(), 0u);
+
+  p.windows.Script(login).hung = true;
+  hmi::WaitForWindowReady(s, login);
+  EXPECT_EQ(Elapsed(), 4000u);
+
+  hmi::WaitForWindowReady(s, WindowHandle::None);
+  EXPECT_EQ(Elapsed(), 4000u);
+  EXPECT_THAT(p.windows.journal,
+              ElementsAre("SendMessageTimeout WM_NULL SMTO 0x1 4000 ms -> Login",
+                          "SendMessageTimeout WM_NULL SMTO 0x1 4000 ms -> Login (timed out)",
+                          "SendMessageTimeout WM_NULL SMTO 0x1 4000 ms -> (no window)"));
+}
+
+TEST_F(HmiWaitsTest, CredentialsAreSentAsCharactersAndKeysArePosted) {
+  WindowHandle login = p.windows.Add({.title = "Login (gw1)"});
+  hmi::SendStringToWindow(s, login, "op");
+  hmi::SendTabToWindow(s, login);
+  hmi::SendStringToWindow(s, login, "");
+  hmi::SendTabToWindow(s, login);
+  hmi::SendEnterToWindow(s, login);
+  EXPECT_THAT(
+      p.windows.journal,
+      ElementsAre("WM_CHAR 'o' -> Login (gw1)", "WM_CHAR 'p' -> Login (gw1)",
+                  "POST WM_KEYDOWN VK_TAB -> Login (gw1)", "POST WM_KEYDOWN VK_TAB -> Login (gw1)",
+                  "POST WM_SETFOCUS -> Login (gw1)", "POST WM_KEYDOWN VK_RETURN -> Login (gw1)",
+                  "POST WM_KEYUP VK_RETURN -> Login (gw1)"));
+}
+
+TEST_F(HmiWaitsTest, TextGoesAsUtf16CodeUnitsSurrogatesIncluded) {
+  WindowHandle login = p.windows.Add({.title = "Login"});
+  const std::string text = "a \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"; // "a é€😀"
+  hmi::SendStringToWindow(s, login, text);
+  EXPECT_THAT(p.windows.journal, ElementsAre("WM_CHAR 'a' -> Login", "WM_CHAR ' ' -> Login",
+                                             "WM_CHAR U+00E9 -> Login", "WM_CHAR U+20AC -> Login",
+                                             "WM_CHAR U+D83D -> Login", "WM_CHAR U+DE00 -> Login"));
+  EXPECT_EQ(p.windows.Typed(login), text);
+}
+
+TEST_F(HmiWaitsTest, KeystrokesToAVanishedWindowGoNowhere) {
+  WindowHandle login = p.windows.Add({.title = "Login", .closesAt = At(0)});
+  hmi::SendStringToWindow(s, login, "x");
+  hmi::SendEnterToWindow(s, login);
+  EXPECT_THAT(p.windows.journal,
+              ElementsAre("WM_CHAR 'x' -> (no window)", "POST WM_SETFOCUS -> (no window)",
+                          "POST WM_KEYDOWN VK_RETURN -> (no window)",
+                          "POST WM_KEYUP VK_RETURN -> (no window)"));
+}
+
+// ---------------------------------------------------------------------------
+// The trust record
+
+constexpr const char* kTrustKey = "SOFTWARE\\Norwick\\Energy\\Automation\\TLS";
+
+struct TrustNameCase {
+  const char* hostText;
+  const char* valueName;
+};
+
+class TrustValueNames : public testing::TestWithParam<TrustNameCase> {};
+
+TEST_P(TrustValueNames, HostTextAsTypedWithThePortWhenItHasNone) {
+  EXPECT_EQ(hmi::TrustValueName(GetParam().hostText), GetParam().valueName);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TrustValueNames,
+                         testing::Values(TrustNameCase{"gw1", "gw1:443"},
+                                         TrustNameCase{"10.0.0.5:51443", "10.0.0.5:51443"},
+                                         TrustNameCase{"gw1:443", "gw1:443"},
+                                         TrustNameCase{"fe80::1", "fe80::1"},
+                                         TrustNameCase{" gw1 ", " gw1 :443"},
+                                         TrustNameCase{"Gw1.Example", "Gw1.Example:443"},
+                                         TrustNameCase{"", ":443"}));
+
+TEST_F(HmiWaitsTest, TrustKeyIsTheHmisOwn) {
+  EXPECT_STREQ(hmi::kTrustKeyName, kTrustKey);
+}
+
+TEST_F(HmiWaitsTest, RegistryValueExistsOnlyInAnOpenedKeyAndKeysAreReleased) {
+  EXPECT_FALSE(hmi::CheckRegistryValueExists(s, kTrustKey, "gw1:443")); // no key
+  p.registry.AddValue(kTrustKey, "other:443");
+  EXPECT_FALSE(hmi::CheckRegistryValueExists(s, kTrustKey, "gw1:443"));
+  p.registry.AddValue(kTrustKey, "GW1:443");
+  EXPECT_TRUE(
+      hmi::CheckRegistryValueExists(s, "software\\norwick\\energy\\automation\\tls", "gw1:443"));
+  p.registry.deniedKeys.insert(kTrustKey);
+  EXPECT_FALSE(hmi::CheckRegistryValueExists(s, kTrustKey, "gw1:443"));
+
+  EXPECT_EQ(p.registry.OpenKeys(), 0u);
+  EXPECT_EQ(p.registry.badCloses, 0);
+  std::string open = std::string("open ") + kTrustKey + " 0x20019";
+  EXPECT_EQ(p.registry.journal.front(), open + " (failed)");
+  EXPECT_EQ(p.registry.journal[1], open);
+}
+
+TEST_F(HmiWaitsTest, LoginAuthorisedWithZeroChecksOnceAndNeitherPausesNorProcesses) {
+  EXPECT_FALSE(hmi::LoginAuthorised(
+      s, [] { return std::string("gw1"); }, 0));
+  EXPECT_EQ(Elapsed(), 0u);
+  EXPECT_EQ(p.ui.processMessagesCalls, 0);
+  EXPECT_EQ(p.registry.journal.size(), 1u); // the failed open
+
+  p.registry.AddValue(kTrustKey, "gw1:443");
+  EXPECT_TRUE(hmi::LoginAuthorised(
+      s, [] { return std::string("gw1"); }, 0));
+}
+
+struct TrustTimingCase {
+  const char* name;
+  std::optional<uint32_t> recordAfter; // nothing: never created
+  bool trusted;
+  uint32_t returnsAfter;
+};
+
+class TrustTiming : public HmiWaitsTest, public testing::WithParamInterface<TrustTimingCase> {};
+
+TEST_P(TrustTiming, ChecksEvery200MsUntilTheTimeIsUp) {
+  const TrustTimingCase& c = GetParam();
+  if (c.recordAfter)
+    p.registry.AddValue(kTrustKey, "gw1:51443", At(*c.recordAfter));
+  EXPECT_EQ(hmi::LoginAuthorised(
+                s, [] { return std::string("gw1:51443"); }, 5000),
+            c.trusted);
+  EXPECT_EQ(Elapsed(), c.returnsAfter);
+  EXPECT_THAT(p.system.sleeps, Each(200u));
+  EXPECT_EQ(p.ui.processMessagesCalls, static_cast<int>(p.system.sleeps.size()));
+  EXPECT_EQ(p.registry.OpenKeys(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TrustTiming,
+                         testing::Values(TrustTimingCase{"AlreadyThere", 0u, true, 0},
+                                         TrustTimingCase{"AfterOneSecond", 1000u, true, 1000},
+                                         TrustTimingCase{"BetweenTwoChecks", 1050u, true, 1200},
+                                         TrustTimingCase{"AtTheLastCheck", 5000u, true, 5000},
+                                         TrustTimingCase{"JustTooLate", 5001u, false, 5200},
+                                         TrustTimingCase{"Never", std::nullopt, false, 5200}),
+                         [](const testing::TestParamInfo<TrustTimingCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(HmiWaitsTest, LoginAuthorisedReadsTheHostBoxAtEachCheck) {
+  // The operator corrects the host box while the launcher waits.
+  p.registry.AddValue(kTrustKey, "gw2:443");
+  int asked = 0;
+  auto hostBox = [&] { return std::string(++asked < 3 ? "gw1" : "gw2"); };
+  EXPECT_TRUE(hmi::LoginAuthorised(s, hostBox, 5000));
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(Elapsed(), 400u);
+}
+
+} // namespace
