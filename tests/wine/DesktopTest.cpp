@@ -1,0 +1,381 @@
+// The Win32 desktop services (windows of other processes, process starts,
+// the registry) against the real system. The other process is this test
+// program itself, started again to run only DesktopChild.DISABLED_WindowHost:
+// a top-level window that counts what it is sent and can be told to hang.
+#include "platform/win32/Win32Desktop.h"
+
+#include "hmi/ProcessUtils.h"
+#include "hmi/WindowFinder.h"
+#include "hmi/WindowWaits.h"
+#include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Text.h"
+#include "tests/wine/LauncherHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace {
+
+using plat::WindowHandle;
+using plat::win32::Narrow;
+using plat::win32::ToHwnd;
+using plat::win32::Widen;
+using winetest::WaitUntil;
+
+constexpr std::chrono::milliseconds kDeadline{20000};
+constexpr const wchar_t* kTitleVariable = L"VELTRA_DESKTOP_CHILD_TITLE";
+constexpr const wchar_t* kEventVariable = L"VELTRA_DESKTOP_CHILD_EVENT";
+constexpr const wchar_t* kChildClass = L"VeltraDesktopChild";
+// Child messages: block until the release event is set; answer the count.
+constexpr UINT kWmBlock = WM_APP + 1;
+constexpr UINT kWmCount = WM_APP + 2;
+
+// ---------------------------------------------------------------------------
+// The child window. Everything it was sent adds up to one number: the sum of
+// the printable WM_CHAR code units plus 100000 per Tab key-down. It answers kWmCount
+// with it and leaves with it as its exit code.
+
+std::atomic<long> childCount{0};
+HANDLE childBlocked = nullptr;
+HANDLE childRelease = nullptr;
+
+LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_CHAR:
+    // The posted Tab key-down comes back through TranslateMessage as a
+    // WM_CHAR 9 as well; only what was sent as characters counts.
+    if (wParam >= 0x20)
+      childCount += static_cast<long>(wParam);
+    return 0;
+  case WM_KEYDOWN:
+    if (wParam == VK_TAB)
+      childCount += 100000;
+    return 0;
+  case kWmBlock:
+    SetEvent(childBlocked);
+    WaitForSingleObject(childRelease, 60000);
+    return 0;
+  case kWmCount:
+    return childCount;
+  case WM_DESTROY:
+    PostQuitMessage(0);
+    return 0;
+  default:
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+std::wstring Variable(const wchar_t* name) {
+  wchar_t buffer[512];
+  DWORD length = GetEnvironmentVariableW(name, buffer, 512);
+  return length > 0 && length < 512 ? std::wstring(buffer, length) : std::wstring();
+}
+
+TEST(DesktopChild, DISABLED_WindowHost) {
+  std::wstring title = Variable(kTitleVariable);
+  if (title.empty())
+    GTEST_SKIP() << "runs only as the child of the desktop tests";
+  std::wstring events = Variable(kEventVariable);
+  childBlocked = OpenEventW(EVENT_MODIFY_STATE, FALSE, (events + L"-blocked").c_str());
+  childRelease = OpenEventW(SYNCHRONIZE, FALSE, (events + L"-release").c_str());
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = ChildProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = kChildClass;
+  RegisterClassExW(&windowClass);
+  // Default position, size and show state: those of the start-up information.
+  HWND window = CreateWindowExW(0, kChildClass, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                windowClass.hInstance, nullptr);
+  if (window == nullptr)
+    ExitProcess(1);
+  ShowWindow(window, SW_SHOWDEFAULT);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  ExitProcess(static_cast<UINT>(childCount.load()));
+}
+
+// ---------------------------------------------------------------------------
+
+std::wstring OwnPath() {
+  wchar_t buffer[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  return std::wstring(buffer, length);
+}
+
+class DesktopTest : public ::testing::Test {
+protected:
+  plat::win32::Win32Services w;
+  hmi::HmiServices s = hmi::HmiServices::From(w.services);
+};
+
+// The child window, started and waited for; closed, or else ended, at the end.
+class ChildWindowTest : public DesktopTest {
+protected:
+  void SetUp() override {
+    static int counter = 0;
+    std::wstring suffix =
+        std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    title = L"Veltra Desktop Child " + suffix;
+    std::wstring eventName = L"VeltraDesktopChild-" + suffix;
+    blocked = CreateEventW(nullptr, TRUE, FALSE, (eventName + L"-blocked").c_str());
+    release = CreateEventW(nullptr, TRUE, FALSE, (eventName + L"-release").c_str());
+    ASSERT_NE(blocked, nullptr);
+    ASSERT_NE(release, nullptr);
+    SetEnvironmentVariableW(kTitleVariable, title.c_str());
+    SetEnvironmentVariableW(kEventVariable, eventName.c_str());
+
+    plat::StartupInfo startup;
+    startup.flags = 7;
+    startup.showWindow = SW_SHOWNORMAL;
+    startup.x = 100;
+    startup.y = 80;
+    startup.xSize = 800;
+    startup.ySize = 600;
+    std::string command = "\"" + Narrow(OwnPath()) +
+                          "\" --gtest_also_run_disabled_tests"
+                          " --gtest_filter=DesktopChild.DISABLED_WindowHost";
+    auto started = w.processes.CreateProcess(command, "", startup);
+    SetEnvironmentVariableW(kTitleVariable, nullptr);
+    SetEnvironmentVariableW(kEventVariable, nullptr);
+    ASSERT_TRUE(started.has_value());
+    child = *started;
+    w.processes.CloseHandle(child.thread);
+    w.processes.WaitForInputIdle(child.process);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (window = w.windows.FindWindow(std::nullopt, Narrow(title))) != None; },
+        kDeadline, Process()))
+        << "the child's window did not appear";
+  }
+
+  void TearDown() override {
+    if (release != nullptr)
+      SetEvent(release);
+    if (child.process != 0) {
+      if (w.processes.GetExitCodeProcess(child.process) == plat::kStillActive) {
+        if (window != None)
+          PostMessageW(ToHwnd(window), WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(Process(), 10000) != WAIT_OBJECT_0)
+          TerminateProcess(Process(), 99);
+      }
+      w.processes.CloseHandle(child.process);
+    }
+    if (release != nullptr)
+      CloseHandle(release);
+    if (blocked != nullptr)
+      CloseHandle(blocked);
+  }
+
+  HANDLE Process() const { return plat::win32::FromHandle32(child.process); }
+  std::optional<uint32_t> ExitCodeOnceEnded() {
+    WaitUntil([&] { return w.processes.GetExitCodeProcess(child.process) != plat::kStillActive; },
+              kDeadline, Process());
+    return w.processes.GetExitCodeProcess(child.process);
+  }
+  long Count() { return static_cast<long>(w.windows.SendMessage(window, kWmCount, 0, 0)); }
+
+  static constexpr WindowHandle None = WindowHandle::None;
+  std::wstring title;
+  HANDLE blocked = nullptr;
+  HANDLE release = nullptr;
+  plat::StartedProcess child;
+  WindowHandle window = None;
+};
+
+TEST_F(ChildWindowTest, FoundByWholeTitleOrClassInAnyLetterCase) {
+  std::string t = Narrow(title);
+  std::string upper = t;
+  for (char& c : upper)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(w.windows.FindWindow(std::nullopt, upper), window);
+  EXPECT_EQ(w.windows.FindWindow(std::string("veltradesktopchild"), t), window);
+  EXPECT_EQ(w.windows.FindWindow(std::nullopt, t.substr(0, t.size() - 1)), None);
+  EXPECT_EQ(w.windows.FindWindow(std::string("Edit"), t), None);
+  EXPECT_TRUE(w.windows.IsWindow(window));
+}
+
+TEST_F(ChildWindowTest, StartupInformationPlacesTheFirstWindowWhileTheProcessRuns) {
+  auto rect = w.windows.GetWindowRect(window);
+  ASSERT_TRUE(rect.has_value());
+  EXPECT_EQ(rect->left, 100);
+  EXPECT_EQ(rect->top, 80);
+  EXPECT_EQ(rect->right, 900);
+  EXPECT_EQ(rect->bottom, 680);
+  EXPECT_EQ(w.processes.GetExitCodeProcess(child.process), plat::kStillActive);
+}
+
+TEST_F(ChildWindowTest, CharactersAreSentKeysPostedAndClosingEndsTheProcess) {
+  // "a", "é", "€" and a character beyond the BMP as two surrogates.
+  hmi::SendStringToWindow(s, window, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  const long chars = 'a' + 0xE9 + 0x20AC + 0xD83D + 0xDE00;
+  EXPECT_EQ(Count(), chars); // every character handled before the send returned
+  hmi::SendTabToWindow(s, window);
+  EXPECT_TRUE(WaitUntil([&] { return Count() == chars + 100000; }, kDeadline));
+
+  hmi::TWindowFinder finder(w.windows, w.ui, w.system);
+  EXPECT_TRUE(hmi::CloseWindow(finder, Narrow(title)));
+  EXPECT_EQ(ExitCodeOnceEnded(), static_cast<uint32_t>(chars + 100000));
+  EXPECT_FALSE(w.windows.IsWindow(window));
+  EXPECT_EQ(w.windows.FindWindow(std::nullopt, Narrow(title)), None);
+}
+
+TEST_F(ChildWindowTest, MovedOffScreenAndHiddenItIsStillFound) {
+  EXPECT_TRUE(w.windows.MoveWindow(window, 20000, 20000, 800, 600, true));
+  auto rect = w.windows.GetWindowRect(window);
+  ASSERT_TRUE(rect.has_value());
+  EXPECT_EQ(rect->left, 20000);
+  EXPECT_EQ(rect->top, 20000);
+  EXPECT_EQ(rect->right, 20800);
+  EXPECT_EQ(rect->bottom, 20600);
+
+  hmi::TWindowFinder finder(w.windows, w.ui, w.system);
+  hmi::HideWindow(finder, Narrow(title));
+  EXPECT_FALSE(IsWindowVisible(ToHwnd(window)));
+  EXPECT_EQ(hmi::FindWindowByTitle(finder, Narrow(title)), window);
+}
+
+TEST_F(ChildWindowTest, FinderActionsReachTheWindow) {
+  hmi::TWindowFinder finder(w.windows, w.ui, w.system);
+  finder.SetMode(hmi::fmWindowHandle);
+  finder.SetWindowHandle(window);
+
+  finder.SetActions({hmi::faMinimize});
+  ASSERT_TRUE(finder.Find());
+  EXPECT_TRUE(IsIconic(ToHwnd(window)));
+  finder.SetActions({hmi::faRestore});
+  finder.Find();
+  EXPECT_FALSE(IsIconic(ToHwnd(window)));
+
+  auto topmost = [&] {
+    return (GetWindowLongPtrW(ToHwnd(window), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+  };
+  finder.SetActions({hmi::faMakeNewTopmost});
+  finder.Find();
+  EXPECT_TRUE(topmost());
+  finder.SetActions({hmi::faMakeNoNewTopmost, hmi::faSendToBack, hmi::faFlash});
+  finder.Find();
+  EXPECT_FALSE(topmost());
+}
+
+TEST_F(ChildWindowTest, SendWithTimeoutGivesUpOnABusyWindow) {
+  EXPECT_TRUE(w.windows.SendMessageTimeout(window, WM_NULL, 0, 0, SMTO_BLOCK, 4000));
+  ASSERT_TRUE(w.windows.PostMessage(window, kWmBlock, 0, 0));
+  // Sent messages overtake posted ones: only once the child is inside the
+  // blocking handler is the next send sure to wait behind it.
+  ASSERT_EQ(WaitForSingleObject(blocked, 20000), WAIT_OBJECT_0);
+  EXPECT_FALSE(w.windows.SendMessageTimeout(window, WM_NULL, 0, 0, SMTO_BLOCK, 300));
+  SetEvent(release);
+  EXPECT_TRUE(w.windows.SendMessageTimeout(window, WM_NULL, 0, 0, SMTO_BLOCK, 10000));
+}
+
+TEST_F(DesktopTest, ExitCodeOfAShortProgramAndAStartThatFails) {
+  plat::StartupInfo startup = hmi::MakeStartupInfo(1280, 1024);
+  auto started = w.processes.CreateProcess("cmd.exe /c exit 7", "C:\\windows", startup);
+  ASSERT_TRUE(started.has_value());
+  HANDLE process = plat::win32::FromHandle32(started->process);
+  EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(w.processes.GetExitCodeProcess(started->process), 7u);
+  w.processes.CloseHandle(started->thread);
+  w.processes.CloseHandle(started->process);
+
+  EXPECT_FALSE(w.processes.CreateProcess("C:\\no such folder\\javaw.exe -host gw1", "", startup)
+                   .has_value());
+  EXPECT_FALSE(
+      w.processes.CreateProcess("cmd.exe /c exit 7", "C:\\no such folder", startup).has_value());
+  EXPECT_FALSE(w.processes.GetExitCodeProcess(0).has_value());
+  EXPECT_GT(w.processes.GetSystemMetrics(hmi::kSmCxVirtualScreen), 0);
+  EXPECT_GT(w.processes.GetSystemMetrics(hmi::kSmCyVirtualScreen), 0);
+}
+
+TEST_F(DesktopTest, ExecApplicationKeepsOnlyTheProcessHandle) {
+  uint32_t proc_id = 0;
+  hmi::ExecApplication(s, "cmd.exe", "/c exit 5", "C:\\windows", 0, proc_id, false);
+  ASSERT_NE(proc_id, 0u);
+  HANDLE process = plat::win32::FromHandle32(proc_id);
+  EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(w.processes.GetExitCodeProcess(proc_id), 5u);
+  w.processes.CloseHandle(proc_id);
+
+  uint32_t untouched = 1234;
+  hmi::ExecApplication(s, "C:\\no such folder\\javaw.exe", "", "C:\\windows", 0, untouched, true);
+  EXPECT_EQ(untouched, 1234u);
+}
+
+// A message wait on a thread of its own, so that no message of the test's
+// thread can end it early.
+TEST_F(DesktopTest, MessageWaitTimesOutOrWakesForAMessage) {
+  uint32_t timedOut = 0, woken = 0, signalled = 0, failed = 0;
+  bool closed = false;
+  std::thread waiter([&] {
+    plat::win32::Win32Windows windows;
+    plat::EventHandle event = windows.CreateEvent();
+    timedOut = windows.MsgWaitForEvent(event, 50, plat::kQsAllInput);
+    PostThreadMessageW(GetCurrentThreadId(), WM_APP, 0, 0);
+    woken = windows.MsgWaitForEvent(event, 20000, plat::kQsAllInput);
+    SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(event)));
+    // The posted message is still queued, but the event comes first.
+    signalled = windows.MsgWaitForEvent(event, 20000, plat::kQsAllInput);
+    closed = windows.CloseEvent(event);
+    failed = windows.MsgWaitForEvent(plat::EventHandle::None, 50, plat::kQsAllInput);
+  });
+  waiter.join();
+  EXPECT_EQ(timedOut, plat::kWaitTimeout);
+  EXPECT_EQ(woken, plat::kWaitObject0 + 1);
+  EXPECT_EQ(signalled, plat::kWaitObject0);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(failed, WAIT_FAILED);
+}
+
+// ---------------------------------------------------------------------------
+// The registry: a scratch key of this test under HKEY_CURRENT_USER.
+
+class RegistryTest : public DesktopTest {
+protected:
+  void SetUp() override {
+    keyName = "Software\\VeltraDesktopTest\\" + std::to_string(GetCurrentProcessId());
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, Widen(keyName).c_str(), 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const wchar_t data[] = L"trusted";
+    RegSetValueExW(key, L"gw1:443", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data);
+    RegSetValueExW(key, L"empty", 0, REG_BINARY, nullptr, 0);
+    RegCloseKey(key);
+  }
+  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VeltraDesktopTest"); }
+  std::string keyName;
+};
+
+TEST_F(RegistryTest, ValuesOfAnyTypeExistNamesInAnyLetterCase) {
+  plat::RegistryKey key = w.registry.OpenCurrentUserKey(keyName, 0x20019);
+  ASSERT_NE(key, plat::RegistryKey::None);
+  EXPECT_TRUE(w.registry.ValueExists(key, "gw1:443"));
+  EXPECT_TRUE(w.registry.ValueExists(key, "GW1:443"));
+  EXPECT_TRUE(w.registry.ValueExists(key, "empty"));
+  EXPECT_FALSE(w.registry.ValueExists(key, "gw2:443"));
+  EXPECT_FALSE(w.registry.ValueExists(key, "gw1"));
+  w.registry.CloseKey(key);
+
+  EXPECT_TRUE(hmi::CheckRegistryValueExists(s, keyName, "gw1:443"));
+  EXPECT_FALSE(hmi::CheckRegistryValueExists(s, keyName + "\\missing", "gw1:443"));
+}
+
+TEST_F(RegistryTest, AMissingKeyDoesNotOpenAndIsNotCreated) {
+  std::string missing = keyName + "\\not here";
+  EXPECT_EQ(w.registry.OpenCurrentUserKey(missing, 0x20019), plat::RegistryKey::None);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, Widen(missing).c_str(), 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+}
+
+} // namespace
