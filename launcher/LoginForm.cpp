@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 #include "device/DeviceSession.h"
+#include "launcher/LaunchSequence.h"
 #include "launcher/RunElevatedUtils.h"
 #include "store/PackageImport.h"
 #include "store/Settings.h"
@@ -11,8 +12,8 @@
 namespace launcher {
 
 TLoginForm::TLoginForm(plat::Services& services, LauncherGlobals& globals)
-    : s_(services), g_(globals), log_(services, globals.enableLogging), folders_(services),
-      http_(services.http) {
+    : windowFinder(services.windows, services.ui, services.system), s_(services), g_(globals),
+      log_(services, globals.enableLogging), folders_(services), http_(services.http) {
   http_.OnValidateServerCertificate = [this] { return NetHTTPClientValidateServerCertificate(); };
   http_.OnRequestError = [this](const std::string& error) { NetHTTPClientRequestError(error); };
 }
@@ -23,6 +24,20 @@ void TLoginForm::NetHTTPClientRequestError(const std::string&) {
 
 device::LaunchContext TLoginForm::Context() {
   return {s_, folders_, *this, *this, g_, http_, log_, downloadBranch, packageBranch};
+}
+
+void TLoginForm::CloseLauncher() {
+  view_->Close();
+}
+
+TLoginForm::LaunchInProgress::LaunchInProgress(TLoginForm& form) : form_(form) {
+  form_.launching_ = true;
+  form_.view_->SetEnabled(ControlId::btnLaunch, false);
+}
+
+TLoginForm::LaunchInProgress::~LaunchInProgress() {
+  form_.launching_ = false;
+  form_.view_->SetEnabled(ControlId::btnLaunch, true);
 }
 
 void TLoginForm::SetStatusText(const std::string& text) {
@@ -271,17 +286,15 @@ bool TLoginForm::FormHelp() {
 }
 
 void TLoginForm::btnLaunchClick() {
+  // Verification is not built to run twice at once: a press that arrives
+  // while it waits (its pending messages run) is not run inside it.
+  if (launching_)
+    return;
   LaunchHMIMinimized();
 }
 
 void TLoginForm::LaunchHMIMinimized() {
-  std::string errorMessage;
-  device::LaunchContext context = Context();
-  if (!device::VerifyCredentials(context, errorMessage)) {
-    s_.ui.ShowMessage(plat::MessageKind::Error, errorMessage);
-    return;
-  }
-  // Starting the HMI and typing into its login window follow here.
+  launcher::LaunchHMIMinimized(*this);
 }
 
 void TLoginForm::btnImportPackageClick() {

@@ -6,6 +6,7 @@
 #include "common/LaunchView.h"
 #include "device/DeviceSession.h"
 #include "device/HttpClient.h"
+#include "hmi/WindowFinder.h"
 #include "platform/FormView.h"
 #include "platform/Platform.h"
 #include "store/FolderUtils.h"
@@ -62,6 +63,28 @@ public:
   bool GetBuildInfo(uint16_t& major, uint16_t& minor, uint16_t& release, uint16_t& build);
 
   DiagnosticLog& Log() { return log_; }
+  plat::Services& Services() { return s_; }
+  LauncherGlobals& Globals() { return g_; }
+
+  // Closes the window; the program ends once the running handler returns.
+  void CloseLauncher();
+
+  // While it lives, a launch is verifying and provisioning: Launch is greyed
+  // out and a press that still arrives is ignored.
+  class LaunchInProgress {
+  public:
+    explicit LaunchInProgress(TLoginForm& form);
+    ~LaunchInProgress();
+    LaunchInProgress(const LaunchInProgress&) = delete;
+    LaunchInProgress& operator=(const LaunchInProgress&) = delete;
+
+  private:
+    TLoginForm& form_;
+  };
+  bool Launching() const { return launching_; }
+
+  // Finds the HMI's windows by title; owned by the form, never reset.
+  hmi::TWindowFinder windowFinder;
 
   // The launch as the subsystems below the window see it.
   device::LaunchContext Context();
@@ -101,6 +124,7 @@ private:
   store::FolderUtils folders_;
   device::THttpClient http_;
   std::string portArgument_;
+  bool launching_ = false;
 };
 
 } // namespace launcher

@@ -58,6 +58,9 @@ public:
   virtual void SetText(ControlId control, const std::string& text) = 0;
   virtual bool Visible(ControlId control) = 0;
   virtual void SetVisible(ControlId control, bool visible) = 0;
+  // A disabled control shows greyed out and takes no clicks.
+  virtual bool Enabled(ControlId control) = 0;
+  virtual void SetEnabled(ControlId control, bool enabled) = 0;
   // Selected item of rgOperationalMode, -1 for none. Setting it does not
   // report an event: the logic runs its own handler.
   virtual int ItemIndex() = 0;

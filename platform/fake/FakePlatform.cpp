@@ -267,6 +267,13 @@ void FakeFormView::SetVisible(plat::ControlId control, bool v) {
   visible[control] = v;
 }
 
+void FakeFormView::SetEnabled(plat::ControlId control, bool enabled) {
+  if (enabled)
+    disabled.erase(control);
+  else
+    disabled.insert(control);
+}
+
 void FakeFormView::Show() {
   shown = true;
   events_.FormShow();

@@ -117,6 +117,8 @@ public:
   void SetText(plat::ControlId control, const std::string& text) override;
   bool Visible(plat::ControlId control) override;
   void SetVisible(plat::ControlId control, bool visible) override;
+  bool Enabled(plat::ControlId control) override { return !disabled.count(control); }
+  void SetEnabled(plat::ControlId control, bool enabled) override;
   int ItemIndex() override { return itemIndex; }
   void SetItemIndex(int index) override { itemIndex = index; }
   void SetTimerEnabled(bool enabled) override { timerEnabled = enabled; }
@@ -131,6 +133,7 @@ public:
   std::string caption = plat::kFormCaption;
   std::map<plat::ControlId, std::string> texts;
   std::map<plat::ControlId, bool> visible;
+  std::set<plat::ControlId> disabled;
   int itemIndex = 0;
   bool timerEnabled = false;
   bool shown = false;

@@ -339,6 +339,24 @@ bool LoginWindow::Visible(ControlId control) {
   return window != nullptr && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
+bool LoginWindow::Enabled(ControlId control) {
+  HWND window = Control(control);
+  return window != nullptr && IsWindowEnabled(window);
+}
+
+void LoginWindow::SetEnabled(ControlId control, bool enabled) {
+  HWND window = Control(control);
+  if (window == nullptr)
+    return;
+  HWND focus = GetFocus();
+  EnableWindow(window, enabled ? TRUE : FALSE);
+  // A disabled control must not keep the keyboard.
+  if (!enabled && focus == window) {
+    HWND next = GetNextDlgTabItem(hwnd_, window, FALSE);
+    SetFocus(next != nullptr && next != window ? next : hwnd_);
+  }
+}
+
 void LoginWindow::SetVisible(ControlId control, bool visible) {
   HWND window = Control(control);
   if (window == nullptr)

@@ -27,6 +27,8 @@ public:
   void SetText(ControlId control, const std::string& text) override;
   bool Visible(ControlId control) override;
   void SetVisible(ControlId control, bool visible) override;
+  bool Enabled(ControlId control) override;
+  void SetEnabled(ControlId control, bool enabled) override;
   int ItemIndex() override;
   void SetItemIndex(int index) override;
   void SetTimerEnabled(bool enabled) override;

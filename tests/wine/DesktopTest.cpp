@@ -311,6 +311,68 @@ TEST_F(DesktopTest, ExecApplicationKeepsOnlyTheProcessHandle) {
   EXPECT_EQ(untouched, 1234u);
 }
 
+// A window of the test's own thread, in the foreground, as the launcher's
+// window is when the operator presses Launch.
+class ForegroundWindow {
+public:
+  ForegroundWindow() {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"VeltraDesktopOwnWindow";
+    RegisterClassExW(&windowClass); // fails harmlessly when registered before
+    window_ =
+        CreateWindowExW(0, windowClass.lpszClassName, L"Veltra desktop test", WS_OVERLAPPEDWINDOW,
+                        10, 10, 300, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    ShowWindow(window_, SW_SHOW);
+    SetForegroundWindow(window_);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+      DispatchMessageW(&msg);
+  }
+  ~ForegroundWindow() {
+    if (window_ != nullptr)
+      DestroyWindow(window_);
+  }
+  ForegroundWindow(const ForegroundWindow&) = delete;
+  ForegroundWindow& operator=(const ForegroundWindow&) = delete;
+  HWND Get() const { return window_; }
+
+private:
+  HWND window_ = nullptr;
+};
+
+// The wait for another process's window looks again only when a message
+// wakes the waiting thread. A thread without windows is never woken by the
+// new window (measured: the wait runs to its end and times out, the window
+// long there); a thread whose window has the foreground is, by the
+// activation messages when the new window takes it.
+TEST_F(DesktopTest, WaitForAnotherProcesssWindowWokenByLosingTheForeground) {
+  ForegroundWindow own;
+  ASSERT_NE(own.Get(), nullptr);
+  std::wstring title = L"Veltra Desktop Waited For " + std::to_wstring(GetCurrentProcessId());
+  SetEnvironmentVariableW(kTitleVariable, title.c_str());
+  uint32_t proc_id = 0;
+  hmi::ExecApplication(s, "\"" + Narrow(OwnPath()) + "\"",
+                       "--gtest_also_run_disabled_tests"
+                       " --gtest_filter=DesktopChild.DISABLED_WindowHost",
+                       "", 0, proc_id, false);
+  SetEnvironmentVariableW(kTitleVariable, nullptr);
+  ASSERT_NE(proc_id, 0u);
+  HANDLE process = plat::win32::FromHandle32(proc_id);
+
+  hmi::TWindowFinder finder(w.windows, w.ui, w.system);
+  bool timedOut = true;
+  hmi::WaitForWindowName(s, finder, Narrow(title), timedOut, 20000, false);
+  EXPECT_FALSE(timedOut);
+
+  EXPECT_TRUE(hmi::CloseWindow(finder, Narrow(title)));
+  if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
+    TerminateProcess(process, 99);
+  w.processes.CloseHandle(proc_id);
+}
+
 // A message wait on a thread of its own, so that no message of the test's
 // thread can end it early.
 TEST_F(DesktopTest, MessageWaitTimesOutOrWakesForAMessage) {

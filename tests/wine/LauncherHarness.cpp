@@ -93,28 +93,41 @@ bool StartsWith(const std::wstring& s, const std::wstring& prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The caller's environment with KLOX_DATA_DIR replaced or removed, as the
-// sorted, double-NUL-terminated block that CreateProcessW takes.
-std::wstring EnvironmentBlock(const std::optional<std::wstring>& kloxDataDir) {
-  const std::wstring name = L"KLOX_DATA_DIR";
-  auto isKlox = [&](const std::wstring& entry) {
+// The caller's environment with KLOX_DATA_DIR replaced or removed and the
+// extra variables set, as the sorted, double-NUL-terminated block that
+// CreateProcessW takes.
+std::wstring EnvironmentBlock(const std::optional<std::wstring>& kloxDataDir,
+                              const std::vector<std::pair<std::wstring, std::wstring>>& extra) {
+  auto named = [](const std::wstring& entry, const std::wstring& name) {
     if (entry.size() <= name.size() || entry[name.size()] != L'=')
       return false;
     return std::equal(name.begin(), name.end(), entry.begin(),
                       [](wchar_t a, wchar_t b) { return std::towupper(a) == std::towupper(b); });
+  };
+  std::vector<std::pair<std::wstring, std::wstring>> set = extra;
+  const std::wstring klox = L"KLOX_DATA_DIR";
+  auto replaced = [&](const std::wstring& entry) {
+    if (named(entry, klox))
+      return true;
+    for (const auto& [name, value] : set)
+      if (named(entry, name))
+        return true;
+    return false;
   };
 
   std::vector<std::wstring> entries;
   if (wchar_t* block = GetEnvironmentStringsW()) {
     for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
       std::wstring entry(p);
-      if (!isKlox(entry))
+      if (!replaced(entry))
         entries.push_back(entry);
     }
     FreeEnvironmentStringsW(block);
   }
   if (kloxDataDir)
-    entries.push_back(name + L"=" + *kloxDataDir);
+    entries.push_back(klox + L"=" + *kloxDataDir);
+  for (const auto& [name, value] : set)
+    entries.push_back(name + L"=" + value);
   std::sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
   });
@@ -283,7 +296,7 @@ Launcher::Launcher(const LaunchOptions& options) {
   std::wstring commandLine = QuoteArgument(exe.wstring());
   for (const std::wstring& arg : options.args)
     commandLine += L" " + QuoteArgument(arg);
-  std::wstring environment = EnvironmentBlock(options.kloxDataDir);
+  std::wstring environment = EnvironmentBlock(options.kloxDataDir, options.environment);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
@@ -306,6 +319,11 @@ Launcher::~Launcher() {
   }
   CloseHandle(process_.hThread);
   CloseHandle(process_.hProcess);
+}
+
+bool Launcher::WaitForExit(std::chrono::milliseconds timeout) {
+  return WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeout.count())) ==
+         WAIT_OBJECT_0;
 }
 
 bool Launcher::Running() const {

@@ -88,6 +88,8 @@ struct LaunchOptions {
   std::vector<std::wstring> args{};
   // Value of KLOX_DATA_DIR for the launcher; nothing removes the variable.
   std::optional<std::wstring> kloxDataDir{};
+  // More variables for the launcher (and what it starts), set or replaced.
+  std::vector<std::pair<std::wstring, std::wstring>> environment{};
   // The launcher's working directory; its own temp folder when empty.
   std::filesystem::path workingDirectory{};
   // Runs this executable instead of the one built next to the tests.
@@ -105,6 +107,8 @@ public:
 
   DWORD ProcessId() const { return processId_; }
   bool Running() const;
+  // Waits until the launcher has ended by itself; true when it did in time.
+  bool WaitForExit(std::chrono::milliseconds timeout = kDefaultDeadline);
   // The working directory in use (the given one or the launcher's own).
   const std::filesystem::path& WorkingDirectory() const { return workingDirectory_; }
 

@@ -279,6 +279,9 @@ TEST_F(LauncherPackage, LaunchInstallsTheDevicesPackageFromThePackageFolder) {
   launcher.WaitUntilIdle();
   HWND box = launcher.FindMessageBox();
   ASSERT_EQ(box, nullptr) << Launcher::MessageBoxText(box);
+  // The packaged runtime is no program that runs and the device is not
+  // trusted: the launch goes on to start the HMI, then the launcher closes.
+  EXPECT_TRUE(launcher.WaitForExit(std::chrono::seconds(30)));
 
   std::vector<std::string> paths;
   for (const winetest::RecordedRequest& r : device.Requests())

@@ -1,0 +1,197 @@
+#include "launcher/LaunchSequence.h"
+
+#include "common/Text.h"
+#include "device/DeviceSession.h"
+#include "hmi/HmiContract.h"
+#include "hmi/HmiServices.h"
+#include "hmi/ProcessUtils.h"
+#include "hmi/WindowFinder.h"
+#include "hmi/WindowWaits.h"
+#include "launcher/LoginForm.h"
+#include "platform/Desktop.h"
+
+namespace launcher {
+
+namespace {
+
+constexpr uint32_t kOldLoginWindowPause = 3000;
+constexpr uint32_t kPromptTimeout = 3500;
+constexpr uint32_t kTrustTimeout = 5000;
+constexpr uint32_t kLoginWindowTimeout = 10000;
+constexpr uint32_t kSlowLinkPause = 2000;
+constexpr uint32_t kMoveRetryPause = 200;
+constexpr int32_t kAutoLoginSendKeysPause = 100;
+
+uint32_t Millis(int32_t pause) {
+  // Start-up refuses negative pauses; a zero stays a zero.
+  return pause > 0 ? static_cast<uint32_t>(pause) : 0;
+}
+
+// Moves the login window off-screen, keeping its size. A move that fails is
+// tried again every 200 ms, with the launcher's messages running between
+// tries, until it works, the window is gone, or the retry limit is reached.
+void MoveOffScreen(const hmi::HmiServices& hs, plat::WindowHandle window,
+                   const plat::WindowRect& rect) {
+  const int32_t width = rect.right - rect.left;
+  const int32_t height = rect.bottom - rect.top;
+  const uint32_t start = hs.system.TickCount();
+  while (!hs.windows.MoveWindow(window, kOffScreenX, kOffScreenY, width, height, true)) {
+    if (!hs.windows.IsWindow(window) ||
+        static_cast<uint32_t>(hs.system.TickCount() - start) >= kMoveRetryLimitMs)
+      return;
+    hs.system.Sleep(kMoveRetryPause);
+    hs.ui.ProcessMessages();
+    if (!hs.windows.IsWindow(window))
+      return;
+  }
+}
+
+} // namespace
+
+std::vector<TypingStep> PlanTyping(int mode, const launch::LauncherGlobals& g, bool wanConnection,
+                                   const std::string& userNameBox, const std::string& passwordBox) {
+  if (mode != launch::modeNone && mode != launch::modeAutoLogin)
+    return {};
+  std::vector<TypingStep> steps;
+  if (!g.doAutoLogin) {
+    steps.push_back({TypingStep::Pause, "", Millis(g.StartupPause)});
+    if (wanConnection)
+      steps.push_back({TypingStep::Pause, "", kSlowLinkPause});
+  }
+  const uint32_t between = Millis(g.SendKeysPause);
+  steps.push_back({TypingStep::Text, mode == launch::modeAutoLogin ? "" : userNameBox, 0});
+  steps.push_back({TypingStep::Tab, "", 0});
+  steps.push_back({TypingStep::Pause, "", between});
+  steps.push_back({TypingStep::Text, mode == launch::modeNone ? passwordBox : "", 0});
+  steps.push_back({TypingStep::Tab, "", 0});
+  steps.push_back({TypingStep::Pause, "", between});
+  steps.push_back({TypingStep::Enter, "", 0});
+  return steps;
+}
+
+bool MovesLoginWindow(const launch::LauncherGlobals& g, int32_t releaseVersionAsInt) {
+  return (g.HideLoginForm || g.doAutoLogin) && releaseVersionAsInt >= 90;
+}
+
+void LaunchHMIMinimized(TLoginForm& form) {
+  plat::Services& s = form.Services();
+  launch::LauncherGlobals& g = form.Globals();
+  const hmi::HmiServices hs = hmi::HmiServices::From(s);
+  hmi::TWindowFinder& finder = form.windowFinder;
+  // The trust record is named after the host box as it reads at each check.
+  const auto hostText = [&form] { return form.HostText(); };
+
+  // 1. Verification and provisioning. A second press of Launch meanwhile
+  // would log in again and replace this launch's session: it is refused.
+  std::string errorMessage;
+  bool verified = false;
+  {
+    TLoginForm::LaunchInProgress busy(form);
+    device::LaunchContext context = form.Context();
+    verified = device::VerifyCredentials(context, errorMessage);
+  }
+  if (!verified) {
+    s.ui.ShowMessage(plat::MessageKind::Error, errorMessage);
+    return;
+  }
+
+  // 2. The mode as it was when the HMI's windows are checked.
+  const bool emergencyAccessMode = form.SelectedMode() == launch::modeEmergencyAccess;
+  std::string LoginWindowName;
+
+  // 3. An HMI login window for this host from an earlier launch.
+  if (!emergencyAccessMode && !text::Trim(form.HostText()).empty()) {
+    LoginWindowName = hmi::GetLoginFormCaption(form, form.HostText());
+    if (hmi::CloseWindow(finder, LoginWindowName))
+      s.system.Sleep(kOldLoginWindowPause);
+    if (hmi::FindWindowByTitle(finder, LoginWindowName) != plat::WindowHandle::None) {
+      s.ui.ShowMessage(plat::MessageKind::Error, "Please close the login form for this host.");
+      form.CloseLauncher();
+      return;
+    }
+  }
+
+  // 4. The HMI this run started earlier is still running.
+  if (g.proc_id != 0) {
+    std::optional<uint32_t> StatusCode = s.processes.GetExitCodeProcess(g.proc_id);
+    if (StatusCode && *StatusCode == plat::kStillActive) {
+      s.ui.ShowMessage(plat::MessageKind::Warning, "Application is already loaded");
+      return;
+    }
+  }
+
+  // 5. From here every path closes the launcher.
+  s.ui.SetBusyCursor(true);
+
+  // 6 to 8. The HMI starts; was its device trusted before?
+  LoginWindowName = hmi::GetLoginFormCaption(form, form.HostText());
+  const bool trustedBefore = hmi::LoginAuthorised(hs, hostText, 0);
+  hmi::RunJavaApp(hs, form, form.HostText(), form.SelectedMode(), g);
+
+  // 9 and 10. The certificate prompt: up to 3.5 s for it to come, then as
+  // long as the operator keeps it open.
+  bool warningTimedOut = false;
+  hmi::WaitForWindowName(hs, finder, hmi::kCertificatePromptTitle, warningTimedOut, kPromptTimeout,
+                         true);
+  s.ui.ProcessMessages();
+
+  // 11. The trust gate.
+  const bool goOn = g.doAutoLogin || (trustedBefore && warningTimedOut) ||
+                    hmi::LoginAuthorised(hs, hostText, kTrustTimeout);
+  if (!goOn) {
+    form.CloseLauncher();
+    return;
+  }
+
+  // 12 and 13. The login window: waited for, then moved off-screen.
+  plat::WindowHandle LoginDlgHandle = plat::WindowHandle::None;
+  if (!emergencyAccessMode) {
+    bool timedOut = false;
+    hmi::WaitForWindowName(hs, finder, LoginWindowName, timedOut, kLoginWindowTimeout, false);
+    LoginDlgHandle = hmi::FindWindowByTitle(finder, LoginWindowName);
+    if (LoginDlgHandle != plat::WindowHandle::None) {
+      const plat::WindowRect WinRect =
+          s.windows.GetWindowRect(LoginDlgHandle).value_or(plat::WindowRect{});
+      if (form.releaseVersionAsInt < 250)
+        hmi::WaitForWindowReady(hs, LoginDlgHandle);
+      if (MovesLoginWindow(g, form.releaseVersionAsInt))
+        MoveOffScreen(hs, LoginDlgHandle, WinRect);
+    }
+  }
+
+  // 14 and 15. Nothing is typed for an untrusted device or in emergency
+  // access (from release 4.10 the HMI has the session on its command line).
+  if (!hmi::LoginAuthorised(hs, hostText, 0) ||
+      form.SelectedMode() == launch::modeEmergencyAccess) {
+    form.CloseLauncher();
+    return;
+  }
+
+  // 16 to 20. The pauses and the keystrokes.
+  if (g.doAutoLogin)
+    g.SendKeysPause = kAutoLoginSendKeysPause;
+  const std::vector<TypingStep> plan = PlanTyping(form.SelectedMode(), g, form.wanConnection,
+                                                  form.UserNameText(), form.PasswordText());
+  for (const TypingStep& step : plan) {
+    switch (step.kind) {
+    case TypingStep::Pause:
+      s.system.Sleep(step.pauseMs);
+      break;
+    case TypingStep::Text:
+      if (LoginDlgHandle != plat::WindowHandle::None)
+        hmi::SendStringToWindow(hs, LoginDlgHandle, step.text);
+      break;
+    case TypingStep::Tab:
+      if (LoginDlgHandle != plat::WindowHandle::None)
+        hmi::SendTabToWindow(hs, LoginDlgHandle);
+      break;
+    case TypingStep::Enter:
+      if (LoginDlgHandle != plat::WindowHandle::None)
+        hmi::SendEnterToWindow(hs, LoginDlgHandle);
+      break;
+    }
+  }
+  form.CloseLauncher();
+}
+
+} // namespace launcher

@@ -1,0 +1,400 @@
+#include "launcher/LaunchSequence.h"
+
+#include "hmi/HmiContract.h"
+#include "launcher/LoginForm.h"
+#include "platform/fake/FakeDesktop.h"
+#include "platform/fake/FakePlatform.h"
+#include "tests/support/FakeDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+using launcher::TypingStep;
+using plat::ControlId;
+
+// --- what is typed, by mode ----------------------------------------------------
+
+TEST(PlanTyping, ByModeAndOptions) {
+  using S = TypingStep;
+  auto pause = [](uint32_t ms) { return S{S::Pause, "", ms}; };
+  auto text = [](const char* t) { return S{S::Text, t, 0}; };
+  const S tab{S::Tab, "", 0}, enter{S::Enter, "", 0};
+  struct Case {
+    const char* name;
+    int mode;
+    bool autologinOption;
+    bool wan;
+    std::vector<S> steps;
+  } cases[] = {
+      {"none",
+       0,
+       false,
+       false,
+       {pause(1000), text("op"), tab, pause(600), text("pw"), tab, pause(600), enter}},
+      {"none, slow link",
+       0,
+       false,
+       true,
+       {pause(1000), pause(2000), text("op"), tab, pause(600), text("pw"), tab, pause(600), enter}},
+      // Auto-login by hand: empty fields, but the normal pauses.
+      {"auto-login by hand",
+       1,
+       false,
+       true,
+       {pause(1000), pause(2000), text(""), tab, pause(600), text(""), tab, pause(600), enter}},
+      // "-autologin": no start-up or slow-link pause (SendKeysPause is 100 by then).
+      {"-autologin", 1, true, true, {text(""), tab, pause(100), text(""), tab, pause(100), enter}},
+      {"emergency access", 2, false, false, {}},
+  };
+  for (const Case& c : cases) {
+    launch::LauncherGlobals g;
+    g.doAutoLogin = c.autologinOption;
+    if (c.autologinOption)
+      g.SendKeysPause = 100;
+    EXPECT_EQ(launcher::PlanTyping(c.mode, g, c.wan, "op", "pw"), c.steps) << c.name;
+  }
+}
+
+TEST(MovesLoginWindow, ByOptionAndRelease) {
+  struct Case {
+    bool hide, autologinOption;
+    int32_t release;
+    bool moves;
+  } cases[] = {{true, false, 410, true},
+               {false, false, 410, false},
+               {false, true, 410, true},
+               {true, false, 90, true},
+               {true, true, 89, false}};
+  for (const Case& c : cases) {
+    launch::LauncherGlobals g;
+    g.HideLoginForm = c.hide;
+    g.doAutoLogin = c.autologinOption;
+    EXPECT_EQ(launcher::MovesLoginWindow(g, c.release), c.moves)
+        << c.hide << c.autologinOption << c.release;
+  }
+}
+
+// --- the whole sequence on the fakes -------------------------------------------
+
+const std::string kJreImage = "C:\\ProgramData\\Veltra Dynamic Remote HMI\\JREImage\\v17.0.2.0";
+const std::string kLibImage =
+    "C:\\ProgramData\\Veltra Dynamic Remote HMI\\LIBImage\\v4.10\\v410_0007";
+
+// How the scripted HMI behaves once started, in ms after its start.
+struct HmiScript {
+  bool trustedBefore = false;
+  std::optional<uint32_t> promptAt = 300; // the certificate prompt opens
+  uint32_t promptOpenFor = 1000;          // the operator answers after this
+  bool accepts = true;                    // ... by accepting the certificate
+  std::optional<uint32_t> loginAt = 2000; // the login window opens
+  bool loginRefusesMove = false;
+};
+
+// One launcher with its device and HMI, driven like an operator would.
+struct Launch {
+  explicit Launch(HmiScript hmiScript = {}) : hmi(hmiScript) {
+    form.Create(p.toolkit);
+    device.user = "op";
+    device.Install(p.http);
+    p.http.openPorts = {8443};
+    view().Type(ControlId::edtHost, "gw:8443");
+    view().Type(ControlId::edtUserName, "op");
+    view().Type(ControlId::edtPassword, "pw");
+    form.downloadBranch = [this](int32_t, std::string&) {
+      form.jreImageFolder = kJreImage;
+      form.hmiLibImageFolder = kLibImage;
+      form.includeHostInLoginCaption = true;
+      if (duringProvisioning)
+        duringProvisioning();
+      return true;
+    };
+    if (hmi.trustedBefore)
+      p.registry.AddValue(hmi::kTrustKeyName, "gw:8443");
+    p.processes.checkFiles = false;
+    p.processes.onStart = [this](const fake::ProcessStart&, const plat::StartedProcess&) {
+      const uint32_t t = p.system.tick;
+      if (hmi.promptAt) {
+        fake::FakeWindow prompt;
+        prompt.title = "Warning";
+        prompt.opensAt = t + *hmi.promptAt;
+        prompt.closesAt = t + *hmi.promptAt + hmi.promptOpenFor;
+        p.windows.Add(prompt);
+        if (hmi.accepts)
+          p.registry.AddValue(hmi::kTrustKeyName, "gw:8443", *prompt.closesAt);
+      }
+      if (hmi.loginAt) {
+        fake::FakeWindow login;
+        login.title = "Login (gw)";
+        login.opensAt = t + *hmi.loginAt;
+        login.refusesMove = hmi.loginRefusesMove;
+        loginWindow = p.windows.Add(login);
+      }
+    };
+  }
+  fake::FakeFormView& view() { return *p.toolkit.view; }
+  void PressLaunch() { view().Click(ControlId::btnLaunch); }
+  std::string Typed() const {
+    return loginWindow == plat::WindowHandle::None ? "" : p.windows.Typed(loginWindow);
+  }
+  // The keys that went to the login window, in order.
+  std::vector<std::string> Keys() const {
+    std::vector<std::string> keys;
+    for (const std::string& line : p.windows.journal)
+      if (line.size() > 13 && line.compare(line.size() - 13, 13, "-> Login (gw)") == 0 &&
+          line.find("WM_SETFOCUS") == std::string::npos && line.rfind("MoveWindow", 0) != 0 &&
+          line.rfind("SendMessageTimeout", 0) != 0)
+        keys.push_back(line.substr(0, line.size() - 14));
+    return keys;
+  }
+  bool Slept(uint32_t ms) const {
+    return std::count(p.system.sleeps.begin(), p.system.sleeps.end(), ms) > 0;
+  }
+  size_t Logins() const {
+    auto paths = p.http.Paths();
+    return std::count(paths.begin(), paths.end(), "POST /LOGIN");
+  }
+
+  HmiScript hmi;
+  fake::FakePlatform p;
+  launch::LauncherGlobals g;
+  launcher::TLoginForm form{p.services, g};
+  testsupport::FakeDevice device;
+  std::function<void()> duringProvisioning;
+  plat::WindowHandle loginWindow = plat::WindowHandle::None;
+};
+
+const std::vector<std::string> kTypedNone = {"WM_CHAR 'o'",
+                                             "WM_CHAR 'p'",
+                                             "POST WM_KEYDOWN VK_TAB",
+                                             "WM_CHAR 'p'",
+                                             "WM_CHAR 'w'",
+                                             "POST WM_KEYDOWN VK_TAB",
+                                             "POST WM_KEYDOWN VK_RETURN",
+                                             "POST WM_KEYUP VK_RETURN"};
+
+TEST(LaunchSequence, CredentialsTypedIntoTheLoginWindowOffScreen) {
+  Launch l;
+  l.PressLaunch();
+  ASSERT_EQ(l.p.processes.starts.size(), 1u);
+  const fake::ProcessStart& start = l.p.processes.starts[0];
+  EXPECT_EQ(start.commandLine.rfind(kJreImage + "\\bin\\javaw.exe --add-opens", 0), 0u)
+      << start.commandLine;
+  EXPECT_EQ(start.currentDirectory, kJreImage);
+  EXPECT_NE(l.g.proc_id, 0u);
+  EXPECT_EQ(l.Keys(), kTypedNone);
+  EXPECT_EQ(l.Typed(), "oppw");
+  // Moved off-screen before the first key.
+  auto move = std::find(l.p.windows.journal.begin(), l.p.windows.journal.end(),
+                        "MoveWindow 20000,20000 800x600 -> Login (gw)");
+  auto firstKey = std::find(l.p.windows.journal.begin(), l.p.windows.journal.end(),
+                            "WM_CHAR 'o' -> Login (gw)");
+  EXPECT_LT(move, firstKey);
+  EXPECT_TRUE(l.Slept(1000)); // StartupPause
+  EXPECT_TRUE(l.Slept(600));  // SendKeysPause
+  EXPECT_TRUE(l.view().closed);
+  EXPECT_TRUE(l.p.ui.messages.empty());
+  EXPECT_TRUE(l.p.ui.busy); // the hour-glass stays until the launcher is gone
+  EXPECT_EQ(l.p.registry.OpenKeys(), 0u);
+  EXPECT_EQ(l.p.windows.OpenEvents(), 0u);
+}
+
+TEST(LaunchSequence, AutologinOptionTypesOnlyTabsAndEnterWithShortPauses) {
+  Launch l({.trustedBefore = true, .promptAt = std::nullopt});
+  l.p.system.arguments.push_back("-autologin");
+  l.g.HideLoginForm = false;
+  l.device.autologin = "enabled";
+  // Start-up again with the option, as the program would see it.
+  l.form.FormCreate();
+  l.view().Type(ControlId::edtHost, "gw:8443");
+  l.g.HideLoginForm = false;
+  l.PressLaunch();
+  EXPECT_EQ(l.Keys(),
+            (std::vector<std::string>{"POST WM_KEYDOWN VK_TAB", "POST WM_KEYDOWN VK_TAB",
+                                      "POST WM_KEYDOWN VK_RETURN", "POST WM_KEYUP VK_RETURN"}));
+  EXPECT_EQ(l.g.SendKeysPause, 100);
+  EXPECT_TRUE(l.Slept(100));
+  EXPECT_FALSE(l.Slept(1000)); // no start-up pause
+  // Moved off-screen although HideLoginForm is off.
+  EXPECT_NE(std::find(l.p.windows.journal.begin(), l.p.windows.journal.end(),
+                      "MoveWindow 20000,20000 800x600 -> Login (gw)"),
+            l.p.windows.journal.end());
+  EXPECT_TRUE(l.view().closed);
+}
+
+TEST(LaunchSequence, AutoLoginByHandKeepsTheLoginWindowWhereItIsWithoutHideOption) {
+  Launch l;
+  l.device.autologin = "enabled";
+  l.g.HideLoginForm = false;
+  l.view().SelectMode(launch::modeAutoLogin);
+  l.PressLaunch();
+  EXPECT_EQ(l.Typed(), "");
+  EXPECT_EQ(l.Keys().size(), 4u);
+  for (const std::string& line : l.p.windows.journal)
+    EXPECT_EQ(line.rfind("MoveWindow", 0), std::string::npos) << line;
+  EXPECT_TRUE(l.Slept(1000));
+  EXPECT_TRUE(l.Slept(600));
+}
+
+TEST(LaunchSequence, Outcomes) {
+  struct Case {
+    const char* name;
+    HmiScript hmi;
+    std::function<void(Launch&)> setUp;
+    std::optional<std::string> box; // the message shown, if any
+    bool closes;
+    bool started;
+    std::string typed;
+  } cases[] = {
+      {"verification failed",
+       {},
+       [](Launch& l) { l.view().Type(ControlId::edtPassword, "bad"); },
+       "The credentials provided are incorrect for this device.",
+       false,
+       false,
+       ""},
+      {"old login window would not close",
+       {},
+       [](Launch& l) {
+         fake::FakeWindow old;
+         old.title = "LOGIN (GW)"; // letter case aside
+         old.refusesClose = true;
+         l.p.windows.Add(old);
+       },
+       "Please close the login form for this host.",
+       true,
+       false,
+       ""},
+      {"certificate prompt closed without accepting",
+       {.accepts = false},
+       nullptr,
+       std::nullopt,
+       true,
+       true,
+       ""},
+      {"no prompt and no trust record",
+       {.promptAt = std::nullopt},
+       nullptr,
+       std::nullopt,
+       true,
+       true,
+       ""},
+      {"emergency access",
+       {},
+       [](Launch& l) {
+         l.device.emergency = "true";
+         l.view().SelectMode(launch::modeEmergencyAccess);
+         l.view().Type(ControlId::edtUserName, l.device.emergencyCode);
+       },
+       std::nullopt,
+       true,
+       true,
+       ""},
+      {"trusted before, no login window",
+       {.trustedBefore = true, .promptAt = std::nullopt, .loginAt = std::nullopt},
+       nullptr,
+       std::nullopt,
+       true,
+       true,
+       ""},
+      {"login window that refuses to move",
+       {.loginRefusesMove = true},
+       nullptr,
+       std::nullopt,
+       true,
+       true,
+       "oppw"},
+      {"credentials typed", {}, nullptr, std::nullopt, true, true, "oppw"},
+  };
+  for (const Case& c : cases) {
+    Launch l(c.hmi);
+    if (c.setUp)
+      c.setUp(l);
+    l.PressLaunch();
+    if (c.box) {
+      ASSERT_EQ(l.p.ui.messages.size(), 1u) << c.name;
+      EXPECT_EQ(l.p.ui.messages[0].text, *c.box) << c.name;
+    } else {
+      EXPECT_TRUE(l.p.ui.messages.empty()) << c.name;
+    }
+    EXPECT_EQ(l.view().closed, c.closes) << c.name;
+    EXPECT_EQ(!l.p.processes.starts.empty(), c.started) << c.name;
+    EXPECT_EQ(l.Typed(), c.typed) << c.name;
+    // Nothing is ever typed into another window.
+    for (const std::string& line : l.p.windows.journal)
+      if (line.rfind("WM_CHAR", 0) == 0 || line.find("VK_") != std::string::npos) {
+        EXPECT_NE(line.find("-> Login (gw)"), std::string::npos) << c.name << ": " << line;
+      }
+  }
+}
+
+TEST(LaunchSequence, OldLoginWindowThatClosesIsGivenThreeSeconds) {
+  Launch l;
+  fake::FakeWindow old;
+  old.title = "Login (gw)";
+  plat::WindowHandle oldWindow = l.p.windows.Add(old);
+  l.PressLaunch();
+  EXPECT_FALSE(l.p.windows.Exists(oldWindow));
+  EXPECT_TRUE(l.Slept(3000));
+  EXPECT_EQ(l.Typed(), "oppw");
+}
+
+TEST(LaunchSequence, HmiOfThisRunStillRunningIsNotStartedTwice) {
+  Launch l;
+  l.PressLaunch();
+  ASSERT_EQ(l.p.processes.starts.size(), 1u);
+  // The launcher has closed its window, but a press still queued runs.
+  l.view().closed = false;
+  l.p.windows.Script(l.loginWindow).closesAt = l.p.system.tick; // the HMI logged in
+  l.PressLaunch();
+  ASSERT_EQ(l.p.ui.messages.size(), 1u);
+  EXPECT_EQ(l.p.ui.messages[0].kind, plat::MessageKind::Warning);
+  EXPECT_EQ(l.p.ui.messages[0].text, "Application is already loaded");
+  EXPECT_EQ(l.p.processes.starts.size(), 1u);
+  EXPECT_FALSE(l.view().closed);
+}
+
+TEST(LaunchSequence, SecondPressDuringProvisioningIsRefused) {
+  Launch l;
+  bool launchEnabled = true;
+  l.duringProvisioning = [&] {
+    launchEnabled = l.view().Enabled(ControlId::btnLaunch);
+    l.PressLaunch(); // arrives while pending messages run
+  };
+  l.PressLaunch();
+  EXPECT_FALSE(launchEnabled);
+  EXPECT_EQ(l.Logins(), 1u);
+  EXPECT_EQ(l.p.processes.starts.size(), 1u);
+  EXPECT_EQ(l.Typed(), "oppw");
+  EXPECT_TRUE(l.view().Enabled(ControlId::btnLaunch));
+}
+
+TEST(LaunchSequence, FailedVerificationLeavesLaunchUsable) {
+  Launch l;
+  l.view().Type(ControlId::edtPassword, "bad");
+  l.PressLaunch();
+  EXPECT_TRUE(l.view().Enabled(ControlId::btnLaunch));
+  EXPECT_FALSE(l.p.ui.busy);
+  l.view().Type(ControlId::edtPassword, "pw");
+  l.PressLaunch();
+  EXPECT_EQ(l.Typed(), "oppw");
+}
+
+TEST(LaunchSequence, HmiThatFailsToStartEndsWithoutABox) {
+  Launch l({.trustedBefore = true});
+  l.p.processes.refuseStarts = true;
+  l.PressLaunch();
+  EXPECT_EQ(l.g.proc_id, 0u);
+  EXPECT_TRUE(l.p.ui.messages.empty());
+  EXPECT_TRUE(l.view().closed);
+  // The prompt wait, then the login-window wait ran out.
+  EXPECT_NE(std::find(l.p.windows.waits.begin(), l.p.windows.waits.end(), 3500u),
+            l.p.windows.waits.end());
+  EXPECT_NE(std::find(l.p.windows.waits.begin(), l.p.windows.waits.end(), 10000u),
+            l.p.windows.waits.end());
+}
+
+} // namespace
