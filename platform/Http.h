@@ -22,30 +22,45 @@ struct HttpRequest {
   HeaderList headers; // sent as given, in order
   std::string body;
   // When set, the answer's body is streamed into this file (created or
-  // replaced) instead of being kept in HttpResponse::body. The file is
-  // removed again when the transfer fails part-way.
+  // replaced) instead of being kept in HttpResponse::body. After a failed
+  // request nothing is left at this path, not even an older file.
   std::optional<std::string> bodyFile;
 };
 
 // Answers kept in memory are the device's small JSON documents; one larger
 // than this is taken as a broken answer (the request fails) rather than
-// being allowed to exhaust the launcher's memory. File bodies have no cap.
+// being allowed to exhaust the launcher's memory.
 inline constexpr uint64_t kMaxMemoryBodyBytes = 16ull << 20;
+
+// A file body is a runtime or library archive: tens to hundreds of MiB. One
+// that grows beyond this is a device sending without end, and the download
+// fails rather than filling the disk.
+inline constexpr uint64_t kMaxFileBodyBytes = 4ull << 30;
+
+// The slowest transfer taken for progress, averaged over each receive
+// time-out. A body that arrives slower than this fails: the receive
+// time-out alone is per read, so a device sending a byte now and then would
+// keep a download going for ever.
+inline constexpr uint32_t kMinBodyBytesPerSecond = 1024;
 
 struct HttpResponse {
   int status = 0;
   HeaderList headers; // every header line, in order; Set-Cookie may repeat
   std::string body;   // empty when the body went to a file
-  // True when the whole body arrived (Content-Length or chunked end seen).
+  // True when the whole body arrived. A transport never hands back an answer
+  // whose body did not end properly (that request fails instead), so this
+  // is false only where a fake scripts a transfer cut short.
   bool complete = true;
 };
 
-// Fixed client settings: connect time-out 10000 ms, send and receive 60000 ms,
+// Client settings: connect time-out 10000 ms, send and receive 60000 ms,
 // no redirects, TLS 1.0 to 1.3, every server certificate accepted.
 struct HttpSettings {
   uint32_t connectTimeoutMs = 10000;
   uint32_t sendTimeoutMs = 60000;
   uint32_t receiveTimeoutMs = 60000;
+  // Lower only in tests, to reach the cap quickly.
+  uint64_t maxFileBodyBytes = kMaxFileBodyBytes;
 };
 
 class IHttpTransport {
@@ -53,7 +68,15 @@ public:
   virtual ~IHttpTransport() = default;
   // Sends the request and waits for the whole answer. Nothing when the request
   // failed below HTTP (name, connection, TLS, time-out, broken transfer);
-  // `error` then tells why.
+  // `error` then tells why. A body counts as whole only when its proper end
+  // was seen: the announced Content-Length reached, or the last chunk of a
+  // chunked body read. A body without either ends where the connection
+  // closes, which an answer cut short does too: kept in memory it is taken
+  // as it came (the reader of a JSON document notices a cut), but a file
+  // body without either fails, since a cut archive must never be taken for
+  // a whole one. A body beyond its cap (kMaxMemoryBodyBytes,
+  // HttpSettings::maxFileBodyBytes) or slower than kMinBodyBytesPerSecond
+  // fails too.
   virtual std::optional<HttpResponse> Send(const HttpRequest& request, std::string& error) = 0;
   // Asked before each request whether the server's certificate is to be
   // accepted whatever it is (self-signed, expired, another name). Set once,

@@ -54,8 +54,8 @@ bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
 // unless the transfer finished.
 class BodySink {
 public:
-  BodySink(std::string& memory, const std::optional<std::string>& path)
-      : memory_(memory), path_(path) {}
+  BodySink(std::string& memory, const std::optional<std::string>& path, uint64_t maxFileBytes)
+      : memory_(memory), path_(path), maxFileBytes_(maxFileBytes) {}
   BodySink(const BodySink&) = delete;
   BodySink& operator=(const BodySink&) = delete;
 
@@ -82,12 +82,17 @@ public:
   bool Write(const char* data, DWORD size, std::string& error) {
     if (!path_) {
       if (memory_.size() + size > kMaxMemoryBodyBytes) {
-        error = "The answer is larger than " + std::to_string(kMaxMemoryBodyBytes) + " bytes";
+        error = TooLarge(kMaxMemoryBodyBytes);
         return false;
       }
       memory_.append(data, size);
       return true;
     }
+    if (fileBytes_ + size > maxFileBytes_) {
+      error = TooLarge(maxFileBytes_);
+      return false;
+    }
+    fileBytes_ += size;
     while (size > 0) {
       DWORD written = 0;
       if (!WriteFile(file_.get(), data, size, &written, nullptr) || written == 0) {
@@ -112,6 +117,10 @@ public:
     return true;
   }
 
+  static std::string TooLarge(uint64_t cap) {
+    return "The answer is larger than " + std::to_string(cap) + " bytes";
+  }
+
 private:
   std::string FileError(const char* what) const {
     return "The file " + *path_ + " " + what + ". " + SystemErrorText(GetLastError());
@@ -119,6 +128,8 @@ private:
 
   std::string& memory_;
   const std::optional<std::string>& path_;
+  uint64_t maxFileBytes_;
+  uint64_t fileBytes_ = 0;
   std::wstring widePath_;
   KernelHandle file_;
 };
@@ -173,6 +184,52 @@ std::optional<uint64_t> ContentLength(HINTERNET request) {
   return length;
 }
 
+bool ChunkedEncoding(HINTERNET request) {
+  std::optional<std::wstring> text = QueryHeaderText(request, WINHTTP_QUERY_TRANSFER_ENCODING);
+  return text && Narrow(*text).find("chunked") != std::string::npos;
+}
+
+// Fails a body that makes next to no progress. The receive time-out bounds
+// each read only, so a device that sends a byte every few seconds would keep
+// a download going for ever, each read well within its time-out. So over
+// each stretch of the receive time-out the body must grow at the floor
+// rate, kMinBodyBytesPerSecond: a real transfer, however slow the line,
+// is far above it; a drip is far below. The check is made as reads return,
+// and a read waits at most the receive time-out, so a crawling body fails
+// within about twice that time.
+class ProgressWatch {
+public:
+  explicit ProgressWatch(uint32_t windowMs)
+      : windowMs_(windowMs),
+        minBytes_(static_cast<uint64_t>(kMinBodyBytesPerSecond) * windowMs / 1000),
+        windowStart_(GetTickCount64()) {}
+
+  // Counts bytes that just arrived; false when the stretch that has just
+  // run out brought fewer than the floor.
+  bool Arrived(uint64_t bytes, std::string& error) {
+    windowBytes_ += bytes;
+    if (windowMs_ == 0) // no receive time-out: no floor either
+      return true;
+    uint64_t now = GetTickCount64();
+    if (now - windowStart_ < windowMs_)
+      return true;
+    if (windowBytes_ < minBytes_) {
+      error = "The answer arrived too slowly: " + std::to_string(windowBytes_) + " bytes in " +
+              std::to_string(now - windowStart_) + " ms";
+      return false;
+    }
+    windowStart_ = now;
+    windowBytes_ = 0;
+    return true;
+  }
+
+private:
+  uint32_t windowMs_;
+  uint64_t minBytes_;
+  uint64_t windowStart_;
+  uint64_t windowBytes_ = 0;
+};
+
 bool ValidHeader(const std::pair<std::string, std::string>& header) {
   const auto& [name, value] = header;
   auto breaksLine = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
@@ -183,7 +240,7 @@ bool ValidHeader(const std::pair<std::string, std::string>& header) {
 
 class Win32HttpTransport : public IHttpTransport {
 public:
-  explicit Win32HttpTransport(const HttpSettings& settings) {
+  explicit Win32HttpTransport(const HttpSettings& settings) : settings_(settings) {
     // Loopback and the substation network are reached directly, never through
     // a proxy the machine may have configured.
     session_.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -228,7 +285,7 @@ private:
     // Created before anything else, so that after any failure no file is left
     // at the path, not even one from an earlier download.
     HttpResponse response;
-    BodySink sink(response.body, request.bodyFile);
+    BodySink sink(response.body, request.bodyFile, settings_.maxFileBodyBytes);
     if (!sink.Open(error))
       return std::nullopt;
 
@@ -333,8 +390,34 @@ private:
     }
     response.headers = SplitRawHeaders(*raw);
 
+    // How the body's end is known. With a Content-Length, the end is its
+    // last byte, and a body that stops short of it is cut. A chunked body
+    // ends with its last (empty) chunk, but WinHTTP decodes the chunks itself
+    // and, as measured under Wine, reports a connection closed in order
+    // before the last chunk as a normal end, and even ends an endless
+    // chunked body after 0xFFFF0000 bytes as if it were complete; a body
+    // with neither ends where the connection closes, just as a cut one does.
+    // So an answer kept in memory (a small JSON document, whose reader
+    // notices a cut) is taken as it came, but a body for a file (an archive
+    // that later launches take as whole) is taken only with its length
+    // announced, and within the file cap.
+    const bool bodyExpected =
+        request.method != "HEAD" && status >= 200 && status != 204 && status != 304;
+    const std::optional<uint64_t> announced = ContentLength(req);
+    if (bodyExpected && request.bodyFile && status < 300) {
+      if (!announced || ChunkedEncoding(req)) {
+        error = "The answer announces no length, so its end cannot be told from a cut";
+        return std::nullopt;
+      }
+      if (*announced > settings_.maxFileBodyBytes) {
+        error = BodySink::TooLarge(settings_.maxFileBodyBytes);
+        return std::nullopt;
+      }
+    }
+
     std::vector<char> buffer(kReadChunk);
     uint64_t received = 0;
+    ProgressWatch progress(settings_.receiveTimeoutMs);
     for (;;) {
       DWORD available = 0;
       if (!WinHttpQueryDataAvailable(req, &available)) {
@@ -353,12 +436,10 @@ private:
       if (!sink.Write(buffer.data(), read, error))
         return std::nullopt;
       received += read;
+      if (!progress.Arrived(read, error))
+        return std::nullopt;
     }
 
-    // A connection that ends early can look like a normal end of the body;
-    // only the announced length tells the two apart.
-    bool bodyExpected = request.method != "HEAD" && status >= 200 && status != 204 && status != 304;
-    std::optional<uint64_t> announced = ContentLength(req);
     if (bodyExpected && announced && received < *announced) {
       error = "The answer ended after " + std::to_string(received) + " of " +
               std::to_string(*announced) + " bytes";
@@ -370,6 +451,7 @@ private:
     return response;
   }
 
+  HttpSettings settings_;
   InternetHandle session_;
   std::function<bool()> acceptAnyCertificate_;
 };

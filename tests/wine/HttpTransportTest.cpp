@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -284,6 +285,122 @@ TEST_F(HttpTransportTest, ABodyCutShortFailsAndLeavesNoBodyFile) {
     EXPECT_FALSE(response);
     EXPECT_THAT(error, testing::Not(IsEmpty()));
     if (c.toFile) {
+      EXPECT_FALSE(std::filesystem::exists(target));
+    }
+  }
+}
+
+// An answer is whole only when the transport saw its proper end. A body
+// without a length ends where the connection closes, as a cut one does; and
+// WinHTTP reports a chunked body closed before its last chunk as a normal
+// end. So a file body is taken only with its length announced, while an
+// answer kept in memory is taken as it came.
+TEST_F(HttpTransportTest, AFileBodyWithoutAnAnnouncedLengthFailsAndLeavesNoBodyFile) {
+  const std::string half = R"({"huge_body": {"/info.cgi": 1048576},
+                               "close_without_length": {"/info.cgi": true}})";
+  const std::string cut = R"({"huge_body": {"/info.cgi": 1048576},
+                              "chunked_cut": {"/info.cgi": true}})";
+  const std::string unframed = R"({"garbage": {"/info.cgi":
+      "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n{\"autologin\": \"disabled\"}"}})";
+  const std::string chunked = R"({"garbage": {"/info.cgi":
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n6\r\n{\"a\":1\r\n1\r\n}\r\n0\r\n\r\n"}})";
+  struct Case {
+    const char* name;
+    const std::string& config;
+    bool toFile;
+    std::optional<std::string> body; // nothing: the request fails
+  };
+  const Case cases[] = {
+      {"no length, closed halfway, into a file", half, true, std::nullopt},
+      {"no length, complete, into a file", unframed, true, std::nullopt},
+      {"no length, complete, into memory", unframed, false, R"({"autologin": "disabled"})"},
+      {"chunked without the last chunk, into a file", cut, true, std::nullopt},
+      {"chunked, complete, into a file", chunked, true, std::nullopt},
+      {"chunked, complete, into memory", chunked, false, R"({"a":1})"},
+  };
+  TempFolder folder;
+  const std::filesystem::path target = folder.Path() / "body.bin";
+  auto transport = AcceptingTransport();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sim().Reset();
+    Sim().Configure(c.config);
+    folder.WriteFile("body.bin", "stale");
+    HttpRequest request = Request("GET", Sim().Url("/info.cgi"));
+    if (c.toFile)
+      request.bodyFile = target.string();
+    std::string error;
+    auto response = transport->Send(request, error);
+    ASSERT_EQ(response.has_value(), c.body.has_value()) << error;
+    if (response) {
+      EXPECT_TRUE(response->complete);
+      EXPECT_EQ(response->body, *c.body);
+    } else {
+      EXPECT_THAT(error, testing::Not(IsEmpty()));
+    }
+    if (c.toFile) {
+      EXPECT_FALSE(std::filesystem::exists(target));
+    }
+  }
+}
+
+TEST_F(HttpTransportTest, ABodyBeyondTheCapFailsAndLeavesNoBodyFile) {
+  constexpr uint64_t kCap = 4ull << 20;
+  struct Case {
+    const char* name;
+    std::string config;
+    bool toFile;
+    const char* errorPart;
+  };
+  const Case cases[] = {
+      {"endless, into a file", R"({"endless_body": {"/info.cgi": true}})", true, "no length"},
+      {"announced beyond the cap, into a file",
+       R"({"huge_body": {"/info.cgi": )" + std::to_string(kCap + 1) + "}}", true, "larger than"},
+      {"endless, into memory", R"({"endless_body": {"/info.cgi": true}})", false, "larger than"},
+  };
+  HttpSettings capped;
+  capped.maxFileBodyBytes = kCap;
+  TempFolder folder;
+  const std::filesystem::path target = folder.Path() / "body.bin";
+  auto transport = AcceptingTransport(capped);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Sim().Reset();
+    Sim().Configure(c.config);
+    folder.WriteFile("body.bin", "stale");
+    HttpRequest request = Request("GET", Sim().Url("/info.cgi"));
+    if (c.toFile)
+      request.bodyFile = target.string();
+    std::string error;
+    auto response = transport->Send(request, error);
+    EXPECT_FALSE(response);
+    EXPECT_THAT(error, HasSubstr(c.errorPart));
+    if (c.toFile) {
+      EXPECT_FALSE(std::filesystem::exists(target));
+    }
+  }
+}
+
+// Each byte comes well within the receive time-out, so no single read ever
+// times out; the transfer as a whole makes next to no progress.
+TEST_F(HttpTransportTest, ADripFeedFailsAndLeavesNoBodyFile) {
+  Sim().Configure(R"({"drip_ms": {"/info.cgi": 100}})");
+  HttpSettings quick;
+  quick.receiveTimeoutMs = 1500;
+  TempFolder folder;
+  const std::filesystem::path target = folder.Path() / "body.bin";
+  auto transport = AcceptingTransport(quick);
+  for (bool toFile : {true, false}) {
+    SCOPED_TRACE(toFile ? "into a file" : "into memory");
+    folder.WriteFile("body.bin", "stale");
+    HttpRequest request = Request("GET", Sim().Url("/info.cgi"));
+    if (toFile)
+      request.bodyFile = target.string();
+    std::string error;
+    auto response = transport->Send(request, error);
+    EXPECT_FALSE(response);
+    EXPECT_THAT(error, HasSubstr("too slowly"));
+    if (toFile) {
       EXPECT_FALSE(std::filesystem::exists(target));
     }
   }
