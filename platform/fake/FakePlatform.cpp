@@ -321,23 +321,31 @@ std::optional<plat::HttpResponse> FakeHttpTransport::Send(const plat::HttpReques
   }
   requestPorts.push_back(port);
   certificateAccepted = hook_ && hook_();
+  std::optional<plat::HttpResponse> response;
   if (port < 0 || authority.find(' ') != std::string::npos) {
     error = "malformed address";
-    return std::nullopt;
-  }
-  if (!openPorts.count(port)) {
+  } else if (!openPorts.count(port)) {
     error = "connection refused";
-    return std::nullopt;
+  } else {
+    if (onRequest)
+      onRequest(request);
+    auto route = routes.find(request.method + " " + path);
+    response = route == routes.end() ? std::optional(Answer(404, "not found"))
+                                     : route->second(request, error);
   }
-  if (onRequest)
-    onRequest(request);
-  auto route = routes.find(request.method + " " + path);
-  std::optional<plat::HttpResponse> response = route == routes.end()
-                                                   ? std::optional(Answer(404, "not found"))
-                                                   : route->second(request, error);
-  if (response && request.bodyFile) {
-    files_.WriteFile(*request.bodyFile, response->body);
-    response->body.clear();
+  // As the real transport: a body that did not arrive whole fails the
+  // request, and a failed request leaves nothing at the body file's path.
+  if (response && !response->complete) {
+    error = "The answer ended early";
+    response.reset();
+  }
+  if (request.bodyFile) {
+    if (response) {
+      files_.WriteFile(*request.bodyFile, response->body);
+      response->body.clear();
+    } else if (files_.FileExists(*request.bodyFile)) {
+      files_.DeleteFile(*request.bodyFile);
+    }
   }
   return response;
 }
