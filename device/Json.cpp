@@ -2,6 +2,8 @@
 
 #include "common/Text.h"
 
+#include <atomic>
+
 namespace device {
 
 namespace {
@@ -91,8 +93,7 @@ private:
       JsonValue member;
       if (!Value(member, depth + 1))
         return false;
-      if (!v.Member(name))
-        v.members.emplace_back(std::move(name), std::move(member));
+      v.AddMember(std::move(name), std::move(member));
       SkipSpace();
       if (pos_ >= s_.size())
         return false;
@@ -254,11 +255,30 @@ private:
 
 } // namespace
 
+namespace {
+std::atomic<uint64_t> nameComparisons{0};
+}
+
+uint64_t JsonNameComparisons() {
+  return nameComparisons.load(std::memory_order_relaxed);
+}
+
+bool JsonValue::NameEqual::operator()(std::string_view a, std::string_view b) const {
+  nameComparisons.fetch_add(1, std::memory_order_relaxed);
+  return a == b;
+}
+
 const JsonValue* JsonValue::Member(std::string_view name) const {
-  for (const auto& [key, value] : members)
-    if (key == name)
-      return &value;
-  return nullptr;
+  auto found = index_.find(name);
+  return found == index_.end() ? nullptr : &members_[found->second].second;
+}
+
+bool JsonValue::AddMember(std::string name, JsonValue value) {
+  auto [at, added] = index_.try_emplace(name, members_.size());
+  if (!added)
+    return false;
+  members_.emplace_back(std::move(name), std::move(value));
+  return true;
 }
 
 std::optional<JsonValue> ParseJson(std::string_view text) {
