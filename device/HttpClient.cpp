@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <random>
+#include <string_view>
 
 namespace device {
 
@@ -50,13 +52,56 @@ std::string DefaultPath(const std::string& path) {
   return last == 0 ? "/" : path.substr(0, last);
 }
 
+// A label that a resolver may read as a number: decimal digits, or 0x and
+// hex digits ("127.1" and "0x7f.1" are addresses to it). No top-level domain
+// is numeric.
+bool NumericLabel(std::string_view label) {
+  if (label.size() > 2 && label[0] == '0' && (label[1] == 'x' || label[1] == 'X'))
+    return std::all_of(label.begin() + 2, label.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+  return !label.empty() && std::all_of(label.begin(), label.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c));
+  });
+}
+
+// An IP address rather than a name: bracketed IPv6, or a host whose last
+// label is numeric (IPv4 in any of the forms a resolver accepts).
+bool IsAddress(std::string_view host) {
+  if (!host.empty() && host.front() == '[')
+    return true;
+  size_t dot = host.rfind('.');
+  return NumericLabel(dot == std::string_view::npos ? host : host.substr(dot + 1));
+}
+
+// The host suffix rule for names only: an address matches only itself, or
+// 127.0.0.1 would match a cookie of "0.1".
 bool DomainMatches(const CookieStore::Cookie& c, const std::string& host) {
-  if (c.hostOnly)
+  if (c.hostOnly || IsAddress(host))
     return host == c.domain;
   return host == c.domain ||
          (host.size() > c.domain.size() &&
           host.compare(host.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
           host[host.size() - c.domain.size() - 1] == '.');
+}
+
+// What a Domain attribute (its leading dot gone, in lower case) does to a
+// cookie from `host`: nothing when it names the host itself (the cookie stays
+// host-only), widens it to a parent domain of a name, or refuses the cookie.
+// An address is never widened, and a single label is a top-level domain
+// (or a host of its own): no cookie may cover all of its hosts.
+enum class DomainVerdict { HostOnly, Widen, Refuse };
+
+DomainVerdict JudgeDomain(const std::string& domain, const std::string& host) {
+  if (IsAddress(host)) {
+    bool sameAddress = domain == host || (host.front() == '[' && "[" + domain + "]" == host);
+    return sameAddress ? DomainVerdict::HostOnly : DomainVerdict::Refuse;
+  }
+  if (domain.find('.') == std::string::npos)
+    return domain == host ? DomainVerdict::HostOnly : DomainVerdict::Refuse;
+  CookieStore::Cookie probe;
+  probe.hostOnly = false;
+  probe.domain = domain;
+  return DomainMatches(probe, host) ? DomainVerdict::Widen : DomainVerdict::Refuse;
 }
 
 bool PathMatches(const std::string& cookiePath, const std::string& requestPath) {
@@ -93,15 +138,22 @@ void CookieStore::Set(const std::string& url, const std::string& setCookie) {
     if (key == "domain" && !val.empty()) {
       if (val[0] == '.')
         val = val.substr(1);
+      if (val.empty())
+        continue; // "Domain=." names nothing: the cookie stays host-only
       val = text::ToLowerAscii(val);
       // A server may only widen a cookie to a domain it belongs to.
-      Cookie probe;
-      probe.hostOnly = false;
-      probe.domain = val;
-      if (!DomainMatches(probe, u->host))
+      switch (JudgeDomain(val, u->host)) {
+      case DomainVerdict::Refuse:
         return;
-      c.domain = val;
-      c.hostOnly = false;
+      case DomainVerdict::HostOnly:
+        c.domain = u->host;
+        c.hostOnly = true;
+        break;
+      case DomainVerdict::Widen:
+        c.domain = val;
+        c.hostOnly = false;
+        break;
+      }
     } else if (key == "path" && !val.empty() && val[0] == '/') {
       c.path = val;
     } else if (key == "secure") {
