@@ -65,10 +65,13 @@ bool NumericLabel(std::string_view label) {
 }
 
 // An IP address rather than a name: bracketed IPv6, or a host whose last
-// label is numeric (IPv4 in any of the forms a resolver accepts).
+// label is numeric (IPv4 in any of the forms a resolver accepts, a trailing
+// dot included).
 bool IsAddress(std::string_view host) {
   if (!host.empty() && host.front() == '[')
     return true;
+  if (!host.empty() && host.back() == '.')
+    host.remove_suffix(1);
   size_t dot = host.rfind('.');
   return NumericLabel(dot == std::string_view::npos ? host : host.substr(dot + 1));
 }
