@@ -2,7 +2,9 @@
 # The whole test run:
 #   1. native build (AddressSanitizer + UBSan) and its unit tests;
 #   2. cross build for 64-bit Windows and its tests, run under Wine and Xvfb;
-#   3. a bounded fuzzing run of the property-set reader;
+#   3. a bounded fuzzing run (about 50 s) of the readers of outside input:
+#      property sets, JSON answers, Set-Cookie headers, archive item paths and
+#      compound files;
 #   4. the self-tests of the Python tools.
 # Every step runs even when an earlier one failed (a step whose build failed
 # counts as failed without running). The last line says how many steps passed
@@ -74,27 +76,54 @@ python_self_test() {
   python3 "$1"
 }
 
-# The property-set reader on arbitrary bytes, for a bounded time, starting from
-# a well-formed stream made by the package maker.
-fuzz_property_set() {
+# The readers of outside input on arbitrary bytes, each for a bounded time,
+# starting from well-formed seeds. A finding stops that target and keeps the
+# input that caused it in build/fuzz/artifacts/.
+fuzz_targets() {
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELTRA_FUZZ=ON &&
-    cmake --build build/fuzz -j"$jobs" --target propertyset_fuzz || return 1
-  local corpus
-  corpus=$(mktemp -d) || return 1
-  python3 - "$corpus/seed" <<'PY' || { rm -rf "$corpus"; return 1; }
-import sys
+    cmake --build build/fuzz -j"$jobs" --target fuzz_targets || return 1
+  local seeds
+  seeds=$(mktemp -d) || return 1
+  mkdir -p "$seeds"/{propertyset,json,setcookie,itempath,compoundfile} build/fuzz/artifacts
+  python3 - "$seeds" <<'PY' || { rm -rf "$seeds"; return 1; }
+import os, sys
 sys.path.insert(0, "tools/pkgmaker")
 import pkgmaker as p
+seeds = sys.argv[1]
+def seed(target, name, data):
+    with open(os.path.join(seeds, target, name), "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
 props = [p.Prop(n, p.VT_LPSTR, v) for n, v in [
     ("timestamp", "2026-05-01T10:00:00Z"), ("compatibility level", "1"),
     ("package type", "VeltraDynamicRemoteHMIArchive"), ("jre version", "17.0.2.0"),
     ("product type", "full"), ("release version", "4.10")]]
 props.append(p.Prop("count", p.VT_I4, 5))
-open(sys.argv[1], "wb").write(p.build_propset(props))
+propset = p.build_propset(props)
+seed("propertyset", "package", propset)
+seed("compoundfile", "package", p.build_cfb([("Contents", b"7z" * 3000),
+                                             ("\x05DocumentSummaryInformation", propset)]))
+seed("json", "info", '{"autologin": "enabled", "emergency": true}')
+seed("json", "infoext", '{"build_version": "Veltra build 1234 Release 410 (2026-01-01)", '
+     '"schema_version": "7", "hw_model": "Q614-B", "n": -1.5e+3, "a": [null, false, {}], '
+     '"hmi_jre": "jre_v_17.0.2.zip", "hmi_jre": "again", "s": "\\u00e9\\ud83d\\ude00"}')
+seed("setcookie", "session", "127.0.0.1\nR930::AuthCookieHandler_R930HMI=0123abcd; path=/; "
+     "Secure; HttpOnly")
+seed("setcookie", "planted", "127.0.0.1\nsid=1; path=/; Domain=0.1")
+seed("setcookie", "parent", "gw.device.test\nsid=1; Path=/cgi-bin; Domain=.device.test")
+seed("itempath", "plain", "jre/bin/javaw.exe")
+seed("itempath", "backslash", "lib\\hmi\\..\\x.jar")
 PY
-  build/fuzz/propertyset_fuzz -max_total_time=30 -rss_limit_mb=2048 -print_final_stats=1 "$corpus"
-  local rc=$?
-  rm -rf "$corpus"
+  local rc=0 target seconds
+  # Seconds per target: about 50 in all.
+  for target in propertyset:12 json:10 setcookie:10 itempath:6 compoundfile:12; do
+    seconds=${target#*:}
+    target=${target%%:*}
+    echo "--- ${target}_fuzz, ${seconds} s"
+    build/fuzz/"${target}"_fuzz -max_total_time="$seconds" -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/"$target"- \
+      "$seeds/$target" || rc=1
+  done
+  rm -rf "$seeds"
   return "$rc"
 }
 
@@ -112,7 +141,7 @@ else
   not_run "Wine tests" "cross build failed"
 fi
 
-step "fuzz: property-set reader (30 s)" fuzz_property_set
+step "fuzz: property sets, JSON, Set-Cookie, item paths, compound files (50 s)" fuzz_targets
 
 for t in tools/devsim/test_devsim.py tools/pkgmaker/test_pkgmaker.py; do
   if [ -f "$t" ]; then
