@@ -314,7 +314,7 @@ std::vector<RecordedRequest> DeviceSimulator::Requests(int since) {
         if (pair.items.size() == 2)
           r.headers.emplace_back(pair.items[0].text, pair.items[1].text);
     if (const device::JsonValue* cookies = item.Member("cookies"))
-      for (const auto& [name, value] : cookies->members)
+      for (const auto& [name, value] : cookies->Members())
         r.cookies.emplace(name, value.text);
     r.body = DecodeBase64(ToText(item.Member("body_b64")));
     r.bodyError = ToText(item.Member("body_error"));
