@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "device/HttpClient.h"
 #include "platform/win32/Win32Http.h"
 #include "tests/wine/DeviceSimulator.h"
 
@@ -180,6 +181,34 @@ TEST_F(HttpTransportTest, SendsACookieOnlyWhenTheCallerGivesOne) {
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_THAT(requests[1].HeaderValues("Cookie"), IsEmpty());
   EXPECT_THAT(requests[2].HeaderValues("Cookie"), testing::ElementsAre(cookie));
+}
+
+// The whole way from the wire to the cookie store: a device at 127.0.0.1
+// that plants its session cookie on "0.1" gets no cookie kept at all, so the
+// session goes nowhere else (and not to itself either).
+TEST_F(HttpTransportTest, ACookieWithAForeignDomainFromAnAddressIsNotKept) {
+  struct Case {
+    const char* domain;
+    bool kept;
+  };
+  const Case cases[] = {{"0.1", false}, {"0.0.1", false}, {"127.0.0.1", true}};
+  auto transport = AcceptingTransport();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.domain);
+    Sim().Reset();
+    Sim().Configure(std::string(R"({"cookie_domain": ")") + c.domain + R"("})");
+    device::THttpClient client(*transport);
+    client.OnValidateServerCertificate = [] { return true; };
+    auto login = client.Post(Sim().Url("/LOGIN"), device::kFormContentType,
+                             "credential_0=admin&credential_1=Adm1n-pw&credential_2=");
+    ASSERT_TRUE(login);
+    ASSERT_EQ(login->status, 200);
+    EXPECT_EQ(client.Cookies().Cookies().size(), c.kept ? 1u : 0u);
+    EXPECT_EQ(client.Cookies().HeaderFor("https://127.1.0.1/cgi-bin/infoExt.cgi"), "");
+    auto info = client.Get(Sim().Url("/cgi-bin/infoExt.cgi"));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->status, c.kept ? 200 : 401);
+  }
 }
 
 TEST_F(HttpTransportTest, HandsARedirectBackWithItsLocationInsteadOfFollowingIt) {
