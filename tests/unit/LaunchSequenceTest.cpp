@@ -256,6 +256,14 @@ TEST(LaunchSequence, Outcomes) {
        false,
        false,
        ""},
+      // The port is read after the first colon: an IPv6 address has none to read.
+      {"IPv6 address in the host box",
+       {},
+       [](Launch& l) { l.view().Type(ControlId::edtHost, "[::1]:8443"); },
+       "Unable to connect to a device at the specified address.",
+       false,
+       false,
+       ""},
       {"old login window would not close",
        {},
        [](Launch& l) {
