@@ -116,7 +116,8 @@ private:
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
-using RegistryKey = UniqueHandle<RegistryKeyTraits>;
+// Named apart from plat::RegistryKey, the interface's token for an open key.
+using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;
 using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
 
 // Holds one reference to a COM object. Copies add a reference; moves do not.
