@@ -708,9 +708,11 @@ def source_state():
     others may be changing the working tree while the benchmark builds."""
     def git(*argv):
         r = subprocess.run(["git", "-C", str(REPO), *argv], capture_output=True, text=True)
-        return r.stdout.strip() if r.returncode == 0 else ""
-    changed = [ln[3:] for ln in git("status", "--porcelain", "--untracked-files=no").splitlines()]
-    return {"commit": git("rev-parse", "HEAD"), "changed_files": changed}
+        return r.stdout if r.returncode == 0 else ""
+    # Porcelain lines are two status letters, a blank and the path.
+    changed = [ln[3:] for ln in git("status", "--porcelain", "--untracked-files=no").splitlines()
+               if len(ln) > 3]
+    return {"commit": git("rev-parse", "HEAD").strip(), "changed_files": changed}
 
 
 def stats(values):
