@@ -4,6 +4,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Win32Handles.h"
+#include "platform/win32/Win32Pump.h"
 #include "platform/win32/Win32Text.h"
 
 #include <winhttp.h>
@@ -267,7 +268,13 @@ public:
 
   std::optional<HttpResponse> Send(const HttpRequest& request, std::string& error) override {
     try {
-      return SendUnguarded(request, error);
+      // The request waits for the device, up to the time-outs: the caller's
+      // window goes on answering meanwhile.
+      std::optional<HttpResponse> response;
+      std::string workError;
+      RunWhilePumping([&] { response = SendUnguarded(request, workError); });
+      error = workError;
+      return response;
     } catch (const std::exception& e) {
       error = e.what();
     } catch (...) {

@@ -1,6 +1,7 @@
 #include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Internal.h"
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Pump.h"
 #include "platform/win32/Win32Text.h"
 
 #include <commdlg.h>
@@ -88,18 +89,7 @@ void Win32Ui::SetBusyCursor(bool busy) {
 }
 
 void Win32Ui::ProcessMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      // The main loop must still see it and end.
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      return;
-    }
-    if (PreTranslateMessage(msg))
-      continue;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
+  DispatchPendingMessages();
 }
 
 std::optional<std::string> Win32Ui::PickFolder(const std::string& title,

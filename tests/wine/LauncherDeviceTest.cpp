@@ -334,6 +334,26 @@ TEST_F(LauncherDevice, DownloadInstallsBothImagesAndALaterLaunchReusesThem) {
   EXPECT_THAT(Paths(device.Requests(since)), ElementsAre(kInfo, kLogin, kInfoExt, kLogout));
 }
 
+// A slow device: the window keeps answering while a file is being read, shows
+// what it is doing, and a second press of Launch starts no second login.
+TEST_F(LauncherDevice, WindowAnswersDuringASlowDownloadAndIgnoresASecondLaunch) {
+  DeviceSimulator device(Serving("good"));
+  device.Configure(R"({"delay_ms": {"/cgi-bin/ReadBinaryFile.cgi": 6000}})");
+  Launcher launcher;
+  launcher.WaitUntilShown();
+  TypeAndLaunch(launcher, HostWithPort(device));
+  ASSERT_TRUE(WaitUntil([&] { return CountOf(device.Requests(), kReadFile) > 0; }));
+
+  // Reading a control needs the window's thread to answer.
+  EXPECT_EQ(launcher.Text(ControlId::statusBar), "Retrieving JRE image...");
+  launcher.Click(ControlId::btnLaunch);
+  EXPECT_EQ(launcher.Text(ControlId::edtHost), HostWithPort(device));
+
+  ASSERT_NO_FATAL_FAILURE(ExpectLaunchSucceeded(launcher, device, 0));
+  EXPECT_EQ(CountOf(device.Requests(), kLogin), 1u);
+  EXPECT_TRUE(fs::exists(app_.Path() / kJavaw));
+}
+
 struct DownloadFailureCase {
   const char* name;
   const char* files; // the device folder of the test data
