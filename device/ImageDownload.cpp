@@ -4,6 +4,7 @@
 #include "common/Text.h"
 #include "store/ArchiveExtraction.h"
 #include "store/FolderUtils.h"
+#include "store/ImageInstall.h"
 
 #include <functional>
 #include <stdexcept>
@@ -19,6 +20,7 @@ struct ImagePlan {
   std::function<std::string()> cacheFile; // made only when it is needed
   std::function<std::string()> imageFolder;
   std::function<bool()> isValid;
+  const char* marker; // the file isValid looks for
   // The JRE looks at its cached archive first and fetches a missing one even
   // for a valid image; the HMI binaries look at the image first and fetch
   // nothing for a valid one. The difference shows on the wire.
@@ -54,7 +56,25 @@ bool ProvideImage(LaunchContext& c, const ImagePlan& plan, int32_t iPort,
 
   c.view.SetStatusText(plan.extractingText);
   errorMessage.clear();
-  bool result = store::ExtractArchive(c.s, cacheFile, plan.imageFolder(), errorMessage, "", true);
+  auto extract = [&](const std::string& newImage) {
+    try {
+      return store::ExtractArchive(c.s, cacheFile, newImage, errorMessage, "", true);
+    } catch (...) {
+      // The cached archive cannot be extracted (damaged, an item that fails,
+      // hostile names): kept, it would fail every launch the same way, as it
+      // is never fetched again. Without it the next launch fetches it afresh.
+      try {
+        c.s.files.DeleteFile(cacheFile);
+      } catch (const std::exception&) {
+      }
+      throw;
+    }
+  };
+  // Extracted beside the image and moved into place only when complete, so
+  // a failure half-way never leaves an image that counts as valid.
+  bool result =
+      store::InstallImage(c.s, c.folders, plan.imageFolder(), plan.marker, store::ValidImage::Keep,
+                          extract) != store::ImageOutcome::NotFilled;
   c.view.ProcessMessages();
   if (result && !plan.isValid()) {
     errorMessage = plan.notValidText;
@@ -107,6 +127,7 @@ bool DownloadRuntimeImages(LaunchContext& c, int32_t iPort, std::string& errorMe
       [&] { return paths::JoinPath(folders.GetJRECacheFolder(), state.hmiJREFile); },
       [&] { return folders.GetJREImageFolder(jreVersion); },
       [&] { return folders.IsJREImageFolderValid(jreVersion); },
+      store::kJreImageMarker,
       true,
       "Retrieving JRE image...",
       "Extracting JRE image...",
@@ -124,6 +145,7 @@ bool DownloadRuntimeImages(LaunchContext& c, int32_t iPort, std::string& errorMe
       [&] { return paths::JoinPath(folders.GetLIBCacheFolder(), state.hmiLIBFile); },
       [&] { return folders.GetLIBImageFolder(release, schema); },
       [&] { return folders.IsLIBImageFolderValid(release, schema); },
+      store::kLibImageMarker,
       false,
       "Retrieving HMI binaries image...",
       "Extracting HMI binaries image...",

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,9 @@ struct ArchiveFormat {
 struct ArchiveItem {
   std::string path; // exactly as stored in the archive, backslashes or not
   bool isFolder = false;
+  // The unpacked size the archive states for the item; nothing when the
+  // library does not tell it.
+  std::optional<uint64_t> size = std::nullopt;
 };
 
 // One opened archive. Library errors are raised as PlatformError.
@@ -29,7 +33,10 @@ public:
   virtual bool HasErrors() = 0;
   // Writes item `index` to `targetPath` for every pair; folder items become
   // folders. Parent folders must exist. Existing files are replaced. Raises
-  // on the first item that fails (data error, checksum, write error).
+  // on the first item that fails (data error, checksum, write error), and
+  // on an item whose data runs past its stated size, before more than that
+  // size is written (an item without a stated size is not bounded here).
+  // Items before the failing one stay written; the failing one's file goes.
   virtual void Extract(const std::vector<std::pair<uint32_t, std::string>>& targets) = 0;
 };
 

@@ -86,6 +86,20 @@ public:
   // Copies a folder with everything in it to `to` (created as needed).
   // Files that fail to copy are skipped; throws when `from` is no folder.
   virtual void CopyTree(const std::string& from, const std::string& to) = 0;
+  // Renames a folder, with everything in it, to `to`, which must not exist;
+  // both lie on one volume, so the folder is either moved whole or not at
+  // all. Throws on failure (the target exists, another volume, a file in
+  // the folder held open). A file system that cannot do it always throws.
+  virtual void MoveFolder(const std::string& from, const std::string& to) {
+    throw PlatformError("Cannot move folder \"" + from + "\" to \"" + to + "\".");
+  }
+  // Bytes this user may still write on the volume that holds `path`, or
+  // would hold it (a folder not yet made is looked up through the nearest
+  // folder above it that exists); nothing when that cannot be told.
+  virtual std::optional<uint64_t> FreeSpace(const std::string& path) {
+    (void)path;
+    return std::nullopt;
+  }
 };
 
 enum class MessageKind { Warning, Error, Information, Confirmation };

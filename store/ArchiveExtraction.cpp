@@ -6,6 +6,7 @@
 #include "store/PropertySet.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace store {
 
@@ -30,28 +31,112 @@ std::optional<std::string> FormatForName(plat::IArchiveLibrary& library,
   return std::nullopt;
 }
 
+// A path part as Windows takes it: trailing dots and blanks are dropped.
+std::string AsWindowsTakesIt(const std::string& part) {
+  const size_t last = part.find_last_not_of(". ");
+  return last == std::string::npos ? std::string() : part.substr(0, last + 1);
+}
+
+// "nul .txt" opens NUL as much as "nul.txt" does: blanks before the
+// extension do not count either.
+bool NamesADevice(const std::string& part) {
+  std::string stem = AsWindowsTakesIt(part);
+  stem = stem.substr(0, stem.find('.'));
+  stem.erase(stem.find_last_not_of(' ') + 1);
+  return paths::IsReservedDeviceName(stem);
+}
+
+// "", ".", "./", "././": the output folder itself.
+bool NamesTheOutputFolder(const std::string& packedName) {
+  std::string path = packedName;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  for (const std::string& part : text::Split(path, '\\'))
+    if (!part.empty() && part != ".")
+      return false;
+  return true;
+}
+
+std::unique_ptr<plat::IArchive> OpenSound(plat::Services& s, const std::string& format,
+                                          const std::string& archiveFileName) {
+  std::unique_ptr<plat::IArchive> archive = s.archives.Open(format, archiveFileName);
+  // A damaged archive may still open and list part of its items; taking it
+  // as extracted would install half an image.
+  if (archive->HasErrors())
+    throw plat::PlatformError("The archive " + archiveFileName + " is damaged.");
+  return archive;
+}
+
+// The stated sizes of the chosen file items added up, staying at the
+// largest value rather than wrapping; nothing when one is not stated.
+std::optional<uint64_t> StatedTotal(const std::vector<plat::ArchiveItem>& items,
+                                    const std::vector<uint32_t>& chosen) {
+  uint64_t total = 0;
+  for (uint32_t index : chosen) {
+    const plat::ArchiveItem& item = items[index];
+    if (item.isFolder)
+      continue;
+    if (!item.size)
+      return std::nullopt;
+    total = *item.size > UINT64_MAX - total ? UINT64_MAX : total + *item.size;
+  }
+  return total;
+}
+
+constexpr uint64_t kMiB = uint64_t{1} << 20;
+
 } // namespace
 
 std::string SafeItemPath(const std::string& packedName) {
-  auto refuse = [&] {
-    throw paths::InvalidPathError("The archive item '" + packedName +
-                                  "' would be written outside the output folder.");
+  auto refuse = [&](const char* why) {
+    throw paths::InvalidPathError("The archive item '" + packedName + "' " + why);
   };
+  const char* outside = "would be written outside the output folder.";
   std::string path = packedName;
   std::replace(path.begin(), path.end(), '/', '\\');
   if (path.empty() || path[0] == '\\' || path.find(':') != std::string::npos)
-    refuse();
+    refuse(outside);
   std::string out;
   for (const std::string& part : text::Split(path, '\\')) {
     if (part.empty() || part == ".")
       continue;
-    if (part.find_first_not_of('.') == std::string::npos)
-      refuse(); // "..", and longer runs of dots that the system would shorten
+    // "..", and every other run of dots and blanks: Windows shortens them,
+    // to ".." among others.
+    if (AsWindowsTakesIt(part).empty())
+      refuse(outside);
+    if (NamesADevice(part))
+      refuse("names a device.");
     out += (out.empty() ? "" : "\\") + part;
   }
   if (out.empty())
-    refuse();
+    refuse("has no name.");
   return out;
+}
+
+std::optional<uint64_t> UnpackedSize(plat::Services& s, const std::string& archiveFileName,
+                                     const std::string& format) {
+  if (!s.archives.Load())
+    return std::nullopt;
+  const std::vector<plat::ArchiveItem> items = OpenSound(s, format, archiveFileName)->Items();
+  std::vector<uint32_t> all(items.size());
+  for (uint32_t i = 0; i < all.size(); ++i)
+    all[i] = i;
+  return StatedTotal(items, all);
+}
+
+std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName, uint64_t bytes,
+                              const std::string& folder) {
+  // Rounded up and the room rounded down, so that the numbers read as
+  // "more than" too.
+  auto would = [&] {
+    return "The archive " + archiveName + " would unpack to " +
+           std::to_string(bytes / kMiB + (bytes % kMiB != 0)) + " MB, more than the ";
+  };
+  if (bytes > kMaxUnpackedBytes)
+    return would() + std::to_string(kMaxUnpackedBytes / kMiB) + " MB allowed.";
+  const std::optional<uint64_t> free = s.files.FreeSpace(folder);
+  if (free && bytes > *free)
+    return would() + std::to_string(*free / kMiB) + " MB free on the disk.";
+  return {};
 }
 
 bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
@@ -77,11 +162,7 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
   }
 
   s.ui.ProcessMessages();
-  std::unique_ptr<plat::IArchive> archive = s.archives.Open(*format, archiveFileName);
-  // A damaged archive may still open and list part of its items; taking it
-  // as extracted would install half an image.
-  if (archive->HasErrors())
-    throw plat::PlatformError("The archive " + archiveFileName + " is damaged.");
+  std::unique_ptr<plat::IArchive> archive = OpenSound(s, *format, archiveFileName);
   std::vector<plat::ArchiveItem> items = archive->Items();
   s.ui.ProcessMessages();
 
@@ -94,13 +175,32 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
   if (items.empty())
     return true;
 
+  std::vector<uint32_t> chosen;
   std::vector<std::pair<uint32_t, std::string>> targets;
-  for (size_t i = 0; i < items.size(); ++i)
-    if (extractAll || selected[i])
-      targets.emplace_back(static_cast<uint32_t>(i),
-                           paths::JoinPath(outputFolder, SafeItemPath(items[i].path)));
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!extractAll && !selected[i])
+      continue;
+    // The output folder is made anyway.
+    if (items[i].isFolder && NamesTheOutputFolder(items[i].path))
+      continue;
+    chosen.push_back(static_cast<uint32_t>(i));
+    targets.emplace_back(static_cast<uint32_t>(i),
+                         paths::JoinPath(outputFolder, SafeItemPath(items[i].path)));
+  }
   if (targets.empty())
     return true;
+
+  // A few megabytes can claim gigabytes: the room is checked against what
+  // the archive states, and the library refuses an item that writes more.
+  const std::string archiveName = paths::FileNameOf(archiveFileName);
+  const std::optional<uint64_t> total = StatedTotal(items, chosen);
+  if (!total) {
+    errorMessage = "The archive " + archiveName + " does not state the size of its items.";
+    return false;
+  }
+  errorMessage = UnpackRoomMessage(s, archiveName, *total, outputFolder);
+  if (!errorMessage.empty())
+    return false;
 
   s.files.CreateDirectories(outputFolder);
   for (const auto& [index, target] : targets) {

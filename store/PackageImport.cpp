@@ -4,6 +4,7 @@
 #include "common/Text.h"
 #include "store/ArchiveExtraction.h"
 #include "store/FolderUtils.h"
+#include "store/ImageInstall.h"
 #include "store/PropertySet.h"
 #include "store/Settings.h"
 #include "store/Timestamp.h"
@@ -60,6 +61,16 @@ private:
   F f_;
 };
 
+// Removes a scratch folder, if there is one; one that will not go (a file
+// held open) stays behind rather than hide the outcome.
+void RemoveScratch(plat::IFileSystem& files, const std::string& folder) {
+  try {
+    if (!folder.empty() && files.DirectoryExists(folder))
+      files.DeleteTree(folder);
+  } catch (const std::exception&) {
+  }
+}
+
 } // namespace
 
 bool ImportPackage(StoreContext& c, const std::string& fileName, std::string& errorMessage) {
@@ -82,7 +93,8 @@ bool ImportPackage(StoreContext& c, const std::string& fileName, std::string& er
   if (props.Value("package type") != "VeltraDynamicRemoteHMIArchive" || names.NamesBlank())
     return false;
 
-  const std::string target = JoinPath(folders.GetPackageCacheFolder(), paths::FileNameOf(fileName));
+  const std::string packageName = paths::FileNameOf(fileName);
+  const std::string target = JoinPath(folders.GetPackageCacheFolder(), packageName);
   if (s.files.FileExists(target)) {
     int64_t installed = ParseIso8601(GetFileUserDefinedInfo(s, target).Value("timestamp"));
     if (!(installed < ParseIso8601(timestamp))) {
@@ -91,49 +103,75 @@ bool ImportPackage(StoreContext& c, const std::string& fileName, std::string& er
     }
   }
 
-  std::string scratch;
+  std::string staging, scratch;
   Finally cleanUp([&] {
     c.view.SetStatusText("");
-    if (!scratch.empty() && s.files.DirectoryExists(scratch))
-      s.files.DeleteTree(scratch);
+    RemoveScratch(s.files, staging);
+    RemoveScratch(s.files, scratch);
   });
 
   c.view.SetStatusText("Copying package...");
   c.view.ProcessMessages();
-  s.files.CopyFile(fileName, target);
+  // The package joins the cache only once its images are installed: a
+  // cached package is what makes a later import "already installed", so one
+  // whose images failed must not get there. It is staged beside its place,
+  // on the same volume, and renamed into it at the end.
+  staging = folders.CreateUniqueDirectory(folders.GetPackageCacheFolder(), "TMP");
+  const std::string staged = JoinPath(staging, packageName);
+  s.files.CopyFile(fileName, staged);
 
   scratch = folders.CreateUniqueDirectory("", "TMP");
   c.view.SetStatusText("Extracting package contents...");
   c.view.ProcessMessages();
 
   errorMessage.clear();
-  if (!ExtractArchive(s, target, scratch, errorMessage, "", true))
+  if (!ExtractArchive(s, staged, scratch, errorMessage, "", true))
     return false;
   const std::string contents = JoinPath(scratch, "Contents");
   const std::string contentsFolder = folders.CreateUniqueDirectory(scratch, "TMP");
+  // The images are unpacked here and then copied into the cache, so both
+  // disks need the room; the second check comes after the unpacking, when a
+  // shared disk shows it. Checked here rather than in ExtractArchive alone so
+  // that the message names the package the operator knows.
+  const std::optional<uint64_t> unpacked = UnpackedSize(s, contents, kFormat7z);
+  auto refuseWithoutRoomIn = [&](const std::string& folder) {
+    errorMessage = unpacked ? UnpackRoomMessage(s, packageName, *unpacked, folder) : "";
+    return !errorMessage.empty();
+  };
+  if (refuseWithoutRoomIn(contentsFolder))
+    return false;
   errorMessage.clear();
   if (!ExtractArchive(s, contents, contentsFolder, errorMessage, "", true, kFormat7z))
     return false;
+  if (refuseWithoutRoomIn(folders.GetAppRootFolder()))
+    return false;
 
+  // Each image is copied beside its folder and renamed into place only when
+  // complete; an older image stays whole until then.
+  auto copyOf = [&](const char* folder) {
+    return [&s, from = JoinPath(contentsFolder, folder)](const std::string& newImage) {
+      s.files.CopyTree(from, newImage);
+      return true;
+    };
+  };
   const std::string jre = "v" + names.jreVersion;
   const std::string release = "v" + names.releaseVersion;
   const std::string& productType = names.productType;
   if (!folders.IsJREImageFolderValid(jre)) {
-    const std::string jreFolder = folders.GetJREImageFolder(jre);
-    s.files.DeleteTree(jreFolder);
-    s.files.CopyTree(JoinPath(contentsFolder, "jre"), jreFolder);
+    InstallImage(s, folders, folders.GetJREImageFolder(jre), kJreImageMarker, ValidImage::Keep,
+                 copyOf("jre"));
     if (!folders.IsJREImageFolderValid(jre)) {
       errorMessage = "Unable to extract JRE image.";
       return false;
     }
   }
-  const std::string libFolder = folders.GetLIBImageFolder(release, productType);
-  s.files.DeleteTree(libFolder);
-  s.files.CopyTree(JoinPath(contentsFolder, "lib"), libFolder);
-  if (!folders.IsLIBImageFolderValid(release, productType)) {
+  if (InstallImage(s, folders, folders.GetLIBImageFolder(release, productType), kLibImageMarker,
+                   ValidImage::Replace, copyOf("lib")) != ImageOutcome::Installed ||
+      !folders.IsLIBImageFolderValid(release, productType)) {
     errorMessage = "Unable to extract HMI binaries image.";
     return false;
   }
+  s.files.MoveFile(staged, target);
   errorMessage.clear();
   return true;
 }
@@ -190,12 +228,13 @@ bool ProvideImagesFromPackage(StoreContext& c, launch::LoginFormState& state,
         const std::string source = JoinPath(packageFolder, packageName);
         if (s.files.FileExists(source)) {
           try {
-            const std::string scratchCopy = JoinPath(s.system.TempFolder(), packageName);
+            // A scratch folder of its own: another launcher may be importing
+            // the same package from its copy at this very moment.
+            std::string copyFolder;
+            Finally removeCopy([&] { RemoveScratch(s.files, copyFolder); });
+            copyFolder = folders.CreateUniqueDirectory("", "PKG");
+            const std::string scratchCopy = JoinPath(copyFolder, packageName);
             c.view.SetStatusText("Copying package from package folder...");
-            Finally removeCopy([&] {
-              if (s.files.FileExists(scratchCopy))
-                s.files.DeleteFile(scratchCopy);
-            });
             s.files.CopyFile(source, scratchCopy);
             c.view.SetStatusText("");
             errorMessage.clear();

@@ -177,6 +177,38 @@ void FakeFileSystem::CopyTree(const std::string& from, const std::string& to) {
     files_[key] = bytes;
 }
 
+void FakeFileSystem::MoveFolder(const std::string& from, const std::string& to) {
+  journal.push_back("movedir " + from + " " + to);
+  if (onMoveFolder)
+    onMoveFolder(from, to);
+  const std::string src = Normalize(from);
+  const std::string dst = Normalize(to);
+  if (!dirs_.count(src) || dirs_.count(dst) || files_.count(dst) || !ParentExists(dst) ||
+      dst.rfind(src + "\\", 0) == 0 || unwritable.count(to))
+    throw plat::PlatformError("Cannot move folder \"" + from + "\" to \"" + to + "\".");
+  auto moved = [&](const std::string& key) -> std::optional<std::string> {
+    if (key == src)
+      return dst;
+    if (key.rfind(src + "\\", 0) == 0)
+      return dst + key.substr(src.size());
+    return std::nullopt;
+  };
+  std::map<std::string, std::string> files;
+  for (auto& [key, bytes] : files_)
+    files[moved(key).value_or(key)] = std::move(bytes);
+  files_ = std::move(files);
+  std::set<std::string> dirs;
+  for (const std::string& dir : dirs_)
+    dirs.insert(moved(dir).value_or(dir));
+  dirs_ = std::move(dirs);
+}
+
+std::optional<uint64_t> FakeFileSystem::FreeSpace(const std::string& path) {
+  const std::string drive = Normalize(path).substr(0, 2);
+  auto it = freeBytes.find(drive);
+  return it == freeBytes.end() ? uint64_t{1} << 40 : it->second;
+}
+
 void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes) {
   std::string key = Normalize(path);
   size_t slash = key.rfind('\\');
@@ -400,20 +432,37 @@ class FakeArchive : public plat::IArchive {
 public:
   FakeArchive(FakeArchiveContent content, FakeFileSystem& files)
       : content_(std::move(content)), files_(files) {}
-  std::vector<plat::ArchiveItem> Items() override { return content_.items; }
+  std::vector<plat::ArchiveItem> Items() override {
+    std::vector<plat::ArchiveItem> items = content_.items;
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (!content_.sizesStated)
+        items[i].size.reset();
+      else if (!items[i].size && !items[i].isFolder)
+        items[i].size = Data(i).size();
+    }
+    return items;
+  }
   bool HasErrors() override { return content_.damaged; }
   void Extract(const std::vector<std::pair<uint32_t, std::string>>& targets) override {
+    const std::vector<plat::ArchiveItem> items = Items();
     for (const auto& [index, path] : targets) {
+      const plat::ArchiveItem& item = items.at(index);
       if (static_cast<int>(index) == content_.failOnExtractIndex)
-        throw plat::PlatformError("Data error in '" + content_.items.at(index).path + "'");
-      if (content_.items.at(index).isFolder)
+        throw plat::PlatformError("Data error in '" + item.path + "'");
+      if (item.isFolder) {
         files_.CreateDirectories(path);
-      else
-        files_.WriteFile(path, index < content_.data.size() ? content_.data[index] : "");
+      } else if (item.size && Data(index).size() > *item.size) {
+        throw plat::PlatformError("'" + item.path + "' holds more than its stated size");
+      } else {
+        files_.WriteFile(path, Data(index));
+      }
     }
   }
 
 private:
+  std::string Data(size_t index) const {
+    return index < content_.data.size() ? content_.data[index] : std::string();
+  }
   FakeArchiveContent content_;
   FakeFileSystem& files_;
 };

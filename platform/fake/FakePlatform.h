@@ -49,6 +49,9 @@ public:
   std::set<std::string> drives{"c:"};
   // Paths (as given to the calls) whose operations fail.
   std::set<std::string> unreadable, unwritable, undeletable, uncreatable;
+  // Free bytes by drive ("c:"); a drive not listed has 1 TiB free. Writes
+  // do not use it up.
+  std::map<std::string, uint64_t> freeBytes;
 
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
@@ -62,6 +65,12 @@ public:
   void CopyFile(const std::string& from, const std::string& to) override;
   void DeleteTree(const std::string& path) override;
   void CopyTree(const std::string& from, const std::string& to) override;
+  // Fails when the target exists or its parent does not, or is listed in
+  // `unwritable`. `onMoveFolder` runs first and may raise, as when a file in
+  // the folder is held open.
+  void MoveFolder(const std::string& from, const std::string& to) override;
+  std::function<void(const std::string& from, const std::string& to)> onMoveFolder;
+  std::optional<uint64_t> FreeSpace(const std::string& path) override;
 
   // Test set-up and inspection, by the same path rules.
   void AddFile(const std::string& path, const std::string& bytes);
@@ -195,12 +204,16 @@ public:
 
 // Archives the fake library can open: by path, a format and its items. The
 // bytes of a file item are written to the fake file system on extraction.
+// A file item states the size set in it, else the length of its data; an
+// item whose data is longer than its stated size fails as it would in the
+// library, without its file.
 struct FakeArchiveContent {
   std::string format; // only this format opens it
   std::vector<plat::ArchiveItem> items;
   std::vector<std::string> data; // per item
   bool damaged = false;          // error flags set while opening
   int failOnExtractIndex = -1;   // raises when this item is extracted
+  bool sizesStated = true;       // false: no item states a size
 };
 
 class FakeArchiveLibrary : public plat::IArchiveLibrary {

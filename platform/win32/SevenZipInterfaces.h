@@ -42,6 +42,7 @@ enum HandlerProperty : PROPID {
 enum ItemProperty : PROPID {
   kpidPath = 3,          // VT_BSTR
   kpidIsDir = 6,         // VT_BOOL
+  kpidSize = 7,          // VT_UI8 (or smaller), the unpacked size
   kpidError = 55,        // VT_BSTR
   kpidErrorFlags = 71,   // VT_UI4, non-zero when the archive is damaged
   kpidWarningFlags = 72, // VT_UI4

@@ -156,9 +156,14 @@ private:
 // One extracted file. Close() may come before the library lets go of the
 // stream, so that the file is complete (or can be deleted) as soon as the
 // library reports the item's result.
+//
+// The file takes no more than `limit` bytes: the size the archive states for
+// the item. A crafted archive can state a small size and decode far more;
+// the write that would pass the limit is refused, and the library stops.
 class OutFileStream final : public ComObject<sz::ISequentialOutStream> {
 public:
-  explicit OutFileStream(KernelHandle file) : file_(std::move(file)) {}
+  OutFileStream(KernelHandle file, std::optional<uint64_t> limit)
+      : file_(std::move(file)), limit_(limit) {}
   ~OutFileStream() override { Close(); }
 
   HRESULT STDMETHODCALLTYPE Write(const void* data, UINT32 size, UINT32* processedSize) override {
@@ -166,15 +171,23 @@ public:
       *processedSize = 0;
     if (!file_)
       return E_UNEXPECTED;
+    if (limit_ && size > *limit_ - total_) {
+      overrun_ = true;
+      return E_FAIL;
+    }
     DWORD written = 0;
     if (size != 0 && !WriteFile(file_.get(), data, size, &written, nullptr)) {
       error_ = GetLastError();
       return HRESULT_FROM_WIN32(error_);
     }
+    total_ += written;
     if (processedSize != nullptr)
       *processedSize = written;
     return S_OK;
   }
+
+  // Whether the item's data ran past its stated size.
+  bool Overrun() const { return overrun_; }
 
   // The first failure to write or to close the file; 0 when there was none.
   DWORD Close() {
@@ -190,6 +203,9 @@ protected:
 
 private:
   KernelHandle file_;
+  std::optional<uint64_t> limit_;
+  uint64_t total_ = 0;
+  bool overrun_ = false;
   DWORD error_ = 0;
 };
 
@@ -239,6 +255,28 @@ bool ItemIsFolder(sz::IInArchive& archive, uint32_t index) {
     throw PlatformError("The archive library cannot tell the kind of item " +
                         std::to_string(index) + ". " + HResultText(hr));
   return value->vt == VT_BOOL && value->boolVal != VARIANT_FALSE;
+}
+
+// The unpacked size the archive states for the item; nothing when the
+// handler does not tell it.
+std::optional<uint64_t> ItemSize(sz::IInArchive& archive, uint32_t index) {
+  PropVariant value;
+  HRESULT hr = archive.GetProperty(index, sz::kpidSize, value.put());
+  if (FAILED(hr))
+    throw PlatformError("The archive library cannot tell the size of item " +
+                        std::to_string(index) + ". " + HResultText(hr));
+  switch (value->vt) {
+  case VT_UI8:
+    return static_cast<uint64_t>(value->uhVal.QuadPart);
+  case VT_UI4:
+    return value->ulVal;
+  case VT_UI2:
+    return value->uiVal;
+  case VT_UI1:
+    return value->bVal;
+  default:
+    return std::nullopt;
+  }
 }
 
 // The item's name for a message; its number when even the name is not to be
@@ -324,7 +362,7 @@ public:
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!file)
         return FailWith("Cannot create the file", index, GetLastError());
-      stream_ = MakeCom<OutFileStream>(std::move(file));
+      stream_ = MakeCom<OutFileStream>(std::move(file), ItemSize(archive_, index));
       *stream = stream_.get();
       (*stream)->AddRef();
       return S_OK;
@@ -339,6 +377,12 @@ public:
         return S_OK;
       uint32_t index = *current_;
       DWORD writeError = stream_ ? stream_->Close() : 0;
+      // The refused write is the real cause; the library may report it as
+      // a data error of its own.
+      if (stream_ && stream_->Overrun()) {
+        Abandon();
+        return E_ABORT;
+      }
       if (result != sz::kResultOk) {
         Abandon();
         Fail("Cannot extract " + DescribeItem(archive_, index) + " from " + Quoted(archivePath_) +
@@ -397,6 +441,9 @@ private:
     if (!current_)
       return;
     if (stream_) {
+      if (stream_->Overrun())
+        Fail("Cannot extract " + DescribeItem(archive_, *current_) + " from " +
+             Quoted(archivePath_) + ": it holds more data than its stated size.");
       stream_->Close();
       stream_.reset();
       DeleteFileW(targets_.at(*current_).path.c_str());
@@ -440,7 +487,8 @@ public:
     std::vector<ArchiveItem> items;
     items.reserve(count);
     for (uint32_t i = 0; i < count; ++i)
-      items.push_back(ArchiveItem{ItemPath(*archive_, i), ItemIsFolder(*archive_, i)});
+      items.push_back(
+          ArchiveItem{ItemPath(*archive_, i), ItemIsFolder(*archive_, i), ItemSize(*archive_, i)});
     return items;
   }
 

@@ -276,6 +276,43 @@ void Win32FileSystem::CopyTree(const std::string& from, const std::string& to) {
   CopyTreeOf(Widen(from), Widen(to));
 }
 
+void Win32FileSystem::MoveFolder(const std::string& from, const std::string& to) {
+  if (!DirectoryExists(from))
+    Fail("Cannot move folder", from, ERROR_PATH_NOT_FOUND);
+  // Neither replacing nor copying: a rename within one volume, which the
+  // file system does whole or not at all.
+  if (!MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), 0))
+    throw PlatformError("Cannot move folder \"" + from + "\" to \"" + to + "\". " +
+                        SystemErrorText(GetLastError()));
+}
+
+std::optional<uint64_t> Win32FileSystem::FreeSpace(const std::string& path) {
+  std::wstring wide = Widen(path);
+  DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (length == 0)
+    return std::nullopt;
+  std::wstring folder(length, L'\0');
+  length = GetFullPathNameW(wide.c_str(), length, folder.data(), nullptr);
+  if (length == 0 || length >= folder.size())
+    return std::nullopt;
+  folder.resize(length);
+  // A folder that is still to be made lies on the volume of the nearest
+  // folder above it.
+  const size_t root = RootLength(folder);
+  while (folder.size() > root && !IsDirectory(folder)) {
+    size_t cut = folder.find_last_of(L"\\/");
+    folder.resize(cut == std::wstring::npos || cut < root ? root : cut);
+  }
+  if (folder.empty())
+    return std::nullopt;
+  if (!IsSeparator(folder.back()))
+    folder += L'\\';
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr))
+    return std::nullopt;
+  return static_cast<uint64_t>(available.QuadPart);
+}
+
 bool Win32FileSystem::CreateDirectories(const std::string& path) {
   std::wstring wide = Widen(path);
   // "\\?\" paths take no forward slashes; elsewhere both separators mean the

@@ -49,6 +49,8 @@ public:
   void CopyFile(const std::string& from, const std::string& to) override;
   void DeleteTree(const std::string& path) override;
   void CopyTree(const std::string& from, const std::string& to) override;
+  void MoveFolder(const std::string& from, const std::string& to) override;
+  std::optional<uint64_t> FreeSpace(const std::string& path) override;
 };
 
 // Message boxes, the busy cursor and the common dialogs. Boxes and dialogs are

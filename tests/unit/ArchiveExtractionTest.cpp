@@ -101,7 +101,14 @@ TEST_F(ExtractTest, EmptyArchiveOrNoSelectionWritesNothing) {
 
 TEST_F(ExtractTest, HostileItemPathsAreRefusedBeforeAnythingIsWritten) {
   for (const char* hostile : {"../evil.txt", "a/../../x", "..\\x", "/abs/path", "\\abs", "C:\\x",
-                              "C:/y", "C:rel", "ok/...", "f.txt:stream", "a/./../../b"}) {
+                              "C:/y", "C:rel", "ok/...", "f.txt:stream", "a/./../../b",
+                              // Parts that Windows shortens to ".." once it strips trailing dots
+                              // and blanks.
+                              ".. /.. /evil.txt", "a/. ./b", "... /x", "a/.. ./b", " /x",
+                              // Device names, with an extension or blanks before it, in any part.
+                              "CON", "LPT1.txt", "dir/nul/x", "aux .log", "com9.", "Prn.tar.gz",
+                              // A file item that names the output folder itself.
+                              ".", "./"}) {
     fake::FakePlatform fp;
     FakeArchiveContent c = Content("zip", {{"first-good.txt", "1"}, {hostile, "bad"}});
     fp.archives.Add("C:\\h.zip", c);
@@ -119,6 +126,90 @@ TEST_F(ExtractTest, HarmlessOddPathsStayInside) {
   EXPECT_EQ(store::SafeItemPath("a//b/./c"), "a\\b\\c");
   EXPECT_EQ(store::SafeItemPath("..a/b.."), "..a\\b..");
   EXPECT_EQ(store::SafeItemPath("[5]DocumentSummaryInformation"), "[5]DocumentSummaryInformation");
+  EXPECT_EQ(store::SafeItemPath("./bin/javaw.exe"), "bin\\javaw.exe");
+  EXPECT_EQ(store::SafeItemPath("console/CONFIG.SYS"), "console\\CONFIG.SYS");
+  EXPECT_EQ(store::SafeItemPath("lpt10/com0.txt"), "lpt10\\com0.txt");
+}
+
+TEST_F(ExtractTest, AFolderItemForTheOutputFolderItselfIsSkipped) {
+  // What zip tools write for "the current folder".
+  FakeArchiveContent c = Content("zip", {{"./bin/javaw.exe", "MZ"}});
+  c.items.insert(c.items.begin(), {"./", true});
+  c.data.insert(c.data.begin(), "");
+  p.archives.Add("C:\\dot.zip", c);
+  EXPECT_TRUE(Extract("C:\\dot.zip", "C:\\img"));
+  EXPECT_EQ(p.files.Contents("C:\\img\\bin\\javaw.exe"), "MZ");
+}
+
+TEST_F(ExtractTest, AnArchiveThatWouldUnpackBeyondTheRoomIsRefusedBeforeAnythingIsWritten) {
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  constexpr uint64_t kGiB = uint64_t{1} << 30;
+  struct Case {
+    const char* name;
+    std::vector<std::optional<uint64_t>> sizes; // stated sizes of the file items
+    uint64_t freeOnC;
+    const char* out;
+    bool all;            // false: only the item "0" is extracted
+    std::string message; // empty: extracted
+  } cases[] = {
+      {"fits", {3 * kGiB}, 3 * kGiB, "C:\\img", true, ""},
+      {"more than the free space",
+       {2 * kGiB, kGiB},
+       500 * kMiB + 1,
+       "C:\\img",
+       true,
+       "The archive more than the free space.zip would unpack to 3072 MB, more than the 500 MB "
+       "free on the disk."},
+      {"rounded so that it reads right",
+       {kMiB + 1},
+       kMiB,
+       "C:\\img",
+       true,
+       "The archive rounded so that it reads right.zip would unpack to 2 MB, more than the 1 MB "
+       "free on the disk."},
+      {"free space of the output folder's own disk", {3 * kGiB}, 1, "D:\\img", true, ""},
+      {"more than any image may take",
+       {8 * kGiB, kGiB},
+       uint64_t{1} << 40,
+       "C:\\img",
+       true,
+       "The archive more than any image may take.zip would unpack to 9216 MB, more than the "
+       "8192 MB allowed."},
+      {"sizes that overflow when added",
+       {uint64_t{1} << 63, uint64_t{1} << 63, 16},
+       uint64_t{1} << 40,
+       "C:\\img",
+       true,
+       "The archive sizes that overflow when added.zip would unpack to 17592186044416 MB, more "
+       "than the 8192 MB allowed."},
+      {"only the chosen items count", {16, 100 * kGiB}, kGiB, "C:\\img", false, ""},
+      {"no stated size",
+       {16, std::nullopt},
+       kGiB,
+       "C:\\img",
+       true,
+       "The archive no stated size.zip does not state the size of its items."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakePlatform fp;
+    fp.files.drives.insert("d:");
+    fp.files.freeBytes["c:"] = c.freeOnC;
+    FakeArchiveContent content;
+    content.format = "zip";
+    for (size_t i = 0; i < c.sizes.size(); ++i) {
+      content.items.push_back({std::to_string(i), false, c.sizes[i]});
+      content.data.push_back("x");
+      content.sizesStated = content.sizesStated && c.sizes[i].has_value();
+    }
+    const std::string archive = std::string("C:\\a\\") + c.name + ".zip";
+    fp.archives.Add(archive, content);
+    std::string msg = "unset";
+    EXPECT_EQ(store::ExtractArchive(fp.services, archive, c.out, msg, "0", c.all),
+              c.message.empty());
+    EXPECT_EQ(msg, c.message);
+    EXPECT_EQ(fp.files.DirectoryExists(c.out), c.message.empty());
+  }
 }
 
 TEST_F(ExtractTest, DamagedArchivesAreErrorsNotExtractions) {

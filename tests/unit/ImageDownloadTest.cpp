@@ -56,6 +56,17 @@ protected:
     return device::DownloadRuntimeImages(c, 8443, message);
   }
   fake::FakeFormView& view() { return *p.toolkit.view; }
+  // Every folder and file below `folder`, relative to it, in lower case.
+  std::vector<std::string> Below(const std::string& folder) const {
+    const std::string prefix = p.files.Normalize(folder) + "\\";
+    std::vector<std::string> found;
+    for (const auto& list : {p.files.AllDirectories(), p.files.AllFiles()})
+      for (const std::string& path : list)
+        if (path.rfind(prefix, 0) == 0)
+          found.push_back(path.substr(prefix.size()));
+    std::sort(found.begin(), found.end());
+    return found;
+  }
 
   fake::FakePlatform p;
   launcher::LauncherGlobals g;
@@ -127,6 +138,90 @@ TEST_F(DownloadTest, Failures) {
   p.files.DeleteFile(kLibCache);
   EXPECT_FALSE(Run());
   EXPECT_EQ(message, "Unable to download HMI binaries archive for remote HMI.");
+}
+
+TEST_F(DownloadTest, ACachedArchiveThatDoesNotExtractIsFetchedAfresh) {
+  struct Case {
+    const char* name;
+    bool lib; // the HMI binaries archive rather than the JRE archive
+    std::function<void(fake::FakeArchiveContent&)> spoil;
+    bool raises; // else false with the message below
+    bool kept;   // whether the archive stays in the cache
+    const char* message;
+  } cases[] = {
+      {"checksum error in a later item", false,
+       [](fake::FakeArchiveContent& c) { c.failOnExtractIndex = 1; }, true, false, ""},
+      {"damaged", false, [](fake::FakeArchiveContent& c) { c.damaged = true; }, true, false, ""},
+      {"hostile item path", false,
+       [](fake::FakeArchiveContent& c) { c.items[1].path = "../../evil.jar"; }, true, false, ""},
+      {"HMI binaries with a checksum error", true,
+       [](fake::FakeArchiveContent& c) { c.failOnExtractIndex = 1; }, true, false, ""},
+      // Sound, only without the marker: fetching it again would bring the
+      // same archive.
+      {"no marker", false, [](fake::FakeArchiveContent& c) { c.items[0].path = "readme.txt"; },
+       false, true, "Unable to process JRE image for remote HMI."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string& cacheFile = c.lib ? kLibCache : kJreCache;
+    fake::FakeArchiveContent sound =
+        c.lib ? Archive({"config-gui.jar", "hmi.jar"}) : Archive({"bin/javaw.exe", "lib/rt.jar"});
+    fake::FakeArchiveContent spoilt = sound;
+    c.spoil(spoilt);
+    p.archives.archives[p.files.Normalize(cacheFile)] = spoilt;
+    p.files.AddFile(kJreCache, "cached");
+    p.files.AddFile(kLibCache, "cached");
+    p.files.DeleteTree(kRoot + "\\JREImage");
+    p.files.DeleteTree(kRoot + "\\LIBImage");
+    if (c.raises) {
+      EXPECT_THROW(Run(), std::exception);
+    } else {
+      EXPECT_FALSE(Run());
+      EXPECT_EQ(message, c.message);
+    }
+    EXPECT_EQ(p.files.FileExists(cacheFile), c.kept);
+
+    p.archives.archives[p.files.Normalize(cacheFile)] = sound;
+    fetched.clear();
+    ASSERT_TRUE(Run()) << message;
+    EXPECT_EQ(fetched, c.kept ? std::vector<std::string>{}
+                              : std::vector<std::string>{c.lib ? "lib" : "jre"});
+  }
+}
+
+TEST_F(DownloadTest, AnImageIsInstalledWholeOrNotAtAll) {
+  // The second item fails its checksum after bin/javaw.exe has been written.
+  fake::FakeArchiveContent broken = Archive({"bin/javaw.exe", "lib/rt.jar"});
+  broken.failOnExtractIndex = 1;
+  p.archives.archives[p.files.Normalize(kJreCache)] = broken;
+  p.files.AddFile(kJreImage + "\\lib\\stale.jar", "from an earlier, broken image");
+  EXPECT_THROW(Run(), plat::PlatformError);
+  // The image folder is as it was: no marker, and no scratch folder beside it.
+  EXPECT_EQ(Below(kRoot + "\\JREImage"),
+            (std::vector<std::string>{"v17.0.2.0", "v17.0.2.0\\lib", "v17.0.2.0\\lib\\stale.jar"}));
+
+  // A sound archive gives an image of exactly its own files.
+  p.archives.archives[p.files.Normalize(kJreCache)] = Archive({"bin/javaw.exe", "lib/rt.jar"});
+  ASSERT_TRUE(Run()) << message;
+  EXPECT_EQ(Below(kRoot + "\\JREImage"),
+            (std::vector<std::string>{"v17.0.2.0", "v17.0.2.0\\bin", "v17.0.2.0\\bin\\javaw.exe",
+                                      "v17.0.2.0\\lib", "v17.0.2.0\\lib\\rt.jar"}));
+  EXPECT_EQ(
+      Below(kRoot + "\\LIBImage"),
+      (std::vector<std::string>{"v4.10", "v4.10\\v410_0007", "v4.10\\v410_0007\\config-gui.jar",
+                                "v4.10\\v410_0007\\hmi.jar"}));
+}
+
+TEST_F(DownloadTest, AnImageAnotherLauncherInstalledMeanwhileIsKept) {
+  p.ui.onProcessMessages = [this] {
+    if (view().Text(ControlId::statusBar) == "Extracting JRE image..." &&
+        !p.files.FileExists(kJreImage + "\\bin\\javaw.exe"))
+      p.files.AddFile(kJreImage + "\\bin\\javaw.exe", "theirs");
+  };
+  ASSERT_TRUE(Run()) << message;
+  EXPECT_EQ(p.files.Contents(kJreImage + "\\bin\\javaw.exe"), "theirs");
+  EXPECT_EQ(Below(kRoot + "\\JREImage"),
+            (std::vector<std::string>{"v17.0.2.0", "v17.0.2.0\\bin", "v17.0.2.0\\bin\\javaw.exe"}));
 }
 
 TEST_F(DownloadTest, ArchiveNamesFromTheDeviceCannotPickThePath) {

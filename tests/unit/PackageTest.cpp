@@ -87,6 +87,17 @@ protected:
     return store::ImportPackage(c, path, message);
   }
   fake::FakeFormView& view() { return *p.toolkit.view; }
+  // Every folder and file below `folder`, relative to it, in lower case.
+  std::vector<std::string> Below(const std::string& folder) const {
+    const std::string prefix = p.files.Normalize(folder) + "\\";
+    std::vector<std::string> found;
+    for (const auto& list : {p.files.AllDirectories(), p.files.AllFiles()})
+      for (const std::string& path : list)
+        if (path.rfind(prefix, 0) == 0)
+          found.push_back(path.substr(prefix.size()));
+    std::sort(found.begin(), found.end());
+    return found;
+  }
 
   fake::FakePlatform p;
   launcher::LauncherGlobals g;
@@ -106,9 +117,13 @@ TEST_F(PackageTest, ImportInstallsBothImagesAndCleansUp) {
   EXPECT_FALSE(p.files.DirectoryExists(kScratch));
   EXPECT_EQ(view().Text(ControlId::statusBar), "");
   // The package was opened as a compound document, its Contents as 7z.
-  EXPECT_EQ(p.archives.opened.front(),
-            "Compound " + kRoot + "\\PackageCache\\Q614_410.VeltraDynamicRemoteHMI.KL7zip");
+  EXPECT_EQ(p.archives.opened.front().rfind("Compound " + kRoot + "\\PackageCache\\", 0), 0u);
   EXPECT_EQ(p.archives.opened.back(), "7z " + kScratch + "\\Contents");
+  // Nothing but the package and the images is left in the cache.
+  EXPECT_EQ(Below(kRoot + "\\PackageCache"),
+            std::vector<std::string>{"q614_410.veltradynamicremotehmi.kl7zip"});
+  EXPECT_EQ(Below(kRoot + "\\JREImage"),
+            (std::vector<std::string>{"v17.0.2.0", "v17.0.2.0\\bin", "v17.0.2.0\\bin\\javaw.exe"}));
 }
 
 TEST_F(PackageTest, ImportMessagesInTheOrderOfTheTests) {
@@ -205,15 +220,17 @@ TEST_F(PackageTest, BadTimestampOfAnInstalledPackageIsAnError) {
   EXPECT_THROW(Import(pkg), std::invalid_argument);
 }
 
-TEST_F(PackageTest, FailuresAfterTheCopyKeepTheCachedPackageAndRemoveScratch) {
+TEST_F(PackageTest, AFailedImportLeavesNoCachedPackageAndNoScratch) {
   const std::string pkg = "C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip";
   AddPackage(pkg, Props(), {"jre/bin/javaw.exe", "lib/readme.txt"});
   EXPECT_FALSE(Import(pkg));
   EXPECT_EQ(message, "Unable to extract HMI binaries image.");
-  EXPECT_TRUE(p.files.FileExists(kRoot + "\\PackageCache\\Q614_410.VeltraDynamicRemoteHMI.KL7zip"));
+  EXPECT_EQ(Below(kRoot + "\\PackageCache"), std::vector<std::string>{});
+  EXPECT_EQ(Below(kRoot + "\\LIBImage"), (std::vector<std::string>{"v4.10", "v4.10\\full"}));
   EXPECT_FALSE(p.files.DirectoryExists(kScratch));
-  EXPECT_FALSE(Import(pkg));
-  EXPECT_EQ(message, "This package or a more recent version is already installed.");
+  // So the package, put right, is not refused as already installed.
+  AddPackage(pkg, Props());
+  ASSERT_TRUE(Import(pkg)) << message;
 
   auto otherJre = Props("2027-01-01");
   otherJre[3].value = "99"; // a JRE image that is not installed yet
@@ -225,6 +242,61 @@ TEST_F(PackageTest, FailuresAfterTheCopyKeepTheCachedPackageAndRemoveScratch) {
   AddPackage("C:\\in\\badjre.KL7zip", otherJre, {"jre/README", "lib/config-gui.jar"});
   EXPECT_FALSE(Import("C:\\in\\badjre.KL7zip"));
   EXPECT_EQ(message, "Unable to extract JRE image.");
+  EXPECT_EQ(Below(kRoot + "\\JREImage\\v99"), std::vector<std::string>{});
+  EXPECT_EQ(Below(kRoot + "\\PackageCache"),
+            std::vector<std::string>{"q614_410.veltradynamicremotehmi.kl7zip"});
+}
+
+TEST_F(PackageTest, ANewerPackageThatFailsLeavesTheInstalledOneWhole) {
+  const std::string pkg = "C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip";
+  const std::string cached = kRoot + "\\PackageCache\\Q614_410.VeltraDynamicRemoteHMI.KL7zip";
+  AddPackage(pkg, Props("2026-05-01T10:00:00Z"));
+  ASSERT_TRUE(Import(pkg)) << message;
+  const std::string installed = p.files.Contents(cached);
+
+  AddPackage(pkg, Props("2026-06-01T10:00:00Z"), {"jre/bin/javaw.exe", "lib/readme.txt"});
+  EXPECT_FALSE(Import(pkg));
+  EXPECT_EQ(message, "Unable to extract HMI binaries image.");
+  EXPECT_EQ(p.files.Contents(cached), installed);
+  EXPECT_EQ(Below(kRoot + "\\LIBImage"),
+            (std::vector<std::string>{"v4.10", "v4.10\\full", "v4.10\\full\\config-gui.jar",
+                                      "v4.10\\full\\hmi.jar"}));
+  std::string jre, lib;
+  store::StoreContext c = form.Store();
+  EXPECT_TRUE(store::IsPackageImageValid(c, cached, jre, lib));
+}
+
+TEST_F(PackageTest, APackageThatWouldUnpackBeyondTheRoomIsRefused) {
+  const std::string pkg = "C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip";
+  const std::string refused = "The archive Q614_410.VeltraDynamicRemoteHMI.KL7zip would unpack to "
+                              "1 MB, more than the 0 MB free on the disk.";
+  struct Case {
+    const char* name;
+    uint64_t freeOnTemp; // the temporary folder is on D:
+    uint64_t freeOnCache;
+  } cases[] = {
+      {"the package's own streams", 5, 1 << 20},
+      {"its Contents in the temporary folder", 20, 1 << 20},
+      {"the images copied into the cache", 1 << 20, 20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    p.files.drives.insert("d:");
+    p.files.CreateDirectories("D:\\Temp");
+    p.system.tempFolder = "D:\\Temp";
+    p.files.freeBytes["d:"] = c.freeOnTemp;
+    p.files.freeBytes["c:"] = c.freeOnCache;
+    AddPackage(pkg, Props());
+    p.archives.archives[p.files.Normalize("D:\\Temp\\TMP_4242_0\\Contents")] =
+        contentsByPackage[p.files.Normalize(pkg)];
+    message = "unset";
+    store::StoreContext sc = form.Store();
+    EXPECT_FALSE(store::ImportPackage(sc, pkg, message));
+    EXPECT_EQ(message, refused);
+    EXPECT_EQ(Below(kRoot + "\\PackageCache"), std::vector<std::string>{});
+    EXPECT_FALSE(p.files.FileExists(kRoot + "\\JREImage\\v17.0.2.0\\bin\\javaw.exe"));
+    EXPECT_EQ(Below("D:\\Temp"), std::vector<std::string>{});
+  }
 }
 
 TEST_F(PackageTest, PropertyValuesThatAreNotFolderNamesAreErrors) {
@@ -348,23 +420,42 @@ TEST_F(ProvisionTest, PackageFolderMessages) {
 }
 
 TEST_F(ProvisionTest, CopyFailureAndInvalidPackage) {
+  const std::string source = "C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip";
   p.files.AddFile(kSettings, "<S><PackageFolder baseURI=\"C:\\pkgs\"/></S>");
-  AddPackage("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip", Props());
-  p.files.unwritable.insert(kTemp + "\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip");
+  AddPackage(source, Props());
+  p.files.unwritable.insert(kTemp + "\\PKG_4242_0\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip");
   EXPECT_FALSE(Provide());
   EXPECT_EQ(message, "Unable to copy remote dynamic HMI package for Veltrav4.10 from the package "
                      "folder.");
+  EXPECT_EQ(Below(kTemp), std::vector<std::string>{});
   p.files.unwritable.clear();
 
-  // Imported but its HMI image does not install: the cached package is found
-  // by the next attempt and judged not valid.
-  AddPackage("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip", Props(),
-             {"jre/bin/javaw.exe", "lib/nothing.txt"});
-  EXPECT_FALSE(Provide());
-  EXPECT_EQ(message, "Unable to extract HMI binaries image.");
+  // Imported but its HMI image does not install: nothing is cached, so the
+  // next attempt imports again and meets the same fault.
+  AddPackage(source, Props(), {"jre/bin/javaw.exe", "lib/nothing.txt"});
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_FALSE(Provide());
+    EXPECT_EQ(message, "Unable to extract HMI binaries image.");
+  }
+
+  // A cached package whose images are gone is not valid.
+  AddPackage(source, Props());
+  ASSERT_TRUE(Provide()) << message;
+  p.files.DeleteFile(kRoot + "\\LIBImage\\v4.10\\full\\config-gui.jar");
   EXPECT_FALSE(Provide());
   EXPECT_EQ(message, "Please contact Norwick Brann Technical Support to obtain a valid remote "
                      "dynamic HMI package for Veltrav4.10.");
+}
+
+TEST_F(ProvisionTest, TheCopyFromThePackageFolderIsAScratchOfItsOwn) {
+  p.files.AddFile(kSettings, "<S><PackageFolder baseURI=\"C:\\pkgs\"/></S>");
+  AddPackage("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip", Props());
+  // Another launcher's copy of the same package, in the middle of its import.
+  const std::string theirs = kTemp + "\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip";
+  p.files.AddFile(theirs, "another launcher's copy");
+  ASSERT_TRUE(Provide()) << message;
+  EXPECT_EQ(p.files.Contents(theirs), "another launcher's copy");
+  EXPECT_EQ(Below(kTemp), std::vector<std::string>{"veltra_410.veltradynamicremotehmi.kl7zip"});
 }
 
 // --- the window's package-folder controls -------------------------------------

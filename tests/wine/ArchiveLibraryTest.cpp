@@ -45,6 +45,13 @@ fs::path DataPath(const std::string& name) {
   return fs::path(L"Z:" + folder) / Widen(name);
 }
 
+// The damaged and oversized archives (cmake/windows.d/archive-limits-testdata.cmake).
+fs::path LimitsPath(const std::string& name) {
+  std::wstring folder = Widen(VELTRA_ARCHIVE_LIMITS_TESTDATA);
+  std::replace(folder.begin(), folder.end(), L'/', L'\\');
+  return fs::path(L"Z:" + folder) / Widen(name);
+}
+
 std::string Utf8(const fs::path& path) {
   return Narrow(path.wstring());
 }
@@ -166,7 +173,9 @@ TEST_P(GoodArchiveTest, ListsAndExtractsEveryItemByteForByte) {
       EXPECT_TRUE(fs::is_directory(Widen(target)));
     } else {
       ASSERT_TRUE(fs::is_regular_file(Widen(target)));
-      EXPECT_EQ(ReadBytes(Widen(target)), ReadBytes(DataPath("tree") / Widen(item.path)));
+      const std::string expected = ReadBytes(DataPath("tree") / Widen(item.path));
+      EXPECT_EQ(ReadBytes(Widen(target)), expected);
+      EXPECT_EQ(item.size, expected.size());
     }
   }
 }
@@ -339,6 +348,62 @@ TEST(ArchiveLibraryTest, RaisesADataErrorOfADamaged7zAndLeavesNoPartialFile) {
   EXPECT_TRUE(DeleteFileW(copy.c_str())) << GetLastError();
 }
 
+TEST(ArchiveLibraryTest, RaisesALaterItemsChecksumErrorAfterTheItemsBeforeIt) {
+  auto archive = LoadedLibrary()->Open("zip", Utf8(LimitsPath("crc-later.zip")));
+  std::vector<ArchiveItem> items = archive->Items();
+  EXPECT_FALSE(archive->HasErrors()); // nothing shows until the data is read
+  uint32_t javaw = IndexOrThrow(items, "bin/javaw.exe");
+  uint32_t runtime = IndexOrThrow(items, "lib/rt.jar");
+  EXPECT_EQ(items[runtime].size, 300000u);
+
+  TempFolder out;
+  try {
+    archive->Extract(
+        {{javaw, Utf8(out.Path() / L"javaw.exe")}, {runtime, Utf8(out.Path() / L"rt.jar")}});
+    ADD_FAILURE() << "the checksum error went unnoticed";
+  } catch (const PlatformError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("lib/rt.jar"));
+    EXPECT_THAT(e.what(), HasSubstr("CRC error"));
+  }
+  // The item before it is written in full; the failing one leaves nothing.
+  EXPECT_EQ(ReadBytes(out.Path() / L"javaw.exe"), "MZ sound launcher");
+  EXPECT_FALSE(fs::exists(out.Path() / L"rt.jar"));
+}
+
+TEST(ArchiveLibraryTest, WritesNoMoreThanAnItemsStatedSize) {
+  struct Case {
+    const char* file;
+    uint64_t stated;
+    bool refused;
+  } cases[] = {
+      {"zeros.gz", 1 << 20, false},
+      // States 1000 bytes and decodes a megabyte: a gzip member's size is
+      // read from its trailer, and the library decodes on regardless.
+      {"size-lie.gz", 1000, true},
+  };
+  auto library = LoadedLibrary();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto archive = library->Open("gzip", Utf8(LimitsPath(c.file)));
+    std::vector<ArchiveItem> items = archive->Items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].path, "data.bin");
+    EXPECT_EQ(items[0].size, c.stated);
+
+    TempFolder out;
+    const fs::path target = out.Path() / L"data.bin";
+    try {
+      archive->Extract({{0, Utf8(target)}});
+      EXPECT_FALSE(c.refused);
+      EXPECT_EQ(fs::file_size(target), c.stated);
+    } catch (const PlatformError& e) {
+      EXPECT_TRUE(c.refused) << e.what();
+      EXPECT_THAT(e.what(), HasSubstr("more data than its stated size"));
+      EXPECT_FALSE(fs::exists(target));
+    }
+  }
+}
+
 // --- Package files -----------------------------------------------------------
 
 TEST(ArchiveLibraryTest, ListsAPackageFilesStreamsAndExtractsItsContents) {
@@ -347,6 +412,7 @@ TEST(ArchiveLibraryTest, ListsAPackageFilesStreamsAndExtractsItsContents) {
   EXPECT_THAT(items, Contains(Field(&ArchiveItem::path, "[5]DocumentSummaryInformation")));
   uint32_t contents = IndexOrThrow(items, "Contents");
   EXPECT_FALSE(archive->HasErrors());
+  EXPECT_EQ(items[contents].size, ReadBytes(DataPath("good.7z")).size());
 
   TempFolder out;
   fs::path target = out.Path() / L"contents.7z";

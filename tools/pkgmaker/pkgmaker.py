@@ -14,6 +14,7 @@ Subcommands:
   package OUT ...       build a package file (see --help)
   zip OUT ...           build a zip archive with exactly the given names
   7z OUT ...            build a 7z archive with exactly the given names
+  gz OUT ...            build a gzip file of one member, its size stated or not
   truncate IN OUT ...   copy a file, cut to a given length
   dump FILE [--json]    show a compound file's streams and properties
 
@@ -34,6 +35,7 @@ import tempfile
 import uuid
 import warnings
 import zipfile
+import zlib
 
 # ---------------------------------------------------------------------------
 # Property set stream
@@ -824,6 +826,47 @@ def write_zip(out, items):
             zf.writestr(zi, data)
 
 
+def spoil_zip_crcs(out, names):
+    """Stores a wrong CRC-32 for each named member, in its local header and
+    in the central directory, so that the member extracts in full and then
+    fails its check."""
+    with zipfile.ZipFile(out) as zf:
+        start = zf.start_dir
+        infos = zf.infolist()
+    wanted = set(names)
+    missing = wanted - {i.filename for i in infos}
+    if missing:
+        raise ValueError("no member named %s" % ", ".join(sorted(missing)))
+    with open(out, "r+b") as fh:
+        data = bytearray(fh.read())
+        pos = start
+        for info in infos:
+            if data[pos:pos + 4] != b"PK\x01\x02":
+                raise ValueError("central directory entry expected at %d" % pos)
+            name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, pos + 28)
+            local = struct.unpack_from("<I", data, pos + 42)[0]
+            if info.filename in wanted:
+                crc = struct.unpack_from("<I", data, pos + 16)[0] ^ 0xFFFFFFFF
+                struct.pack_into("<I", data, pos + 16, crc)
+                struct.pack_into("<I", data, local + 14, crc)
+            pos += 46 + name_len + extra_len + comment_len
+        fh.seek(0)
+        fh.write(data)
+
+
+def write_gz(out, name, data, claimed_size=None):
+    """A gzip file of one member named `name`. Its trailer states
+    `claimed_size` as the member's size when given (the CRC stays right), so
+    a reader that trusts the trailer expects less than it will get."""
+    deflate = zlib.compressobj(9, zlib.DEFLATED, -15)
+    body = deflate.compress(data) + deflate.flush()
+    header = b"\x1f\x8b\x08\x08" + struct.pack("<I", 1577836800) + b"\x02\x03"
+    header += name.encode("latin-1") + b"\x00"
+    size = len(data) if claimed_size is None else claimed_size
+    trailer = struct.pack("<II", zlib.crc32(data) & 0xFFFFFFFF, size & 0xFFFFFFFF)
+    write_file(out, header + body + trailer)
+
+
 def write_7z(out, items, tree=None):
     """7z stores member names as given when they are set by renaming: the
     members are first added under harmless placeholder names, then renamed
@@ -981,6 +1024,15 @@ def cmd_zip(args):
     if not items:
         raise SystemExit("error: no items")
     write_zip(args.out, items)
+    if args.bad_crc:
+        spoil_zip_crcs(args.out, args.bad_crc)
+
+
+def cmd_gz(args):
+    items = items_from_args(args.items)
+    if len(items) != 1 or items[0].kind != "file":
+        raise SystemExit("error: a gzip file holds exactly one file member")
+    write_gz(args.out, items[0].name, items[0].data, args.claim_size)
 
 
 def cmd_7z(args):
@@ -1088,7 +1140,18 @@ def make_parser():
         p.add_argument("--item-text", dest="items", action=AppendInOrder, metavar="NAME=TEXT")
         p.add_argument("--dir", dest="items", action=AppendInOrder, metavar="NAME")
         p.add_argument("--symlink", dest="items", action=AppendInOrder, metavar="NAME=TARGET")
+        if fmt == "zip":
+            p.add_argument("--bad-crc", action="append", metavar="NAME",
+                           help="store a wrong CRC-32 for this member (repeatable)")
         p.set_defaults(func=func)
+
+    p = sub.add_parser("gz", help="build a gzip file of one member")
+    p.add_argument("out")
+    p.add_argument("--item", dest="items", action=AppendInOrder, metavar="NAME=FILE")
+    p.add_argument("--item-text", dest="items", action=AppendInOrder, metavar="NAME=TEXT")
+    p.add_argument("--claim-size", type=int, metavar="N",
+                   help="state N as the member's size in the trailer")
+    p.set_defaults(func=cmd_gz)
 
     p = sub.add_parser("truncate", help="copy a file cut to N bytes (negative N: drop N bytes)")
     p.add_argument("input")

@@ -17,6 +17,7 @@ import sys
 import tempfile
 import unittest
 import zipfile
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -394,6 +395,34 @@ class HostileArchiveTest(TempDirTest):
         self.assertTrue(members["../outdir"]["Attributes"].startswith("D"))
         self.assertIn("lrwx", members["link"]["Attributes"])
         self.assertEqual(members["C:\\x"]["Size"], str(len("content 3")))
+
+
+class DamagedArchiveTest(TempDirTest):
+    def test_zip_bad_crc_spoils_only_the_named_member(self):
+        out = self.path("crc.zip")
+        self.cli("zip", out, "--item-text", "bin/javaw.exe=MZ", "--item-text", "lib/rt.jar=classes",
+                 "--bad-crc", "lib/rt.jar")
+        with zipfile.ZipFile(out) as zf:
+            self.assertEqual(zf.read("bin/javaw.exe"), b"MZ")
+            with self.assertRaises(zipfile.BadZipFile):
+                zf.read("lib/rt.jar")
+        self.assertNotEqual(self.cli("zip", self.path("x.zip"), "--item-text", "a=b",
+                                     "--bad-crc", "nothing", check=False).returncode, 0)
+
+    def test_gz_states_the_claimed_size(self):
+        data = bytes(range(256)) * 400
+        src = self.write("data.bin", data)
+        for claim, stated in ((None, len(data)), (1000, 1000)):
+            out = self.path("d%s.gz" % claim)
+            args = ["gz", out, "--item", "data.bin=" + src]
+            if claim is not None:
+                args += ["--claim-size", str(claim)]
+            self.cli(*args)
+            raw = pm.read_file(out)
+            self.assertEqual(raw[10:19], b"data.bin\x00")
+            self.assertEqual(struct.unpack("<II", raw[-8:]), (zlib.crc32(data), stated))
+            # The whole member is there, whatever the trailer says.
+            self.assertEqual(zlib.decompress(raw[19:-8], -15), data)
 
 
 if __name__ == "__main__":

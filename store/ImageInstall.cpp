@@ -1,0 +1,67 @@
+#include "store/ImageInstall.h"
+
+#include "common/Paths.h"
+
+namespace store {
+
+namespace {
+
+// Removes a scratch folder; one that will not go (a file held open) stays
+// behind rather than hide the outcome.
+void RemoveScratch(plat::IFileSystem& files, const std::string& folder) {
+  try {
+    files.DeleteTree(folder);
+  } catch (const std::exception&) {
+  }
+}
+
+void MoveIntoPlace(plat::IFileSystem& files, const std::string& newImage,
+                   const std::string& imageFolder, const std::string& aside) {
+  const bool hadFolder = files.DirectoryExists(imageFolder);
+  if (hadFolder)
+    files.MoveFolder(imageFolder, aside);
+  try {
+    files.MoveFolder(newImage, imageFolder);
+  } catch (...) {
+    if (hadFolder) {
+      try {
+        files.MoveFolder(aside, imageFolder);
+      } catch (const std::exception&) {
+        // The old folder goes with the scratch; the image stays invalid
+        // and is made again by the next launch.
+      }
+    }
+    throw;
+  }
+}
+
+} // namespace
+
+ImageOutcome InstallImage(plat::Services& s, FolderUtils& folders, const std::string& imageFolder,
+                          const char* marker, ValidImage valid,
+                          const std::function<bool(const std::string& newImage)>& fill) {
+  const std::string scratch = folders.CreateUniqueDirectory(paths::ParentFolderOf(imageFolder),
+                                                            "~" + paths::FileNameOf(imageFolder));
+  const std::string newImage = paths::JoinPath(scratch, "new");
+  auto install = [&] {
+    if (!fill(newImage))
+      return ImageOutcome::NotFilled;
+    if (!s.files.FileExists(paths::JoinPath(newImage, marker)))
+      return ImageOutcome::Incomplete;
+    if (valid == ValidImage::Keep && s.files.FileExists(paths::JoinPath(imageFolder, marker)))
+      return ImageOutcome::KeptValid;
+    MoveIntoPlace(s.files, newImage, imageFolder, paths::JoinPath(scratch, "old"));
+    return ImageOutcome::Installed;
+  };
+  ImageOutcome outcome;
+  try {
+    outcome = install();
+  } catch (...) {
+    RemoveScratch(s.files, scratch);
+    throw;
+  }
+  RemoveScratch(s.files, scratch);
+  return outcome;
+}
+
+} // namespace store

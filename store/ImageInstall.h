@@ -1,0 +1,43 @@
+// Runtime images put in place whole or not at all. The image folders are
+// shared by every launcher on the machine, and an image counts as valid as
+// soon as its marker file exists: a half-written image must never carry the
+// marker where a launch will look for it.
+#pragma once
+
+#include "platform/Platform.h"
+#include "store/FolderUtils.h"
+
+#include <functional>
+#include <string>
+
+namespace store {
+
+// The files whose presence makes an image valid (FolderUtils checks them).
+inline constexpr const char* kJreImageMarker = "bin\\javaw.exe";
+inline constexpr const char* kLibImageMarker = "config-gui.jar";
+
+// What to do when a valid image is found in place at the moment the new one
+// is ready (one that another launcher finished meanwhile, or the image a
+// newer package replaces).
+enum class ValidImage { Keep, Replace };
+
+enum class ImageOutcome {
+  Installed,  // the new image is in place
+  KeptValid,  // a valid image was in place and is kept; the new one is gone
+  NotFilled,  // `fill` returned false; nothing changed
+  Incomplete, // the new image lacked its marker file; nothing changed
+};
+
+// Has `fill` write the new image into a folder that does not exist yet, in
+// a new scratch folder beside `imageFolder` (same parent, so same volume),
+// and when its marker file is there, renames it into place: whatever is at
+// `imageFolder` (the empty folder the folder getters make, or an older
+// image) is first moved aside, and put back if the new image cannot take
+// its place. Nothing of an earlier image mixes with the new one. The
+// scratch folder goes whatever happens; errors of `fill` and of the moves
+// are raised after that.
+ImageOutcome InstallImage(plat::Services& s, FolderUtils& folders, const std::string& imageFolder,
+                          const char* marker, ValidImage valid,
+                          const std::function<bool(const std::string& newImage)>& fill);
+
+} // namespace store

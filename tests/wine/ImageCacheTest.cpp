@@ -1,0 +1,129 @@
+// The machine-wide image cache on the real file system and the real archive
+// library: a folder renamed into place whole, the free space of the disk an
+// image goes to, and images that an archive failing half-way or holding more
+// than it states leave as they were.
+#include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Text.h"
+#include "store/ArchiveExtraction.h"
+#include "store/FolderUtils.h"
+#include "store/ImageInstall.h"
+#include "tests/wine/LauncherHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using plat::PlatformError;
+using plat::win32::Narrow;
+using plat::win32::Widen;
+using winetest::TempFolder;
+
+std::string Utf8(const fs::path& path) {
+  return Narrow(path.wstring());
+}
+
+// The damaged and oversized archives (cmake/windows.d/archive-limits-testdata.cmake).
+fs::path LimitsPath(const std::string& name) {
+  std::wstring folder = Widen(VELTRA_ARCHIVE_LIMITS_TESTDATA);
+  std::replace(folder.begin(), folder.end(), L'/', L'\\');
+  return fs::path(L"Z:" + folder) / Widen(name);
+}
+
+// Every folder and file below `folder`, relative to it, sorted.
+std::vector<std::string> Tree(const fs::path& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    found.push_back(Utf8(fs::relative(entry.path(), folder)));
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// --- The file system ---------------------------------------------------------
+
+TEST(Win32FileSystemTest, MovesAFolderWholeAndOnlyToANameNotTaken) {
+  plat::win32::Win32FileSystem files;
+  TempFolder t;
+  t.WriteFile(L"a\\sub\\f.txt", "x");
+  files.MoveFolder(Utf8(t.Path() / L"a"), Utf8(t.Path() / L"b"));
+  EXPECT_EQ(Tree(t.Path()), (std::vector<std::string>{"b", "b\\sub", "b\\sub\\f.txt"}));
+
+  // A target that exists is not replaced, even an empty folder.
+  fs::create_directory(t.Path() / L"c");
+  EXPECT_THROW(files.MoveFolder(Utf8(t.Path() / L"b"), Utf8(t.Path() / L"c")), PlatformError);
+  t.WriteFile(L"d.txt", "file");
+  EXPECT_THROW(files.MoveFolder(Utf8(t.Path() / L"b"), Utf8(t.Path() / L"d.txt")), PlatformError);
+  // Only folders are moved.
+  EXPECT_THROW(files.MoveFolder(Utf8(t.Path() / L"d.txt"), Utf8(t.Path() / L"e")), PlatformError);
+  EXPECT_THROW(files.MoveFolder(Utf8(t.Path() / L"none"), Utf8(t.Path() / L"e")), PlatformError);
+  EXPECT_EQ(Tree(t.Path()),
+            (std::vector<std::string>{"b", "b\\sub", "b\\sub\\f.txt", "c", "d.txt"}));
+}
+
+TEST(Win32FileSystemTest, TellsTheFreeSpaceOfTheDiskAFolderWillBeMadeOn) {
+  plat::win32::Win32FileSystem files;
+  TempFolder t;
+  ULARGE_INTEGER direct{};
+  ASSERT_TRUE(GetDiskFreeSpaceExW((t.Path().wstring() + L"\\").c_str(), &direct, nullptr, nullptr));
+  const std::optional<uint64_t> later = files.FreeSpace(Utf8(t.Path() / L"not" / L"made" / L"yet"));
+  ASSERT_TRUE(later.has_value());
+  // Other programs write meanwhile: the same disk, give or take.
+  const uint64_t difference =
+      *later > direct.QuadPart ? *later - direct.QuadPart : direct.QuadPart - *later;
+  EXPECT_LT(difference, uint64_t{1} << 30);
+  EXPECT_GT(*later, 0u);
+  // A drive that is not there has no free space to tell.
+  EXPECT_FALSE(files.FreeSpace("Q:\\no\\such\\drive").has_value());
+}
+
+// --- Images from archives ----------------------------------------------------
+
+class ImageCacheTest : public testing::Test {
+protected:
+  // Extracts into the image through the real library, as the download
+  // branch does.
+  store::ImageOutcome InstallFrom(const std::string& archive) {
+    std::string message;
+    return store::InstallImage(w.services, folders, Utf8(image), store::kJreImageMarker,
+                               store::ValidImage::Keep, [&](const std::string& newImage) {
+                                 return store::ExtractArchive(w.services, Utf8(LimitsPath(archive)),
+                                                              newImage, message, "", true);
+                               });
+  }
+
+  plat::win32::Win32Services w;
+  store::FolderUtils folders{w.services};
+  TempFolder parent;
+  fs::path image = parent.Path() / L"v17.0.2.0";
+};
+
+TEST_F(ImageCacheTest, AnArchiveThatFailsHalfWayLeavesTheImageAsItWas) {
+  parent.WriteFile(L"v17.0.2.0\\lib\\stale.jar", "from an earlier, broken image");
+  const std::vector<std::string> before{"v17.0.2.0", "v17.0.2.0\\lib", "v17.0.2.0\\lib\\stale.jar"};
+  try {
+    InstallFrom("crc-later.zip");
+    ADD_FAILURE() << "the checksum error went unnoticed";
+  } catch (const PlatformError& e) {
+    EXPECT_NE(std::string(e.what()).find("CRC error"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(Tree(parent.Path()), before);
+
+  // Holds a megabyte, states a thousand bytes: cut off, and nothing stays.
+  EXPECT_THROW(InstallFrom("size-lie.gz"), PlatformError);
+  EXPECT_EQ(Tree(parent.Path()), before);
+
+  // A sound archive replaces the broken image with exactly its own files.
+  EXPECT_EQ(InstallFrom("sound.zip"), store::ImageOutcome::Installed);
+  EXPECT_EQ(Tree(parent.Path()),
+            (std::vector<std::string>{"v17.0.2.0", "v17.0.2.0\\bin", "v17.0.2.0\\bin\\javaw.exe",
+                                      "v17.0.2.0\\lib", "v17.0.2.0\\lib\\rt.jar"}));
+  EXPECT_EQ(winetest::FileContents(image / L"bin" / L"javaw.exe"), "MZ sound launcher");
+}
+
+} // namespace
