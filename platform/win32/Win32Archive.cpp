@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 #include "platform/win32/SevenZipInterfaces.h"
 #include "platform/win32/Win32Handles.h"
+#include "platform/win32/Win32Pump.h"
 #include "platform/win32/Win32Text.h"
 
 #include <oleauto.h>
@@ -527,9 +528,13 @@ public:
     for (const auto& entry : chosen)
       indices.push_back(entry.first);
     auto callback = MakeCom<ExtractCallback>(*archive_, path_, std::move(chosen));
-    HRESULT hr =
-        archive_->Extract(indices.data(), static_cast<UINT32>(indices.size()), 0, callback.get());
-    callback->Finish(hr);
+    // Thousands of files take seconds: the window goes on answering meanwhile.
+    // The library's objects are plain interfaces, bound to no thread.
+    RunWhilePumping([&] {
+      HRESULT hr =
+          archive_->Extract(indices.data(), static_cast<UINT32>(indices.size()), 0, callback.get());
+      callback->Finish(hr);
+    });
   }
 
 private:
