@@ -88,30 +88,41 @@ void TLoginForm::Create(plat::IToolkit& toolkit) {
 }
 
 void TLoginForm::FormCreate() {
-  g_.doAutoLogin = false;
-
-  std::string version = GetVersion();
-  if (!version.empty())
-    view_->SetCaption(view_->Caption() + " " + version);
-
-  g_.StartupPause = 1000;
-  g_.SendKeysPause = 600;
-  portArgument_.clear();
-  g_.HideLoginForm = true;
-
-  g_.isDeveloper = !s_.system.EnvironmentVariable("KLOX_DATA_DIR").empty();
-  g_.enableLogging = g_.isDeveloper;
-
-  SetUpPackageFolder();
-  s_.ui.UseMessageIcons();
-  log_.ClearLog();
-  ReadParams();
-
-  if (!g_.isDeveloper) {
+  // The window is made with the developer defaults in the boxes. Outside
+  // developer mode they must go whatever happens below: a step that fails
+  // skips the rest of start-up, and the window then opens all the same.
+  auto clearDefaultsOutsideDeveloperMode = [&] {
+    if (g_.isDeveloper)
+      return;
     view_->SetText(ControlId::edtHost, "");
     view_->SetText(ControlId::edtUserName, "");
     view_->SetText(ControlId::edtPassword, "");
+  };
+  try {
+    g_.doAutoLogin = false;
+
+    std::string version = GetVersion();
+    if (!version.empty())
+      view_->SetCaption(view_->Caption() + " " + version);
+
+    g_.StartupPause = 1000;
+    g_.SendKeysPause = 600;
+    portArgument_.clear();
+    g_.HideLoginForm = true;
+
+    g_.isDeveloper = !s_.system.EnvironmentVariable("KLOX_DATA_DIR").empty();
+    g_.enableLogging = g_.isDeveloper;
+
+    SetUpPackageFolder();
+    s_.ui.UseMessageIcons();
+    log_.ClearLog();
+    ReadParams();
+  } catch (...) {
+    clearDefaultsOutsideDeveloperMode();
+    throw;
   }
+
+  clearDefaultsOutsideDeveloperMode();
 
   ReadCommandLine();
 

@@ -171,7 +171,7 @@ TEST_F(StartupTest, ParamsFileCases) {
   }
 }
 
-TEST_F(StartupTest, BrokenParamsFileShowsItsErrorAndSkipsLaterSteps) {
+TEST_F(StartupTest, BrokenParamsFileShowsItsErrorAndSkipsTheCommandLine) {
   struct Case {
     const char* content;
     const char* inMessage;
@@ -197,10 +197,23 @@ TEST_F(StartupTest, BrokenParamsFileShowsItsErrorAndSkipsLaterSteps) {
     EXPECT_TRUE(fp.ui.messages[0].withIcon);
     EXPECT_NE(fp.ui.messages[0].text.find(c.inMessage), std::string::npos)
         << fp.ui.messages[0].text;
-    // The boxes were not cleared and the command line was not read.
-    EXPECT_EQ(fp.toolkit.view->Text(ControlId::edtHost), plat::kDefaultHost) << c.content;
+    // The command line was not read, but no default credentials stay in the
+    // boxes outside developer mode.
+    EXPECT_EQ(fp.toolkit.view->Text(ControlId::edtHost), "") << c.content;
+    EXPECT_EQ(fp.toolkit.view->Text(ControlId::edtUserName), "") << c.content;
+    EXPECT_EQ(fp.toolkit.view->Text(ControlId::edtPassword), "") << c.content;
     EXPECT_FALSE(fp.toolkit.view->closed);
   }
+}
+
+TEST_F(StartupTest, BrokenParamsFileInDeveloperModeKeepsTheDefaults) {
+  Developer();
+  p.files.AddFile("C:\\work\\params.txt", "abc\n100");
+  Start();
+  ASSERT_EQ(errors().size(), 1u);
+  EXPECT_EQ(box(ControlId::edtHost), plat::kDefaultHost);
+  EXPECT_EQ(box(ControlId::edtUserName), plat::kDefaultUserName);
+  EXPECT_EQ(box(ControlId::edtPassword), plat::kDefaultPassword);
 }
 
 TEST_F(StartupTest, ParamsFileIsReadFromTheWorkingDirectoryOnly) {

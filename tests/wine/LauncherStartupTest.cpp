@@ -164,7 +164,7 @@ void PrintTo(const BadParamsCase& c, std::ostream* os) {
 
 class BadParams : public testing::TestWithParam<BadParamsCase> {};
 
-TEST_P(BadParams, ShowTheErrorAndSkipTheLaterStartupSteps) {
+TEST_P(BadParams, ShowTheErrorSkipTheCommandLineAndLeaveNoDefaults) {
   const BadParamsCase& c = GetParam();
   TempFolder work;
   work.WriteFile("params.txt", c.content);
@@ -182,12 +182,12 @@ TEST_P(BadParams, ShowTheErrorAndSkipTheLaterStartupSteps) {
   EXPECT_THAT(Launcher::MessageBoxText(box), HasSubstr(c.mentioned));
   launcher.PressOk(box);
 
-  // The window stays open, and neither the clearing of the boxes nor the
-  // command line has been applied.
+  // The window stays open without the command line applied, and outside
+  // developer mode no default credentials are left in the boxes.
   launcher.WaitUntilShown();
   EXPECT_TRUE(launcher.Running());
-  EXPECT_EQ(launcher.Text(ControlId::edtHost), plat::kDefaultHost);
-  EXPECT_EQ(launcher.Text(ControlId::edtUserName), plat::kDefaultUserName);
+  EXPECT_EQ(launcher.Text(ControlId::edtHost), "");
+  EXPECT_EQ(launcher.Text(ControlId::edtUserName), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
