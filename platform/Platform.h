@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -29,6 +30,13 @@ public:
 struct FileVersion {
   uint32_t ms = 0;
   uint32_t ls = 0;
+};
+
+// A lock shared by the launcher processes of the user's session, held for as
+// long as the object lives. Dropping it lets the next waiting process in.
+class NamedLock {
+public:
+  virtual ~NamedLock() = default;
 };
 
 // The process, its environment and time.
@@ -52,6 +60,13 @@ public:
   virtual uint32_t TickCount() = 0;
   // A plain sleep: the window does not respond meanwhile.
   virtual void Sleep(uint32_t milliseconds) = 0;
+  // Takes the lock called `name` (letters, digits and dots), waiting at most
+  // `waitMs` while another process holds it; nothing when it is still held
+  // then. A holder that ended without letting go leaves the lock free. The
+  // wait blocks the thread: callers wait in short steps and let the window's
+  // messages run between them. Raises PlatformError when the lock cannot be
+  // made at all.
+  virtual std::unique_ptr<NamedLock> AcquireNamedLock(const std::string& name, uint32_t waitMs) = 0;
 };
 
 // Files and folders. Paths are Windows paths (backslash separators); a
@@ -76,6 +91,14 @@ public:
   virtual void DeleteFile(const std::string& path) = 0;
   // Creates the folder and any missing parents. False when it could not.
   virtual bool CreateDirectories(const std::string& path) = 0;
+  // Creates exactly this one folder in an existing parent. False when it
+  // could not, and also when anything of that name is there already: a true
+  // answer means the folder is new and empty, never one made earlier. A file
+  // system that makes no folders need not override it.
+  virtual bool CreateNewDirectory(const std::string& path) {
+    (void)path;
+    return false;
+  }
   // Moves a file, replacing an existing target. Throws on failure.
   virtual void MoveFile(const std::string& from, const std::string& to) = 0;
   // Copies a file, replacing an existing target. Throws on failure.

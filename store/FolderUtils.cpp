@@ -75,11 +75,17 @@ std::string FolderUtils::CreateUniqueDirectory(const std::string& baseDir,
                                                const std::string& prefix) {
   std::string base = baseDir.empty() ? s_.system.TempFolder() : baseDir;
   std::string stem = JoinPath(base, prefix + "_" + std::to_string(s_.system.ProcessId()) + "_");
+  // The parents may exist already; the folder itself must be one made here
+  // and now. A folder of the same name left by an earlier process (a crash,
+  // a process id used again) would mix its files into what the caller puts
+  // in it.
+  const std::string parent = paths::ParentFolderOf(stem);
+  if (!parent.empty())
+    s_.files.CreateDirectories(parent);
   std::string candidate;
   for (int counter = 0; counter <= 5000; ++counter) {
     candidate = stem + std::to_string(counter);
-    s_.files.CreateDirectories(candidate);
-    if (s_.files.DirectoryExists(candidate))
+    if (s_.files.CreateNewDirectory(candidate))
       return candidate;
   }
   throw std::runtime_error("Could not find a unique directory name based on " + candidate);

@@ -32,6 +32,8 @@ public:
   std::string GetLIBImageFolder(const std::string& releaseVersion, const std::string& buildVersion);
   bool IsJREImageFolderValid(const std::string& JREVersion);
   bool IsLIBImageFolderValid(const std::string& releaseVersion, const std::string& buildVersion);
+  // A folder this call has just created, empty: "<prefix>_<pid>_<n>" in
+  // `baseDir` (made with its parents when missing) or in the temporary folder.
   std::string CreateUniqueDirectory(const std::string& baseDir, const std::string& prefix);
 
 private:

@@ -18,6 +18,38 @@ void FakeSystem::Sleep(uint32_t milliseconds) {
   tick += milliseconds;
 }
 
+namespace {
+class FakeNamedLock : public plat::NamedLock {
+public:
+  FakeNamedLock(FakeSystem& system, std::string name) : system_(system), name_(std::move(name)) {
+    ++system_.locksHeld[name_];
+    system_.lockJournal.push_back("lock " + name_);
+  }
+  ~FakeNamedLock() override {
+    if (--system_.locksHeld[name_] == 0)
+      system_.locksHeld.erase(name_);
+    system_.lockJournal.push_back("unlock " + name_);
+  }
+  FakeNamedLock(const FakeNamedLock&) = delete;
+  FakeNamedLock& operator=(const FakeNamedLock&) = delete;
+
+private:
+  FakeSystem& system_;
+  std::string name_;
+};
+} // namespace
+
+std::unique_ptr<plat::NamedLock> FakeSystem::AcquireNamedLock(const std::string& name,
+                                                              uint32_t waitMs) {
+  if (!namedLocksWork)
+    throw plat::PlatformError("Cannot create the lock " + name + ".");
+  if (locksHeldElsewhere.count(name)) {
+    tick += waitMs;
+    return nullptr;
+  }
+  return std::make_unique<FakeNamedLock>(*this, name);
+}
+
 // ---------------------------------------------------------------------------
 
 std::string FakeFileSystem::Normalize(const std::string& path) const {
@@ -123,6 +155,15 @@ bool FakeFileSystem::CreateDirectories(const std::string& path) {
       return false;
     dirs_.insert(current);
   }
+  return true;
+}
+
+bool FakeFileSystem::CreateNewDirectory(const std::string& path) {
+  journal.push_back("mkdir-new " + path);
+  std::string key = Normalize(path);
+  if (uncreatable.count(path) || !ParentExists(key) || dirs_.count(key) || files_.count(key))
+    return false;
+  dirs_.insert(key);
   return true;
 }
 

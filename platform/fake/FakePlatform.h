@@ -28,6 +28,13 @@ public:
   uint32_t processId = 4242;
   uint32_t tick = 1000;
   std::vector<uint32_t> sleeps;
+  // Named locks: how often each is held by this process, and those another
+  // process holds (a wait for one of them passes its whole time and fails).
+  std::map<std::string, int> locksHeld;
+  std::set<std::string> locksHeldElsewhere;
+  // Every take and release, as "lock name", "unlock name".
+  std::vector<std::string> lockJournal;
+  bool namedLocksWork = true;
 
   std::string EnvironmentVariable(const std::string& name) override;
   std::vector<std::string> CommandLineArguments() override { return arguments; }
@@ -39,6 +46,8 @@ public:
   uint32_t TickCount() override { return tick; }
   // Time passes only in sleeps, so waits are deterministic.
   void Sleep(uint32_t milliseconds) override;
+  std::unique_ptr<plat::NamedLock> AcquireNamedLock(const std::string& name,
+                                                    uint32_t waitMs) override;
 };
 
 // Windows-like paths: case-insensitive, "\" and "/" alike, relative paths
@@ -61,6 +70,7 @@ public:
   void WriteFile(const std::string& path, const std::string& bytes) override;
   void DeleteFile(const std::string& path) override;
   bool CreateDirectories(const std::string& path) override;
+  bool CreateNewDirectory(const std::string& path) override;
   void MoveFile(const std::string& from, const std::string& to) override;
   void CopyFile(const std::string& from, const std::string& to) override;
   void DeleteTree(const std::string& path) override;

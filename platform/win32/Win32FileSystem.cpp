@@ -245,6 +245,11 @@ void Win32FileSystem::DeleteFile(const std::string& path) {
   Fail("Cannot delete file", path, error);
 }
 
+bool Win32FileSystem::CreateNewDirectory(const std::string& path) {
+  // Fails with ERROR_ALREADY_EXISTS on a folder or a file of the name.
+  return !path.empty() && CreateDirectoryW(Widen(path).c_str(), nullptr) != FALSE;
+}
+
 void Win32FileSystem::MoveFile(const std::string& from, const std::string& to) {
   if (!MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))

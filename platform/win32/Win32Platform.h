@@ -33,6 +33,9 @@ public:
   uint32_t ProcessId() override;
   uint32_t TickCount() override;
   void Sleep(uint32_t milliseconds) override;
+  // A mutex in the session's namespace ("Local\\<name>"), where the user's
+  // launchers meet.
+  std::unique_ptr<NamedLock> AcquireNamedLock(const std::string& name, uint32_t waitMs) override;
 };
 
 class Win32FileSystem : public IFileSystem {
@@ -45,6 +48,7 @@ public:
   void WriteFile(const std::string& path, const std::string& bytes) override;
   void DeleteFile(const std::string& path) override;
   bool CreateDirectories(const std::string& path) override;
+  bool CreateNewDirectory(const std::string& path) override;
   void MoveFile(const std::string& from, const std::string& to) override;
   void CopyFile(const std::string& from, const std::string& to) override;
   void DeleteTree(const std::string& path) override;

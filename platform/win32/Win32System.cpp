@@ -1,3 +1,4 @@
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 
@@ -116,6 +117,42 @@ uint32_t Win32System::TickCount() {
 
 void Win32System::Sleep(uint32_t milliseconds) {
   ::Sleep(milliseconds);
+}
+
+namespace {
+
+// Owns one hold of a mutex; the mutex belongs to the thread that waited for
+// it, so the object is released on that thread (the GUI thread).
+class MutexLock : public NamedLock {
+public:
+  explicit MutexLock(KernelHandle mutex) : mutex_(std::move(mutex)) {}
+  ~MutexLock() override { ReleaseMutex(mutex_.get()); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+private:
+  KernelHandle mutex_;
+};
+
+} // namespace
+
+std::unique_ptr<NamedLock> Win32System::AcquireNamedLock(const std::string& name, uint32_t waitMs) {
+  const std::wstring fullName = L"Local\\" + Widen(name);
+  KernelHandle mutex(CreateMutexW(nullptr, FALSE, fullName.c_str()));
+  if (!mutex)
+    throw PlatformError("Cannot create the lock " + name + ". " + SystemErrorText(GetLastError()));
+  switch (WaitForSingleObject(mutex.get(), waitMs)) {
+  case WAIT_OBJECT_0:
+  // The last holder ended without letting go: the lock is ours now. What it
+  // was doing is checked by the caller as always (images by their markers).
+  case WAIT_ABANDONED:
+    return std::make_unique<MutexLock>(std::move(mutex));
+  case WAIT_TIMEOUT:
+    return nullptr;
+  default:
+    throw PlatformError("Cannot wait for the lock " + name + ". " +
+                        SystemErrorText(GetLastError()));
+  }
 }
 
 } // namespace plat::win32

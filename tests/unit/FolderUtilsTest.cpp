@@ -39,7 +39,7 @@ TEST(CheckFolderName, OnlyOnePlainFolderNamePasses) {
   for (const char* good : {"v17.0.2.0", "v410_0007", "v 1.0", "Veltra-HMI", "v4.10"})
     EXPECT_NO_THROW(paths::CheckFolderName(good, "test")) << good;
   for (const char* bad : {"", ".", "..", " ..", "a\\b", "a/b", "..\\x", "\\x", "C:x", "C:\\x", "v*",
-                          "con", "NUL.txt", "com1", "a:b",
+                          "con", "NUL.txt", "com1", "a:b", "CONIN$", "conout$.log", "nul .txt",
                           // Windows strips a trailing dot or blank: "v4.10." would be "v4.10".
                           "v4.10.", "v4.10 ", "v4.10. "})
     EXPECT_THROW(paths::CheckFolderName(bad, "test"), paths::InvalidPathError) << bad;
@@ -103,14 +103,19 @@ TEST_F(FolderUtilsTest, NamesThatAreNotOneFolderNeverReachTheFileSystem) {
   }
 }
 
-TEST_F(FolderUtilsTest, UniqueDirectoryCountsUpPastFailures) {
+TEST_F(FolderUtilsTest, UniqueDirectoryIsAlwaysOneItHasJustCreated) {
   const std::string temp = p.system.tempFolder;
-  EXPECT_EQ(folders.CreateUniqueDirectory("", "TMP"), temp + "\\TMP_4242_0");
-  // Same arguments again: the existing folder is the answer.
-  EXPECT_EQ(folders.CreateUniqueDirectory("", "TMP"), temp + "\\TMP_4242_0");
-  p.files.uncreatable.insert("C:\\s\\TMP_4242_0");
+  // Left behind by a launcher that crashed with the same process id: its
+  // files must not mix into what the next import puts there.
+  p.files.AddFile(temp + "\\TMP_4242_0\\jre\\bin\\stale.dll", "old");
+  EXPECT_EQ(folders.CreateUniqueDirectory("", "TMP"), temp + "\\TMP_4242_1");
+  // Same arguments again: another new folder.
+  EXPECT_EQ(folders.CreateUniqueDirectory("", "TMP"), temp + "\\TMP_4242_2");
+  // A file of the candidate's name, and a folder that cannot be made.
+  p.files.AddFile("C:\\s\\TMP_4242_0", "x");
   p.files.uncreatable.insert("C:\\s\\TMP_4242_1");
   EXPECT_EQ(folders.CreateUniqueDirectory("C:\\s", "TMP"), "C:\\s\\TMP_4242_2");
+  EXPECT_EQ(p.files.Contents(temp + "\\TMP_4242_0\\jre\\bin\\stale.dll"), "old");
 }
 
 TEST_F(FolderUtilsTest, UniqueDirectoryCreatesParentsAndGivesUpAfter5001Tries) {
