@@ -8,6 +8,7 @@
 #include "device/Json.h"
 #include "store/PackageImport.h"
 
+#include <memory>
 #include <stdexcept>
 
 namespace device {
@@ -29,6 +30,65 @@ const plat::HttpResponse& Answered(const std::optional<plat::HttpResponse>& resp
 
 void WriteDeveloperCopy(plat::Services& s, const char* name, const std::string& body) {
   s.files.WriteFile(paths::FolderOf(s.system.ExecutablePath()) + name, body + "\r\n");
+}
+
+// Developer-log lines of the download and the lock: they must never turn a
+// launch into a failure of their own.
+void LogQuietly(LaunchContext& c, const std::string& line) {
+  try {
+    c.log.LogMessage(line);
+  } catch (const std::exception&) {
+  }
+}
+
+// The part file of this process for `localPath`: "<file>.<pid>.<n>.part".
+// Another launcher fetching the same archive writes a name of its own, so
+// neither finds the other's file open; a name left by an earlier process of
+// the same id is passed over rather than taken.
+std::string PartFileFor(plat::Services& s, const std::string& localPath) {
+  const std::string stem = localPath + "." + std::to_string(s.system.ProcessId()) + ".";
+  for (int n = 0; n < 1000; ++n) {
+    std::string candidate = stem + std::to_string(n) + ".part";
+    if (!s.files.FileExists(candidate) && !s.files.DirectoryExists(candidate))
+      return candidate;
+  }
+  throw plat::PlatformError("No free name for a part file of " + localPath);
+}
+
+constexpr uint32_t kLockStepMs = 100;
+// A launcher that has held the images this long is taken as stuck rather
+// than busy, and is waited for no more.
+constexpr uint32_t kLockPatienceMs = 10 * 60 * 1000;
+
+// The lock on the machine's runtime images for one provisioning branch.
+// While another launcher holds it, the wait goes in short steps with the
+// window's messages let through between them, so the window stays
+// responsive; afterwards the branch finds what the other one put in place.
+// When no lock can be had the branch runs without one: the part files of
+// the downloads still keep two launchers apart.
+std::unique_ptr<plat::NamedLock> LockRuntimeImages(LaunchContext& c) {
+  const uint32_t start = c.s.system.TickCount();
+  bool waiting = false;
+  for (;;) {
+    std::unique_ptr<plat::NamedLock> lock;
+    try {
+      lock = c.s.system.AcquireNamedLock(kRuntimeImagesLock, kLockStepMs);
+    } catch (const std::exception& e) {
+      LogQuietly(c, std::string("Runtime images provided without a lock: ") + e.what());
+      return nullptr;
+    }
+    if (lock)
+      return lock;
+    if (c.s.system.TickCount() - start >= kLockPatienceMs) {
+      LogQuietly(c, "Runtime images provided without a lock: another launcher kept it too long");
+      return nullptr;
+    }
+    if (!waiting) {
+      c.view.SetStatusText("Waiting for another launcher to provide the runtime images...");
+      waiting = true;
+    }
+    c.view.ProcessMessages();
+  }
 }
 
 } // namespace
@@ -56,11 +116,26 @@ bool DownLoadFile(LaunchContext& c, const std::string& remotePath, const std::st
   std::string body;
   std::string contentType = MakeMultipart("file", remotePath, body);
   std::string url = DeviceAddress(c.view.HostText(), port, "cgi-bin/ReadBinaryFile.cgi");
-  const std::string partial = localPath + ".part";
+  std::string partial;
   std::string why;
+  try {
+    // The part file is made here, before anything is asked of the device:
+    // a file that cannot be made (the cache folder being a file, a name too
+    // long) is this machine's failure. Left to the transport, it would end
+    // the request before sending and be taken for the device's, and the
+    // session would not be logged out.
+    partial = PartFileFor(c.s, localPath);
+    files.WriteFile(partial, "");
+  } catch (const std::exception& e) {
+    LogQuietly(c, "Reading " + remotePath + " failed: the file " + localPath +
+                      " cannot be written here: " + e.what());
+    return false;
+  }
   try {
     std::optional<plat::HttpResponse> response = c.http.Post(url, contentType, body, partial);
     if (response && response->status == 200 && response->complete) {
+      // A rename in one folder: the archive is replaced whole or not at all,
+      // even when another launcher put one there meanwhile.
       files.MoveFile(partial, localPath);
       return true;
     }
@@ -77,10 +152,7 @@ bool DownLoadFile(LaunchContext& c, const std::string& remotePath, const std::st
   }
   // The reason stays in the developer log; the operator sees the branch's
   // own message. The path and the reason hold no secret.
-  try {
-    c.log.LogMessage("Reading " + remotePath + " failed: " + why);
-  } catch (const std::exception&) {
-  }
+  LogQuietly(c, "Reading " + remotePath + " failed: " + why);
   return false;
 }
 
@@ -220,6 +292,9 @@ bool VerifyCredentials(LaunchContext& c, std::string& errorMessage) {
       bool complete = !state.buildBanner.empty() && !state.schemaversion.empty() &&
                       !state.deviceType.empty() && !state.hmiJREFile.empty() &&
                       !state.hmiLIBFile.empty();
+      // Either branch fills the cache that every launcher of the machine
+      // shares: one at a time.
+      std::unique_ptr<plat::NamedLock> imagesLock = LockRuntimeImages(c);
       if (complete && g.enableDownload)
         result = c.downloadBranch ? c.downloadBranch(iPort, errorMessage)
                                   : DownloadRuntimeImages(c, iPort, errorMessage);

@@ -444,6 +444,128 @@ TEST_F(VerifyTest, DownloadKeepsThePreviousFileWhenTheReadFails) {
   EXPECT_NE(p.http.requests.back().body.find("/mnt/flash/hmi/jre/jre_v_1.zip"), std::string::npos);
 }
 
+TEST_F(VerifyTest, EachDownloadWritesAPartFileOfItsOwn) {
+  const std::string local = "C:\\cache\\jre_v_1.zip";
+  // Another launcher is reading the same archive, and an earlier process
+  // with this process's id left its part file behind.
+  p.files.AddFile(local + ".part", "another launcher's part");
+  p.files.AddFile(local + ".4242.0.part", "left behind");
+  view().Type(ControlId::edtHost, "gw:8443");
+  p.http.openPorts = {8443};
+  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK-new"));
+  device::LaunchContext c = form.Context();
+  EXPECT_TRUE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
+  ASSERT_TRUE(p.http.requests.back().bodyFile);
+  EXPECT_EQ(*p.http.requests.back().bodyFile, local + ".4242.1.part");
+  EXPECT_EQ(p.files.Contents(local), "PK-new");
+  EXPECT_FALSE(p.files.FileExists(local + ".4242.1.part"));
+  EXPECT_EQ(p.files.Contents(local + ".part"), "another launcher's part");
+  EXPECT_EQ(p.files.Contents(local + ".4242.0.part"), "left behind");
+}
+
+// A file of the cache that cannot be made is this machine's failure, not the
+// device's: the request is not sent, the branch says why, and the session
+// that is open is still ended.
+TEST(VerifyLocalFailure, ALocalFileThatCannotBeMadeStillLogsOut) {
+  const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+  struct Case {
+    const char* name;
+    std::function<void(fake::FakeFileSystem&)> setUp;
+  } cases[] = {
+      {"JRECache is a file",
+       [&](fake::FakeFileSystem& files) { files.AddFile(root + "\\JRECache", "not a folder"); }},
+      {"part file refused",
+       [&](fake::FakeFileSystem& files) {
+         files.unwritable.insert(root + "\\JRECache\\jre_v_17.0.2.zip.4242.0.part");
+       }},
+  };
+  for (const Case& c : cases) {
+    fake::FakePlatform fp;
+    launcher::LauncherGlobals fg;
+    TLoginForm f(fp.services, fg);
+    f.Create(fp.toolkit);
+    FakeDevice d;
+    d.Install(fp.http);
+    fp.toolkit.view->Type(ControlId::edtHost, "gw:51443");
+    fp.toolkit.view->Type(ControlId::edtUserName, "admin");
+    fp.toolkit.view->Type(ControlId::edtPassword, "pw");
+    c.setUp(fp.files);
+    std::string msg;
+    device::LaunchContext context = f.Context();
+    EXPECT_FALSE(device::VerifyCredentials(context, msg)) << c.name;
+    EXPECT_EQ(msg, "Unable to download JRE archive.") << c.name;
+    EXPECT_EQ(fp.http.Paths(),
+              (std::vector<std::string>{"GET /info.cgi", "POST /LOGIN", "GET /cgi-bin/infoExt.cgi",
+                                        "POST /LOGOUT"}))
+        << c.name;
+    EXPECT_EQ(d.logouts, 1) << c.name;
+  }
+}
+
+// --- Two launchers providing the same images ----------------------------------
+
+TEST_F(VerifyTest, EitherBranchRunsHoldingTheRuntimeImagesLock) {
+  for (bool download : {true, false}) {
+    g.enableDownload = download;
+    view().Type(ControlId::edtHost, "gw");
+    p.system.lockJournal.clear();
+    std::vector<bool> heldInBranch;
+    auto held = [&] {
+      heldInBranch.push_back(p.system.locksHeld.count(device::kRuntimeImagesLock));
+    };
+    form.downloadBranch = [&](int32_t, std::string&) { return held(), true; };
+    form.packageBranch = [&](std::string&) { return held(), true; };
+    EXPECT_TRUE(Verify());
+    EXPECT_EQ(heldInBranch, std::vector<bool>{true}) << download;
+    EXPECT_EQ(p.system.lockJournal,
+              (std::vector<std::string>{std::string("lock ") + device::kRuntimeImagesLock,
+                                        std::string("unlock ") + device::kRuntimeImagesLock}))
+        << download;
+  }
+}
+
+TEST_F(VerifyTest, ASecondLauncherWaitsRespondingAndThenFindsTheImagesInPlace) {
+  const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+  form.downloadBranch = nullptr; // the real one
+  p.system.locksHeldElsewhere.insert(device::kRuntimeImagesLock);
+  std::vector<std::string> statusWhileWaiting;
+  p.ui.onProcessMessages = [&] {
+    statusWhileWaiting.push_back(view().Text(ControlId::statusBar));
+    if (statusWhileWaiting.size() < 5)
+      return;
+    // The other launcher is done: archive and both images are in place.
+    p.files.AddFile(root + "\\JRECache\\jre_v_17.0.2.zip", "PK");
+    p.files.AddFile(root + "\\JREImage\\v17.0.2.0\\bin\\javaw.exe", "MZ");
+    p.files.AddFile(root + "\\LIBImage\\v4.10\\v410_0007\\config-gui.jar", "PK");
+    p.system.locksHeldElsewhere.clear();
+  };
+  EXPECT_TRUE(Verify()) << message;
+  EXPECT_EQ(p.http.Paths(), (std::vector<std::string>{"GET /info.cgi", "POST /LOGIN",
+                                                      "GET /cgi-bin/infoExt.cgi", "POST /LOGOUT"}));
+  ASSERT_GE(statusWhileWaiting.size(), 5u);
+  EXPECT_EQ(statusWhileWaiting[0], "Waiting for another launcher to provide the runtime images...");
+  EXPECT_EQ(form.jreImageFolder, root + "\\JREImage\\v17.0.2.0");
+  EXPECT_EQ(view().Text(ControlId::statusBar), "");
+}
+
+TEST_F(VerifyTest, ALockThatCannotBeHadDoesNotStopTheLaunch) {
+  struct Case {
+    const char* name;
+    bool locksWork;
+    bool heldForEver;
+  } cases[] = {{"no lock can be made", false, false}, {"held for ever elsewhere", true, true}};
+  for (const Case& c : cases) {
+    p.system.namedLocksWork = c.locksWork;
+    if (c.heldForEver)
+      p.system.locksHeldElsewhere.insert(device::kRuntimeImagesLock);
+    view().Type(ControlId::edtHost, "gw");
+    branchCalls.clear();
+    EXPECT_TRUE(Verify()) << c.name;
+    EXPECT_EQ(branchCalls, (std::vector<std::string>{"download:51443"})) << c.name;
+    EXPECT_TRUE(p.system.locksHeld.empty()) << c.name;
+  }
+}
+
 TEST_F(VerifyTest, LogoutResult) {
   view().Type(ControlId::edtHost, "gw");
   device::THttpClient& http = form.Context().http;

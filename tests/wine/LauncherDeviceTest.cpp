@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
 #include <regex>
 
 namespace {
@@ -361,6 +363,8 @@ struct DownloadFailureCase {
   std::string message;
   bool archiveKept; // whether the JRE archive stays in JRECache
   bool loggedOut;
+  // Done to the machine-wide folder before the launcher starts.
+  std::function<void(const fs::path& appFolder)> prepare = {};
 };
 
 void PrintTo(const DownloadFailureCase& c, std::ostream* os) {
@@ -374,6 +378,8 @@ TEST_P(LauncherDeviceDownloadFailure, ShowsTheReasonAndInstallsNoImage) {
   const DownloadFailureCase& c = GetParam();
   DeviceSimulator device(Serving(c.files));
   device.Configure(c.config);
+  if (c.prepare)
+    c.prepare(app_.Path());
   Launcher launcher;
   launcher.WaitUntilShown();
   TypeAndLaunch(launcher, HostWithPort(device));
@@ -383,7 +389,7 @@ TEST_P(LauncherDeviceDownloadFailure, ShowsTheReasonAndInstallsNoImage) {
   EXPECT_FALSE(fs::exists(app_.Path() / kConfigGui));
   std::vector<fs::path> cached;
   for (const fs::path& file : app_.Files())
-    if (*file.begin() == L"JRECache")
+    if (*file.begin() == L"JRECache" && file.has_parent_path())
       cached.push_back(file);
   if (c.archiveKept)
     EXPECT_THAT(cached, ElementsAre(fs::path(L"JRECache") / L"jre_v_17.0.2.zip"));
@@ -407,7 +413,19 @@ INSTANTIATE_TEST_SUITE_P(
                             "Unable to process JRE image for remote HMI.", true, true},
         // The archive arrived whole but is damaged: an error, not an image.
         DownloadFailureCase{"JreArchiveTruncated", "truncated", "{}", kUnableToConnect, true,
-                            true}),
+                            true},
+        // The archive cannot be stored on this machine: the device is not to
+        // blame, and its session is ended as after any other failure.
+        DownloadFailureCase{"JreCacheIsAFile", "good", "{}", "Unable to download JRE archive.",
+                            false, true,
+                            [](const fs::path& appFolder) {
+                              fs::create_directories(appFolder);
+                              std::ofstream(appFolder / L"JRECache") << "not a folder";
+                            }},
+        DownloadFailureCase{"JreArchiveNameTooLong", "good",
+                            R"({"infoext": {"hmi_jre": "jre_v_17.0.2)" + std::string(300, '0') +
+                                R"(.zip"}})",
+                            "Unable to download JRE archive.", false, true}),
     [](const testing::TestParamInfo<DownloadFailureCase>& info) { return info.param.name; });
 
 // --- Developer mode ---
