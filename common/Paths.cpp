@@ -41,6 +41,11 @@ std::string RootOf(const std::string& path) {
 
 bool IsReservedDeviceName(const std::string& name) {
   std::string stem = text::ToLowerAscii(name.substr(0, name.find('.')));
+  // Windows ignores blanks before the extension: "nul .txt" is NUL too.
+  while (!stem.empty() && stem.back() == ' ')
+    stem.pop_back();
+  if (stem == "conin$" || stem == "conout$")
+    return true;
   static const std::array<const char*, 4> fixed = {"con", "prn", "aux", "nul"};
   for (const char* r : fixed)
     if (stem == r)
