@@ -646,7 +646,16 @@ void FakeXmlFile::WriteFirst(const std::string& path, const std::string& xpath,
   ReadFirst(path, xpath);
   std::string content = files_.ReadFile(path);
   auto at = FindBaseUri(content);
-  files_.WriteFile(path, content.replace(at->first, at->second, value));
+  // As the real one: the document goes to a file beside the settings file,
+  // which then replaces it whole.
+  const std::string temporary = path + ".tmp";
+  files_.WriteFile(temporary, content.replace(at->first, at->second, value));
+  try {
+    files_.MoveFile(temporary, path);
+  } catch (const plat::PlatformError&) {
+    files_.DeleteFile(temporary);
+    throw;
+  }
 }
 
 } // namespace fake

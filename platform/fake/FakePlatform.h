@@ -268,7 +268,8 @@ private:
 };
 
 // Understands just enough XML for the settings file: the first element named
-// PackageFolder and its baseURI attribute in double quotes.
+// PackageFolder and its baseURI attribute in double quotes. A write replaces
+// the file whole through a file beside it, as the real one does.
 class FakeXmlFile : public plat::IXmlFile {
 public:
   explicit FakeXmlFile(FakeFileSystem& files) : files_(files) {}

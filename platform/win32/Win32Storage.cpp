@@ -11,8 +11,11 @@
 #include <msxml2.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <new>
+#include <string>
 #include <string_view>
+#include <utility>
 
 namespace plat::win32 {
 namespace {
@@ -200,6 +203,233 @@ void SelectFirst(IXMLDOMDocument2& document, ComPtr<IXMLDOMNode>& node, const st
     throw PlatformError("Nothing in the XML file " + path + " matches " + xpath);
 }
 
+// --- Writing a document back -------------------------------------------------
+
+// How a document's bytes are encoded, as its byte-order mark and its XML
+// declaration tell, and the declaration as written, which a save keeps.
+struct DocumentEncoding {
+  enum class Form { Utf8, Utf16Le, Utf16Be, CodePage };
+  Form form = Form::Utf8;
+  UINT codePage = CP_UTF8; // for Form::CodePage
+  bool byteOrderMark = false;
+  std::wstring declaration; // "<?xml ...?>"; empty when the document has none
+};
+
+std::string ReadWholeFile(const std::string& path) {
+  KernelHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file)
+    throw PlatformError("Cannot open the XML file " + path + ": " +
+                        SystemErrorText(GetLastError()));
+  std::string bytes;
+  char chunk[16 * 1024];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr))
+      throw PlatformError("Cannot read the XML file " + path + ": " +
+                          SystemErrorText(GetLastError()));
+    if (read == 0)
+      return bytes;
+    bytes.append(chunk, read);
+  }
+}
+
+bool IsXmlBlank(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
+
+std::wstring LowerAscii(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c >= L'A' && c <= L'Z')
+      c = static_cast<wchar_t>(c - L'A' + L'a');
+  return text;
+}
+
+// Where the value of the pseudo-attribute "encoding" lies in a declaration;
+// npos when it has none.
+std::pair<size_t, size_t> EncodingValueIn(const std::wstring& declaration) {
+  for (size_t at = declaration.find(L"encoding"); at != std::wstring::npos;
+       at = declaration.find(L"encoding", at + 1)) {
+    if (at == 0 || !IsXmlBlank(declaration[at - 1]))
+      continue;
+    size_t p = at + 8;
+    while (p < declaration.size() && IsXmlBlank(declaration[p]))
+      ++p;
+    if (p >= declaration.size() || declaration[p] != L'=')
+      continue;
+    ++p;
+    while (p < declaration.size() && IsXmlBlank(declaration[p]))
+      ++p;
+    if (p >= declaration.size() || (declaration[p] != L'"' && declaration[p] != L'\''))
+      continue;
+    const size_t end = declaration.find(declaration[p], p + 1);
+    if (end == std::wstring::npos)
+      break;
+    return {p + 1, end - p - 1};
+  }
+  return {std::wstring::npos, 0};
+}
+
+// The single-byte code page of an encoding name, or 0 for names that are
+// not one (or that the system does not know).
+UINT SingleByteCodePage(const std::wstring& name) {
+  UINT codePage = 0;
+  if (name == L"us-ascii" || name == L"ascii")
+    codePage = 20127;
+  else if (name.rfind(L"iso-8859-", 0) == 0 && name.size() <= 11) {
+    const int part = _wtoi(name.c_str() + 9);
+    if ((part >= 1 && part <= 9) || part == 13 || part == 15)
+      codePage = static_cast<UINT>(28590 + part);
+  } else if (name.rfind(L"windows-125", 0) == 0 && name.size() == 12 && name[11] >= L'0' &&
+             name[11] <= L'8')
+    codePage = static_cast<UINT>(1250 + (name[11] - L'0'));
+  return codePage != 0 && IsValidCodePage(codePage) ? codePage : 0;
+}
+
+// The encoding of a document's bytes. The parser reads them by the same
+// marks: a byte-order mark, the first characters of a UTF-16 text without
+// one, else the declaration's "encoding" (UTF-8 when there is none).
+DocumentEncoding EncodingOf(const std::string& bytes) {
+  DocumentEncoding e;
+  auto starts = [&](std::string_view prefix) { return bytes.rfind(prefix, 0) == 0; };
+  size_t start = 0;
+  if (starts("\xFF\xFE")) {
+    e.form = DocumentEncoding::Form::Utf16Le;
+    e.byteOrderMark = true;
+    start = 2;
+  } else if (starts("\xFE\xFF")) {
+    e.form = DocumentEncoding::Form::Utf16Be;
+    e.byteOrderMark = true;
+    start = 2;
+  } else if (starts("\xEF\xBB\xBF")) {
+    e.byteOrderMark = true;
+    start = 3;
+  } else if (starts(std::string_view("<\0?\0", 4))) {
+    e.form = DocumentEncoding::Form::Utf16Le;
+  } else if (starts(std::string_view("\0<\0?", 4))) {
+    e.form = DocumentEncoding::Form::Utf16Be;
+  }
+
+  // The declaration is ASCII whatever the encoding: enough of the text to
+  // hold it, unit by unit.
+  const bool wide = e.form != DocumentEncoding::Form::Utf8;
+  std::wstring head;
+  for (size_t i = start; i + (wide ? 1 : 0) < bytes.size() && head.size() < 512;
+       i += wide ? 2 : 1) {
+    const auto lo = static_cast<unsigned char>(bytes[i]);
+    const auto hi = wide ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+    head += static_cast<wchar_t>(e.form == DocumentEncoding::Form::Utf16Be ? (lo << 8) | hi
+                                                                           : (hi << 8) | lo);
+  }
+  if (head.rfind(L"<?xml", 0) == 0 && head.size() > 5 && IsXmlBlank(head[5])) {
+    const size_t end = head.find(L"?>");
+    if (end != std::wstring::npos)
+      e.declaration = head.substr(0, end + 2);
+  }
+  if (wide)
+    return e;
+
+  const auto [at, length] = EncodingValueIn(e.declaration);
+  if (at == std::wstring::npos)
+    return e; // UTF-8, the default of XML
+  const std::wstring name = LowerAscii(e.declaration.substr(at, length));
+  if (name == L"utf-8")
+    return e;
+  if (const UINT codePage = SingleByteCodePage(name)) {
+    e.form = DocumentEncoding::Form::CodePage;
+    e.codePage = codePage;
+    return e;
+  }
+  // An encoding this writer cannot produce: the text goes out as UTF-8, and
+  // the declaration says so, rather than bytes that would not read back.
+  e.declaration.replace(at, length, L"UTF-8");
+  return e;
+}
+
+// `text` in the document's encoding. A character the code page cannot hold
+// (only the new value can bring one) goes in as a character reference.
+std::string Encode(std::wstring_view text, const DocumentEncoding& e) {
+  std::string bytes;
+  switch (e.form) {
+  case DocumentEncoding::Form::Utf8:
+    bytes = Narrow(text);
+    if (e.byteOrderMark)
+      bytes.insert(0, "\xEF\xBB\xBF");
+    return bytes;
+  case DocumentEncoding::Form::Utf16Le:
+  case DocumentEncoding::Form::Utf16Be: {
+    const bool big = e.form == DocumentEncoding::Form::Utf16Be;
+    if (e.byteOrderMark)
+      bytes = big ? "\xFE\xFF" : "\xFF\xFE";
+    for (wchar_t unit : text) {
+      const char lo = static_cast<char>(unit & 0xFF);
+      const char hi = static_cast<char>((unit >> 8) & 0xFF);
+      bytes += big ? hi : lo;
+      bytes += big ? lo : hi;
+    }
+    return bytes;
+  }
+  case DocumentEncoding::Form::CodePage:
+    break;
+  }
+  for (size_t i = 0; i < text.size();) {
+    size_t units = 1;
+    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF)
+      units = 2;
+    char out[8];
+    BOOL usedDefault = FALSE;
+    const int written =
+        WideCharToMultiByte(e.codePage, WC_NO_BEST_FIT_CHARS, &text[i], static_cast<int>(units),
+                            out, sizeof out, nullptr, &usedDefault);
+    if (written > 0 && !usedDefault) {
+      bytes.append(out, static_cast<size_t>(written));
+    } else {
+      const unsigned long codePoint =
+          units == 2 ? 0x10000ul + ((text[i] - 0xD800ul) << 10) + (text[i + 1] - 0xDC00ul)
+                     : static_cast<unsigned long>(text[i]);
+      char reference[16];
+      std::snprintf(reference, sizeof reference, "&#x%lX;", codePoint);
+      bytes += reference;
+    }
+    i += units;
+  }
+  return bytes;
+}
+
+// Replaces the file with `bytes` whole: they go to a file of this process
+// beside it, which is flushed and then renamed over it. A save that fails
+// on the way leaves the old file as it was.
+void ReplaceFileWith(const std::string& path, const std::string& bytes) {
+  const std::wstring target = Widen(path);
+  const std::wstring temporary = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+  auto fail = [&](const char* what, DWORD error) {
+    DeleteFileW(temporary.c_str());
+    throw PlatformError(std::string(what) + " " + path + ": " + SystemErrorText(error));
+  };
+  {
+    KernelHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+      fail("Cannot write the XML file", GetLastError());
+    size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD written = 0;
+      if (!WriteFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                     &written, nullptr) ||
+          written == 0)
+        fail("Cannot write the XML file", GetLastError());
+      done += written;
+    }
+    if (!FlushFileBuffers(file.get()) || !file.close())
+      fail("Cannot write the XML file", GetLastError());
+  }
+  if (!MoveFileExW(temporary.c_str(), target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    fail("Cannot replace the XML file", GetLastError());
+}
+
 class Win32XmlFile : public IXmlFile {
 public:
   explicit Win32XmlFile(bool allowVersion6) : allowVersion6_(allowVersion6) {}
@@ -222,10 +452,20 @@ public:
     SelectFirst(*document.get(), node, path, xpath);
     Bstr text(Widen(value));
     Check(node->put_text(text.Get()), "Cannot set the XML node's text");
-    Bstr widePath(Widen(path));
-    HRESULT hr = document->save(BorrowedStringVariant(widePath));
-    if (FAILED(hr))
-      throw PlatformError("Cannot write the XML file " + path + ": " + HResultText(hr));
+
+    // The document's own save writes UTF-8 bytes whatever the declaration
+    // says on some systems, so a UTF-16 file no longer loads and a Latin-1
+    // value changes. The text is taken from the document and written here,
+    // in the encoding the file declares, under the declaration it had.
+    const DocumentEncoding encoding = EncodingOf(ReadWholeFile(path));
+    Bstr xml;
+    Check(document->get_xml(xml.Put()), "Cannot serialise the XML document");
+    std::wstring body(xml.Get() ? xml.View() : std::wstring_view());
+    if (body.rfind(L"<?xml", 0) == 0) {
+      const size_t end = body.find(L"?>");
+      body.erase(0, end == std::wstring::npos ? 0 : end + 2);
+    }
+    ReplaceFileWith(path, Encode(encoding.declaration + body, encoding));
   }
 
 private:

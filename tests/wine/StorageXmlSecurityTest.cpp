@@ -14,6 +14,8 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -321,6 +323,112 @@ TEST_P(XmlFileTest, NonAsciiPathsAndValuesRoundTrip) {
   EXPECT_EQ(xml_->ReadFirst(path, kPackageFolder), original);
   xml_->WriteFirst(path, kPackageFolder, changed);
   EXPECT_EQ(xml_->ReadFirst(path, kPackageFolder), changed);
+}
+
+// The bytes of a UTF-16 file: byte-order mark, then little-endian units.
+std::string Utf16LeFile(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+// A saved document is read by the encoding it declares: bytes of another
+// encoding make the file unreadable (UTF-16 declared) or change its value
+// (Latin-1 declared), and the launcher's next start would find it broken.
+TEST_P(XmlFileTest, WritesTheDocumentInTheEncodingItDeclares) {
+  const std::string changed = "D:\\Größe-Ærø";
+  const std::string latin1Changed = "D:\\Gr\xF6\xDF"
+                                    "e-\xC6r\xF8";
+  const struct {
+    const char* what;
+    std::string document;
+    std::string stored;
+    std::string savedStart; // the saved file begins so
+    std::string savedValue; // and holds the new value as these bytes
+  } cases[] = {
+      {"UTF-16",
+       Utf16LeFile(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+                   u"<Settings><PackageFolder baseURI=\"C:\\Gr\u00F6\u00DFe\"/></Settings>\r\n"),
+       "C:\\Größe", Utf16LeFile(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"),
+       Utf16LeFile(u"D:\\Gr\u00F6\u00DFe-\u00C6r\u00F8").substr(2)},
+      {"ISO-8859-1",
+       "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n"
+       "<Settings><PackageFolder baseURI=\"C:\\Gr\xF6\xDF"
+       "e\"/></Settings>\r\n",
+       "C:\\Größe", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", latin1Changed},
+      {"windows-1252 in single quotes",
+       "<?xml version='1.0' encoding='windows-1252' standalone='yes'?>\r\n"
+       "<Settings><PackageFolder baseURI=\"C:\\\x80\"/></Settings>\r\n",
+       "C:\\€", "<?xml version='1.0' encoding='windows-1252' standalone='yes'?>", latin1Changed},
+      {"UTF-8 with byte-order mark",
+       "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+       "<Settings><PackageFolder baseURI=\"C:\\x\"/></Settings>\r\n",
+       "C:\\x", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>", changed},
+      {"no declaration", "<Settings><PackageFolder baseURI=\"C:\\x\"/></Settings>", "C:\\x",
+       "<Settings", changed},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Write("settings.xml", c.document);
+    try {
+      EXPECT_EQ(xml_->ReadFirst(path, kPackageFolder), c.stored) << c.what;
+      xml_->WriteFirst(path, kPackageFolder, changed);
+      const std::string saved = ReadBytes(path);
+      EXPECT_EQ(saved.substr(0, c.savedStart.size()), c.savedStart) << c.what;
+      EXPECT_NE(saved.find(c.savedValue), std::string::npos) << c.what;
+      EXPECT_EQ(xml_->ReadFirst(path, kPackageFolder), changed) << c.what;
+      // And it saves again the same way.
+      xml_->WriteFirst(path, kPackageFolder, c.stored);
+      EXPECT_EQ(xml_->ReadFirst(path, kPackageFolder), c.stored) << c.what;
+    } catch (const plat::PlatformError& e) {
+      ADD_FAILURE() << c.what << ": " << e.what();
+    }
+  }
+}
+
+// A value the declared encoding cannot hold goes in as character references.
+TEST_P(XmlFileTest, CharactersTheEncodingCannotHoldAreWrittenAsReferences) {
+  const std::string declaration = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+  const std::string path =
+      Write("settings.xml", declaration + "\r\n<Settings><PackageFolder baseURI=\"C:\\x\"/>"
+                                          "<Note>caf\xE9</Note></Settings>\r\n");
+  const std::string value = "D:\\Pakete-文件-😀-é";
+  xml_->WriteFirst(path, kPackageFolder, value);
+  EXPECT_EQ(xml_->ReadFirst(path, kPackageFolder), value);
+  EXPECT_EQ(xml_->ReadFirst(path, "/Settings/Note"), "café");
+  const std::string saved = ReadBytes(path);
+  EXPECT_EQ(saved.substr(0, declaration.size()), declaration);
+  EXPECT_NE(saved.find("caf\xE9"), std::string::npos);
+}
+
+// The save goes through a file of its own beside the settings file, which
+// then replaces it whole: a save that fails leaves the old file as it was,
+// and no save leaves anything else behind.
+TEST_P(XmlFileTest, ASaveReplacesTheFileWholeAndLeavesNothingElse) {
+  const std::string original = R"(<Settings><PackageFolder baseURI="C:\pkgs"/></Settings>)";
+  const std::string path = Write("settings.xml", original);
+  auto folderHolds = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(temp_.Path()))
+      names.push_back(Utf8(entry.path().filename()));
+    return names;
+  };
+
+  xml_->WriteFirst(path, kPackageFolder, "E:\\new");
+  EXPECT_EQ(xml_->ReadFirst(path, kPackageFolder), "E:\\new");
+  EXPECT_EQ(folderHolds(), std::vector<std::string>{"settings.xml"});
+
+  // Another program holds the file open and lets nobody replace it.
+  const std::string before = ReadBytes(path);
+  {
+    FileHandle reader(fs::path(temp_.Path() / "settings.xml"), GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_TRUE(reader.IsOpen());
+    EXPECT_THROW(xml_->WriteFirst(path, kPackageFolder, "F:\\other"), plat::PlatformError);
+  }
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(folderHolds(), std::vector<std::string>{"settings.xml"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Services, XmlFileTest, testing::Values(true, false),
