@@ -241,30 +241,9 @@ bool ValidHeader(const std::pair<std::string, std::string>& header) {
 
 class Win32HttpTransport : public IHttpTransport {
 public:
-  explicit Win32HttpTransport(const HttpSettings& settings) : settings_(settings) {
-    // Loopback and the substation network are reached directly, never through
-    // a proxy the machine may have configured.
-    session_.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session_)
-      throw PlatformError(LastWinHttpError("WinHttpOpen"));
-    if (!WinHttpSetTimeouts(session_.get(), 0, static_cast<int>(settings.connectTimeoutMs),
-                            static_cast<int>(settings.sendTimeoutMs),
-                            static_cast<int>(settings.receiveTimeoutMs)))
-      throw PlatformError(LastWinHttpError("WinHttpSetTimeouts"));
-    // The wait for the answer's headers has a time-out of its own; the
-    // receive time-out covers it too.
-    if (!SetDwordOption(session_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
-                        settings.receiveTimeoutMs))
-      throw PlatformError(LastWinHttpError("WinHttpSetOption(RECEIVE_RESPONSE_TIMEOUT)"));
-    // Older systems do not know TLS 1.3 and refuse the whole set with it.
-    if (!SetDwordOption(session_.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, kProtocolsUpToTls13) &&
-        !SetDwordOption(session_.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, kProtocolsUpToTls12))
-      throw PlatformError(LastWinHttpError("WinHttpSetOption(SECURE_PROTOCOLS)"));
-    if (!SetDwordOption(session_.get(), WINHTTP_OPTION_REDIRECT_POLICY,
-                        WINHTTP_OPTION_REDIRECT_POLICY_NEVER))
-      throw PlatformError(LastWinHttpError("WinHttpSetOption(REDIRECT_POLICY)"));
-  }
+  // The session opens with the first request, not at start-up: the window
+  // shows without waiting for the HTTP stack.
+  explicit Win32HttpTransport(const HttpSettings& settings) : settings_(settings) {}
 
   std::optional<HttpResponse> Send(const HttpRequest& request, std::string& error) override {
     try {
@@ -272,7 +251,11 @@ public:
       // window goes on answering meanwhile.
       std::optional<HttpResponse> response;
       std::string workError;
-      RunWhilePumping([&] { response = SendUnguarded(request, workError); });
+      RunWhilePumping([&] {
+        if (!session_)
+          OpenSession();
+        response = SendUnguarded(request, workError);
+      });
       error = workError;
       return response;
     } catch (const std::exception& e) {
@@ -288,6 +271,34 @@ public:
   }
 
 private:
+  void OpenSession() {
+    const HttpSettings& settings = settings_;
+    // Loopback and the substation network are reached directly, never through
+    // a proxy the machine may have configured.
+    // Set up whole before it is kept: a failed option leaves no half session.
+    InternetHandle session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session)
+      throw PlatformError(LastWinHttpError("WinHttpOpen"));
+    if (!WinHttpSetTimeouts(session.get(), 0, static_cast<int>(settings.connectTimeoutMs),
+                            static_cast<int>(settings.sendTimeoutMs),
+                            static_cast<int>(settings.receiveTimeoutMs)))
+      throw PlatformError(LastWinHttpError("WinHttpSetTimeouts"));
+    // The wait for the answer's headers has a time-out of its own; the
+    // receive time-out covers it too.
+    if (!SetDwordOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
+                        settings.receiveTimeoutMs))
+      throw PlatformError(LastWinHttpError("WinHttpSetOption(RECEIVE_RESPONSE_TIMEOUT)"));
+    // Older systems do not know TLS 1.3 and refuse the whole set with it.
+    if (!SetDwordOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, kProtocolsUpToTls13) &&
+        !SetDwordOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, kProtocolsUpToTls12))
+      throw PlatformError(LastWinHttpError("WinHttpSetOption(SECURE_PROTOCOLS)"));
+    if (!SetDwordOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY,
+                        WINHTTP_OPTION_REDIRECT_POLICY_NEVER))
+      throw PlatformError(LastWinHttpError("WinHttpSetOption(REDIRECT_POLICY)"));
+    session_ = std::move(session);
+  }
+
   std::optional<HttpResponse> SendUnguarded(const HttpRequest& request, std::string& error) {
     // Created before anything else, so that after any failure no file is left
     // at the path, not even one from an earlier download.
