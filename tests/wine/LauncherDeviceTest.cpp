@@ -411,9 +411,9 @@ INSTANTIATE_TEST_SUITE_P(
                             "Unable to download JRE archive.", false, false},
         DownloadFailureCase{"JreWithoutJavaw", "nojavaw", "{}",
                             "Unable to process JRE image for remote HMI.", true, true},
-        // The archive arrived whole but is damaged: an error, not an image.
-        DownloadFailureCase{"JreArchiveTruncated", "truncated", "{}", kUnableToConnect, true,
-                            true},
+        // The archive arrived whole but is damaged: an error, not an image,
+        // and it leaves the cache so that the next launch fetches it afresh.
+        DownloadFailureCase{"JreArchiveTruncated", "truncated", "{}", kUnableToConnect, false, true},
         // The archive cannot be stored on this machine: the device is not to
         // blame, and its session is ended as after any other failure.
         DownloadFailureCase{"JreCacheIsAFile", "good", "{}", "Unable to download JRE archive.",
