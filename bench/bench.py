@@ -141,12 +141,12 @@ def make_archives(args, standin, out):
     # The text blocks compress to about a tenth, the random ones not at all:
     # an archive comes out at about 0.65 of its content.
     ratio = 0.65
-    spec = {"jre_mib": args.jre_mib, "jre_files": args.jre_files, "lib_mib": args.lib_mib,
+    recipe = {"jre_mib": args.jre_mib, "jre_files": args.jre_files, "lib_mib": args.lib_mib,
             "lib_files": args.lib_files, "generator": GENERATOR_VERSION,
             "standin": hashlib.sha256(standin_bytes).hexdigest()}
-    key = hashlib.sha256(json.dumps(spec, sort_keys=True).encode()).hexdigest()[:16]
+    key = hashlib.sha256(json.dumps(recipe, sort_keys=True).encode()).hexdigest()[:16]
     files_dir = out / "archives" / key
-    stamp = files_dir / "spec.json"
+    stamp = files_dir / "recipe.json"
     if stamp.exists():
         return files_dir
     # Archives of other sizes are not kept: one set at a time.
@@ -164,7 +164,7 @@ def make_archives(args, standin, out):
     pkgmaker_zip(files_dir / "jre" / JRE_NAME, trees / "jre")
     pkgmaker_zip(files_dir / "lib" / LIB_NAME, trees / "lib")
     shutil.rmtree(trees)
-    stamp.write_text(json.dumps(spec, indent=1))
+    stamp.write_text(json.dumps(recipe, indent=1))
     return files_dir
 
 
