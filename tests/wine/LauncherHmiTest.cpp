@@ -7,6 +7,7 @@
 // keys that reached its login window and where that window was meanwhile.
 #include "tests/wine/DeviceSimulator.h"
 #include "tests/wine/LauncherHarness.h"
+#include "tests/wine/StandinJournal.h"
 
 #include "common/Text.h"
 
@@ -23,6 +24,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+using winetest::EventNames;
+using winetest::JournalLine;
+using winetest::Only;
+using winetest::ReadJournal;
 
 using plat::ControlId;
 using testing::Contains;
@@ -64,102 +70,6 @@ std::wstring Widen(const std::string& utf8) {
 }
 
 // --- The stand-in's journal -----------------------------------------------------
-
-struct JournalLine {
-  DWORD pid = 0;
-  std::string event;
-  std::map<std::string, std::string> fields;
-
-  std::string Get(const std::string& key) const {
-    auto it = fields.find(key);
-    return it == fields.end() ? "<missing " + key + ">" : it->second;
-  }
-};
-
-void PrintTo(const JournalLine& l, std::ostream* os) {
-  *os << l.pid << " " << l.event;
-  for (const auto& [key, value] : l.fields)
-    *os << " " << key << "=" << value;
-}
-
-// Undoes the journal's escapes (a lone surrogate's "\uXXXX" stays as written).
-std::string Unescape(const std::string& value) {
-  std::string out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 >= value.size()) {
-      out += value[i];
-      continue;
-    }
-    const char c = value[++i];
-    if (c == 't')
-      out += '\t';
-    else if (c == 'r')
-      out += '\r';
-    else if (c == 'n')
-      out += '\n';
-    else if (c == 'x' && i + 2 < value.size()) {
-      out += static_cast<char>(std::stoi(value.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else if (c == 'u')
-      out += "\\u";
-    else
-      out += c;
-  }
-  return out;
-}
-
-// The stand-in keeps its journal open for writing: it is read with every kind
-// of sharing. Empty while the file does not exist.
-std::string ReadShared(const fs::path& file) {
-  HANDLE h = CreateFileW(file.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE)
-    return {};
-  std::string bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &read, nullptr) && read > 0)
-    bytes.append(buffer, read);
-  CloseHandle(h);
-  return bytes;
-}
-
-// Every complete line of the journal, of every stand-in that wrote to it.
-std::vector<JournalLine> ReadJournal(const fs::path& file) {
-  std::vector<JournalLine> lines;
-  const std::string content = ReadShared(file);
-  // A line still being written has no line break yet.
-  const std::string complete = content.substr(0, content.rfind('\n') + 1);
-  for (const std::string& raw : text::Split(complete, '\n')) {
-    std::vector<std::string> parts = text::Split(raw, '\t');
-    if (parts.size() < 3)
-      continue;
-    JournalLine line;
-    line.pid = static_cast<DWORD>(std::stoul(parts[0]));
-    line.event = parts[2];
-    for (size_t i = 3; i < parts.size(); ++i) {
-      const size_t eq = parts[i].find('=');
-      line.fields[parts[i].substr(0, eq)] = Unescape(parts[i].substr(eq + 1));
-    }
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::vector<JournalLine> Only(const std::vector<JournalLine>& lines, const std::string& event) {
-  std::vector<JournalLine> found;
-  std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
-               [&](const JournalLine& l) { return l.event == event; });
-  return found;
-}
-
-std::vector<std::string> EventNames(const std::vector<JournalLine>& lines) {
-  std::vector<std::string> names;
-  for (const JournalLine& l : lines)
-    names.push_back(l.event);
-  return names;
-}
 
 // The code units typed into `field` of the login window.
 std::wstring TypedInto(const std::vector<JournalLine>& lines, const std::string& field) {

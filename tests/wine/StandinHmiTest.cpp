@@ -5,6 +5,7 @@
 // launcher's own tests rely on the stand-in, so each promise it makes is
 // checked here, against its windows, the trust record and its journal.
 #include "tests/wine/LauncherHarness.h"
+#include "tests/wine/StandinJournal.h"
 
 #include "common/Text.h"
 
@@ -20,6 +21,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+using winetest::EventNames;
+using winetest::JournalLine;
+using winetest::Only;
+using winetest::ReadJournal;
 
 using testing::Contains;
 using testing::ElementsAre;
@@ -79,94 +85,6 @@ void DeleteTrustValue(const std::wstring& name) {
 
 // --- The journal -------------------------------------------------------------
 
-struct JournalLine {
-  DWORD pid = 0;
-  std::string event;
-  std::map<std::string, std::string> fields;
-
-  std::string Get(const std::string& key) const {
-    auto it = fields.find(key);
-    return it == fields.end() ? "<missing " + key + ">" : it->second;
-  }
-};
-
-// Undoes the journal's escapes; a "\uXXXX" (half of a surrogate pair) is
-// kept as written, since UTF-8 cannot hold it.
-std::string Unescape(const std::string& value) {
-  std::string out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 >= value.size()) {
-      out += value[i];
-      continue;
-    }
-    char c = value[++i];
-    if (c == 't')
-      out += '\t';
-    else if (c == 'r')
-      out += '\r';
-    else if (c == 'n')
-      out += '\n';
-    else if (c == 'x' && i + 2 < value.size()) {
-      out += static_cast<char>(std::stoi(value.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else if (c == 'u')
-      out += "\\u";
-    else
-      out += c;
-  }
-  return out;
-}
-
-// The journal as it is now; the stand-in keeps it open for writing, so it is
-// read with every kind of sharing. Empty while the file does not exist.
-std::string ReadShared(const fs::path& file) {
-  HANDLE h = CreateFileW(file.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE)
-    return {};
-  std::string bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &read, nullptr) && read > 0)
-    bytes.append(buffer, read);
-  CloseHandle(h);
-  return bytes;
-}
-
-std::vector<JournalLine> ReadJournal(const fs::path& file, DWORD pid) {
-  std::vector<JournalLine> lines;
-  for (const std::string& raw : text::Split(ReadShared(file), '\n')) {
-    std::vector<std::string> parts = text::Split(raw, '\t');
-    if (parts.size() < 3 || std::to_string(pid) != parts[0])
-      continue;
-    JournalLine line;
-    line.pid = pid;
-    line.event = parts[2];
-    for (size_t i = 3; i < parts.size(); ++i) {
-      size_t eq = parts[i].find('=');
-      line.fields[parts[i].substr(0, eq)] = Unescape(parts[i].substr(eq + 1));
-    }
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::vector<JournalLine> Only(const std::vector<JournalLine>& lines, const std::string& event) {
-  std::vector<JournalLine> found;
-  std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
-               [&](const JournalLine& l) { return l.event == event; });
-  return found;
-}
-
-std::vector<std::string> EventNames(const std::vector<JournalLine>& lines) {
-  std::vector<std::string> names;
-  for (const JournalLine& l : lines)
-    names.push_back(l.event);
-  return names;
-}
-
-// "event name=value" of the lines that describe the command line.
 std::vector<std::string> ArgumentLines(const std::vector<JournalLine>& lines) {
   std::vector<std::string> out;
   for (const JournalLine& l : lines) {
