@@ -62,13 +62,13 @@ std::string FolderUtils::GetLIBImageFolder(const std::string& releaseVersion,
 }
 
 bool FolderUtils::IsJREImageFolderValid(const std::string& JREVersion) {
-  return s_.files.FileExists(JoinPath(GetJREImageFolder(JREVersion), "bin\\javaw.exe"));
+  return s_.files.FileExists(JoinPath(GetJREImageFolder(JREVersion), kJreImageMarker));
 }
 
 bool FolderUtils::IsLIBImageFolderValid(const std::string& releaseVersion,
                                         const std::string& buildVersion) {
   return s_.files.FileExists(
-      JoinPath(GetLIBImageFolder(releaseVersion, buildVersion), "config-gui.jar"));
+      JoinPath(GetLIBImageFolder(releaseVersion, buildVersion), kLibImageMarker));
 }
 
 std::string FolderUtils::CreateUniqueDirectory(const std::string& baseDir,

@@ -19,6 +19,10 @@ public:
 
 inline constexpr const char* kAppFolderName = "Veltra Dynamic Remote HMI";
 
+// The files whose presence makes an image valid.
+inline constexpr const char* kJreImageMarker = "bin\\javaw.exe";
+inline constexpr const char* kLibImageMarker = "config-gui.jar";
+
 class FolderUtils {
 public:
   explicit FolderUtils(plat::Services& services) : s_(services) {}

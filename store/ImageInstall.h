@@ -12,10 +12,6 @@
 
 namespace store {
 
-// The files whose presence makes an image valid (FolderUtils checks them).
-inline constexpr const char* kJreImageMarker = "bin\\javaw.exe";
-inline constexpr const char* kLibImageMarker = "config-gui.jar";
-
 // What to do when a valid image is found in place at the moment the new one
 // is ready (one that another launcher finished meanwhile, or the image a
 // newer package replaces).

@@ -277,6 +277,17 @@ std::vector<std::string> FakeFileSystem::AllFiles() const {
   return out;
 }
 
+std::vector<std::string> FakeFileSystem::Below(const std::string& folder) const {
+  const std::string prefix = Normalize(folder) + "\\";
+  std::vector<std::string> found;
+  for (const auto& list : {AllDirectories(), AllFiles()})
+    for (const std::string& path : list)
+      if (path.rfind(prefix, 0) == 0)
+        found.push_back(path.substr(prefix.size()));
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 std::vector<std::string> FakeFileSystem::AllDirectories() const {
   return std::vector<std::string>(dirs_.begin(), dirs_.end());
 }

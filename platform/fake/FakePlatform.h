@@ -87,6 +87,8 @@ public:
   std::string Contents(const std::string& path) const;
   std::vector<std::string> AllFiles() const;
   std::vector<std::string> AllDirectories() const;
+  // Every folder and file below `folder`, relative to it, in lower case, sorted.
+  std::vector<std::string> Below(const std::string& folder) const;
   // Every operation in order, as "op path" lines, for tests of what was touched.
   std::vector<std::string> journal;
 

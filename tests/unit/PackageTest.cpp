@@ -87,17 +87,7 @@ protected:
     return store::ImportPackage(c, path, message);
   }
   fake::FakeFormView& view() { return *p.toolkit.view; }
-  // Every folder and file below `folder`, relative to it, in lower case.
-  std::vector<std::string> Below(const std::string& folder) const {
-    const std::string prefix = p.files.Normalize(folder) + "\\";
-    std::vector<std::string> found;
-    for (const auto& list : {p.files.AllDirectories(), p.files.AllFiles()})
-      for (const std::string& path : list)
-        if (path.rfind(prefix, 0) == 0)
-          found.push_back(path.substr(prefix.size()));
-    std::sort(found.begin(), found.end());
-    return found;
-  }
+  std::vector<std::string> Below(const std::string& folder) const { return p.files.Below(folder); }
 
   fake::FakePlatform p;
   launcher::LauncherGlobals g;

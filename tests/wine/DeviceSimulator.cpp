@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <winsock2.h>
 
 #include "tests/wine/DeviceSimulator.h"
@@ -374,6 +375,18 @@ ControlAnswer DeviceSimulator::Control(const std::string& method, const std::str
   answer.status = std::stoi(reply.substr(9, 3));
   answer.body = reply.substr(headerEnd + 4);
   return answer;
+}
+
+std::vector<std::string> Paths(const std::vector<RecordedRequest>& requests) {
+  std::vector<std::string> paths;
+  for (const RecordedRequest& r : requests)
+    paths.push_back(r.path);
+  return paths;
+}
+
+size_t CountOf(const std::vector<RecordedRequest>& requests, const std::string& path) {
+  return static_cast<size_t>(std::count_if(
+      requests.begin(), requests.end(), [&](const RecordedRequest& r) { return r.path == path; }));
 }
 
 } // namespace winetest

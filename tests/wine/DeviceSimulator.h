@@ -57,6 +57,11 @@ struct RecordedRequest {
   std::vector<std::string> HeaderValues(const std::string& name) const;
 };
 
+// The paths of the requests, in order.
+std::vector<std::string> Paths(const std::vector<RecordedRequest>& requests);
+// How many of the requests went to `path`.
+size_t CountOf(const std::vector<RecordedRequest>& requests, const std::string& path);
+
 struct ControlAnswer {
   int status = 0;
   std::string body;

@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 using plat::ControlId;
 using testing::ElementsAre;
 using winetest::CleanAppFolder;
+using winetest::CountOf;
 using winetest::DeviceSimulator;
 using winetest::DeviceSimulatorOptions;
 using winetest::Launcher;
@@ -34,11 +35,6 @@ const fs::path kLibArchive = fs::path(L"LIBCache") / L"lib_hmi_full_410_7_r.zip"
 // Made at build time by cmake/windows.d/launcher-e2e-testdata.cmake.
 fs::path TestData(const std::string& relative) {
   return winetest::WindowsPath(std::string(VELTRA_LAUNCHER_TESTDATA) + "/" + relative);
-}
-
-size_t CountOf(const std::vector<RecordedRequest>& requests, const std::string& path) {
-  return static_cast<size_t>(std::count_if(
-      requests.begin(), requests.end(), [&](const RecordedRequest& r) { return r.path == path; }));
 }
 
 // The files of the cache folders (not of the images): only whole archives

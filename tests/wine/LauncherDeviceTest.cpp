@@ -24,9 +24,11 @@ using testing::ElementsAreArray;
 using testing::HasSubstr;
 using testing::IsEmpty;
 using winetest::CleanAppFolder;
+using winetest::CountOf;
 using winetest::DeviceSimulator;
 using winetest::DeviceSimulatorOptions;
 using winetest::Launcher;
+using winetest::Paths;
 using winetest::RecordedRequest;
 using winetest::TempFolder;
 using winetest::WaitUntil;
@@ -80,18 +82,6 @@ DeviceSimulatorOptions Serving(const char* kind) {
 
 std::string HostWithPort(const DeviceSimulator& device) {
   return "127.0.0.1:" + std::to_string(device.Port());
-}
-
-std::vector<std::string> Paths(const std::vector<RecordedRequest>& requests) {
-  std::vector<std::string> paths;
-  for (const RecordedRequest& r : requests)
-    paths.push_back(r.path);
-  return paths;
-}
-
-size_t CountOf(const std::vector<RecordedRequest>& requests, const std::string& path) {
-  return static_cast<size_t>(std::count_if(
-      requests.begin(), requests.end(), [&](const RecordedRequest& r) { return r.path == path; }));
 }
 
 // Fills in the boxes and presses Launch, as the operator would.
@@ -413,7 +403,8 @@ INSTANTIATE_TEST_SUITE_P(
                             "Unable to process JRE image for remote HMI.", true, true},
         // The archive arrived whole but is damaged: an error, not an image,
         // and it leaves the cache so that the next launch fetches it afresh.
-        DownloadFailureCase{"JreArchiveTruncated", "truncated", "{}", kUnableToConnect, false, true},
+        DownloadFailureCase{"JreArchiveTruncated", "truncated", "{}", kUnableToConnect, false,
+                            true},
         // The archive cannot be stored on this machine: the device is not to
         // blame, and its session is ended as after any other failure.
         DownloadFailureCase{"JreCacheIsAFile", "good", "{}", "Unable to download JRE archive.",

@@ -37,9 +37,11 @@ using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
 using winetest::CleanAppFolder;
+using winetest::CountOf;
 using winetest::DeviceSimulator;
 using winetest::DeviceSimulatorOptions;
 using winetest::Launcher;
+using winetest::Paths;
 using winetest::RecordedRequest;
 using winetest::TempFolder;
 using winetest::WaitUntil;
@@ -272,18 +274,6 @@ DeviceSimulatorOptions ServingTheStandin() {
   DeviceSimulatorOptions options;
   options.filesDir = winetest::WindowsPath(VELTRA_STANDIN_TESTDATA);
   return options;
-}
-
-std::vector<std::string> Paths(const std::vector<RecordedRequest>& requests) {
-  std::vector<std::string> paths;
-  for (const RecordedRequest& r : requests)
-    paths.push_back(r.path);
-  return paths;
-}
-
-size_t CountOf(const std::vector<RecordedRequest>& requests, const std::string& path) {
-  return static_cast<size_t>(std::count_if(
-      requests.begin(), requests.end(), [&](const RecordedRequest& r) { return r.path == path; }));
 }
 
 // Members are taken down in reverse order: first the stand-ins, then the
