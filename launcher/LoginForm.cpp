@@ -4,6 +4,7 @@
 #include "device/DeviceSession.h"
 #include "launcher/LaunchSequence.h"
 #include "launcher/RunElevatedUtils.h"
+#include "launcher/StartupOptions.h"
 #include "store/PackageImport.h"
 #include "store/Settings.h"
 
@@ -134,45 +135,35 @@ void TLoginForm::ReadParams() {
   const char* kName = "params.txt";
   if (!s_.files.FileExists(kName))
     return;
-  std::string content = s_.files.ReadFile(kName);
-  // Editors that save UTF-8 may put a byte-order mark before the first line.
-  if (content.rfind("\xEF\xBB\xBF", 0) == 0)
-    content.erase(0, 3);
-  std::vector<std::string> lines = text::SplitLines(content);
-  // A pause is a millisecond count for an unsigned sleep: a negative value
-  // would turn into weeks of a frozen launcher, so it is refused like any
-  // other bad line.
-  auto pause = [&](size_t index, const char* name) {
-    if (lines.size() <= index)
-      throw std::runtime_error(std::string("params.txt has no line ") + std::to_string(index + 1) +
-                               " (" + name + ")");
-    int32_t value = text::ToInt32(text::Trim(lines[index]));
-    if (value < 0)
-      throw std::runtime_error(std::string(name) +
-                               " in params.txt must not be negative: " + lines[index]);
-    return value;
+  StartupParams params{g_.StartupPause, g_.SendKeysPause, std::nullopt};
+  auto apply = [&] {
+    g_.StartupPause = params.startupPause;
+    g_.SendKeysPause = params.sendKeysPause;
+    if (params.hideLoginForm)
+      g_.HideLoginForm = *params.hideLoginForm;
   };
-  g_.StartupPause = pause(0, "StartupPause");
-  g_.SendKeysPause = pause(1, "SendKeysPause");
-  if (lines.size() > 2)
-    g_.HideLoginForm = text::ToBool(text::Trim(lines[2]));
+  // The window opens all the same after a faulty line, so the lines before
+  // it keep their effect.
+  try {
+    ParseParams(s_.files.ReadFile(kName), params);
+  } catch (...) {
+    apply();
+    throw;
+  }
+  apply();
 }
 
 void TLoginForm::ReadCommandLine() {
-  std::vector<std::string> args = s_.system.CommandLineArguments();
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    bool hasNext = i + 1 < args.size();
-    if (arg == "-port" && hasNext && text::ParseInt32(args[i + 1]))
-      portArgument_ = args[i + 1];
-    if (arg == "-host" && hasNext)
-      view_->SetText(ControlId::edtHost, args[i + 1]);
-    if (arg == "-username" && hasNext)
-      view_->SetText(ControlId::edtUserName, args[i + 1]);
-    if (arg == "-autologin") {
-      SelectOperationalMode(modeAutoLogin);
-      g_.doAutoLogin = true;
-    }
+  CommandLineOptions options = ParseCommandLine(s_.system.CommandLineArguments());
+  if (!options.port.empty())
+    portArgument_ = options.port;
+  if (options.host)
+    view_->SetText(ControlId::edtHost, *options.host);
+  if (options.userName)
+    view_->SetText(ControlId::edtUserName, *options.userName);
+  if (options.autoLogin) {
+    SelectOperationalMode(modeAutoLogin);
+    g_.doAutoLogin = true;
   }
 }
 

@@ -3,8 +3,8 @@
 #   1. native build (AddressSanitizer + UBSan) and its unit tests;
 #   2. cross build for 64-bit Windows and its tests, run under Wine and Xvfb;
 #   3. a bounded fuzzing run (about 50 s) of the readers of outside input:
-#      property sets, JSON answers, Set-Cookie headers, archive item paths and
-#      compound files;
+#      property sets, JSON answers, Set-Cookie headers, archive item paths,
+#      compound files, params.txt and the command line;
 #   4. the self-tests of the Python tools.
 # Every step runs even when an earlier one failed (a step whose build failed
 # counts as failed without running). The last line says how many steps passed
@@ -84,7 +84,8 @@ fuzz_targets() {
     cmake --build build/fuzz -j"$jobs" --target fuzz_targets || return 1
   local seeds
   seeds=$(mktemp -d) || return 1
-  mkdir -p "$seeds"/{propertyset,json,setcookie,itempath,compoundfile} build/fuzz/artifacts
+  mkdir -p "$seeds"/{propertyset,json,setcookie,itempath,compoundfile,params,commandline} \
+    build/fuzz/artifacts
   python3 - "$seeds" <<'PY' || { rm -rf "$seeds"; return 1; }
 import os, sys
 sys.path.insert(0, "tools/pkgmaker")
@@ -112,10 +113,18 @@ seed("setcookie", "planted", "127.0.0.1\nsid=1; path=/; Domain=0.1")
 seed("setcookie", "parent", "gw.device.test\nsid=1; Path=/cgi-bin; Domain=.device.test")
 seed("itempath", "plain", "jre/bin/javaw.exe")
 seed("itempath", "backslash", "lib\\hmi\\..\\x.jar")
+seed("params", "three", "1000\r\n600\r\nTrue\r\n")
+seed("params", "bom", "\ufeff250\n100\n")
+seed("params", "negative", "100\n-600")
+# Arguments, program first, separated by NUL bytes.
+seed("commandline", "all", "launcher.exe\0-host\0gw1\0-port\08443\0-username\0admin\0-autologin")
+seed("commandline", "ports", "launcher.exe\0-port\0abc\0-port\0-2147483648\0-host")
+seed("commandline", "values", "launcher.exe\0-username\0-autologin\0-host\0\0-host")
 PY
   local rc=0 target seconds
   # Seconds per target: about 50 in all.
-  for target in propertyset:12 json:10 setcookie:10 itempath:6 compoundfile:12; do
+  for target in propertyset:10 json:8 setcookie:9 itempath:5 compoundfile:10 params:4 \
+    commandline:4; do
     seconds=${target#*:}
     target=${target%%:*}
     echo "--- ${target}_fuzz, ${seconds} s"
@@ -141,7 +150,8 @@ else
   not_run "Wine tests" "cross build failed"
 fi
 
-step "fuzz: property sets, JSON, Set-Cookie, item paths, compound files (50 s)" fuzz_targets
+step "fuzz: property sets, JSON, Set-Cookie, item paths, compound files, params.txt, command line (50 s)" \
+  fuzz_targets
 
 for t in tools/devsim/test_devsim.py tools/pkgmaker/test_pkgmaker.py; do
   if [ -f "$t" ]; then

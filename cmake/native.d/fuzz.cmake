@@ -23,7 +23,11 @@ if(VELTRA_FUZZ)
                      common/Paths.cpp common/Text.cpp)
   veltra_fuzz_target(compoundfile_fuzz tests/fuzz/CompoundFileFuzz.cpp
                      store/CompoundFileCheck.cpp)
+  veltra_fuzz_target(params_fuzz tests/fuzz/ParamsFuzz.cpp launcher/StartupOptions.cpp
+                     common/Text.cpp)
+  veltra_fuzz_target(commandline_fuzz tests/fuzz/CommandLineFuzz.cpp launcher/StartupOptions.cpp
+                     common/Text.cpp)
   # Built by the fuzz step of scripts/test.sh.
   add_custom_target(fuzz_targets DEPENDS propertyset_fuzz json_fuzz setcookie_fuzz itempath_fuzz
-                                         compoundfile_fuzz)
+                                         compoundfile_fuzz params_fuzz commandline_fuzz)
 endif()
