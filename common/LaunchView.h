@@ -11,6 +11,9 @@ public:
   virtual ~ILaunchView() = default;
   // The status bar's text.
   virtual void SetStatusText(const std::string& text) = 0;
+  // How far the current download or extraction has come, shown beside the
+  // status text; empty clears it.
+  virtual void ShowProgress(const std::string& text) = 0;
   // Lets the window's pending messages run once (repaints, the operator's
   // clicks), between long steps.
   virtual void ProcessMessages() = 0;

@@ -2,6 +2,7 @@
 
 #include "common/DeviceAddress.h"
 #include "common/Paths.h"
+#include "common/Progress.h"
 #include "common/Text.h"
 #include "device/HttpClient.h"
 #include "device/ImageDownload.h"
@@ -132,7 +133,11 @@ bool DownLoadFile(LaunchContext& c, const std::string& remotePath, const std::st
     return false;
   }
   try {
-    std::optional<plat::HttpResponse> response = c.http.Post(url, contentType, body, partial);
+    launch::ProgressDisplay progress(c.view, c.s.system);
+    std::optional<plat::HttpResponse> response =
+        c.http.PostForFile(url, contentType, body, partial, [&](const plat::TransferProgress& p) {
+          progress.Bytes(p.received, p.total);
+        });
     if (response && response->status == 200 && response->complete) {
       // A rename in one folder: the archive is replaced whole or not at all,
       // even when another launcher put one there meanwhile.

@@ -270,6 +270,8 @@ std::optional<plat::HttpResponse> THttpClient::Send(plat::HttpRequest request) {
   if (!cookie.empty())
     request.headers.emplace_back("Cookie", cookie);
   std::string error;
+  // A local failure raises and passes by OnRequestError: the request itself
+  // did not fail, and the device session it belongs to is still open.
   std::optional<plat::HttpResponse> response = transport_.Send(request, error);
   if (!response) {
     if (OnRequestError)
@@ -287,16 +289,27 @@ std::optional<plat::HttpResponse> THttpClient::Get(const std::string& url) {
   return Send(std::move(r));
 }
 
-std::optional<plat::HttpResponse> THttpClient::Post(const std::string& url,
-                                                    const std::string& contentType,
-                                                    const std::string& body,
-                                                    std::optional<std::string> bodyFile) {
+std::optional<plat::HttpResponse>
+THttpClient::Post(const std::string& url, const std::string& contentType, const std::string& body) {
   plat::HttpRequest r;
   r.method = "POST";
   r.url = url;
   r.headers.emplace_back("Content-Type", contentType);
   r.body = body;
-  r.bodyFile = std::move(bodyFile);
+  return Send(std::move(r));
+}
+
+std::optional<plat::HttpResponse>
+THttpClient::PostForFile(const std::string& url, const std::string& contentType,
+                         const std::string& body, const std::string& bodyFile,
+                         std::function<void(const plat::TransferProgress&)> onProgress) {
+  plat::HttpRequest r;
+  r.method = "POST";
+  r.url = url;
+  r.headers.emplace_back("Content-Type", contentType);
+  r.body = body;
+  r.bodyFile = bodyFile;
+  r.onProgress = std::move(onProgress);
   return Send(std::move(r));
 }
 

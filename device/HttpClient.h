@@ -65,8 +65,13 @@ public:
 
   std::optional<plat::HttpResponse> Get(const std::string& url);
   std::optional<plat::HttpResponse> Post(const std::string& url, const std::string& contentType,
-                                         const std::string& body,
-                                         std::optional<std::string> bodyFile = std::nullopt);
+                                         const std::string& body);
+  // A POST whose answer's body goes to `bodyFile`, with its progress told
+  // as it arrives. A local failure (the file cannot be written) raises.
+  std::optional<plat::HttpResponse>
+  PostForFile(const std::string& url, const std::string& contentType, const std::string& body,
+              const std::string& bodyFile,
+              std::function<void(const plat::TransferProgress&)> onProgress);
 
   CookieStore& Cookies() { return cookies_; }
 

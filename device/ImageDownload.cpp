@@ -1,6 +1,7 @@
 #include "device/ImageDownload.h"
 
 #include "common/Paths.h"
+#include "common/Progress.h"
 #include "common/Text.h"
 #include "store/ArchiveExtraction.h"
 #include "store/FolderUtils.h"
@@ -58,7 +59,10 @@ bool ProvideImage(LaunchContext& c, const ImagePlan& plan, int32_t iPort,
   errorMessage.clear();
   auto extract = [&](const std::string& newImage) {
     try {
-      return store::ExtractArchive(c.s, cacheFile, newImage, errorMessage, "", true);
+      launch::ProgressDisplay progress(c.view, c.s.system);
+      return store::ExtractArchive(
+          c.s, cacheFile, newImage, errorMessage, "", true, std::nullopt,
+          [&](uint64_t done, uint64_t total) { progress.Items(done, total); });
     } catch (...) {
       // The cached archive cannot be extracted (damaged, an item that fails,
       // hostile names): kept, it would fail every launch the same way, as it

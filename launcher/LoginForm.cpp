@@ -45,6 +45,10 @@ void TLoginForm::SetStatusText(const std::string& text) {
   view_->SetText(ControlId::statusBar, text);
 }
 
+void TLoginForm::ShowProgress(const std::string& text) {
+  view_->SetProgressText(text);
+}
+
 void TLoginForm::ProcessMessages() {
   s_.ui.ProcessMessages();
 }

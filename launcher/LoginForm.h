@@ -92,6 +92,7 @@ public:
 
   // The narrow side of the window that the launch steps use.
   void SetStatusText(const std::string& text) override;
+  void ShowProgress(const std::string& text) override;
   void ProcessMessages() override;
   std::string HostText() override;
   void SetHostText(const std::string& text) override;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,11 @@ struct ArchiveItem {
   std::optional<uint64_t> size = std::nullopt;
 };
 
+// Told how an extraction comes along: items written of the items asked for,
+// on the caller's thread, a few times a second and once at the end.
+using ItemProgress = std::function<void(uint64_t done, uint64_t total)>;
+using ExtractTargets = std::vector<std::pair<uint32_t, std::string>>;
+
 // One opened archive. Library errors are raised as PlatformError.
 class IArchive {
 public:
@@ -37,7 +43,8 @@ public:
   // on an item whose data runs past its stated size, before more than that
   // size is written (an item without a stated size is not bounded here).
   // Items before the failing one stay written; the failing one's file goes.
-  virtual void Extract(const std::vector<std::pair<uint32_t, std::string>>& targets) = 0;
+  virtual void Extract(const ExtractTargets& targets, const ItemProgress& onProgress) = 0;
+  void Extract(const ExtractTargets& targets) { Extract(targets, {}); }
 };
 
 class IArchiveLibrary {

@@ -66,8 +66,8 @@ public:
                             int32_t cx, int32_t cy, uint32_t flags) = 0;
   virtual bool ShowWindow(WindowHandle window, int32_t command) = 0;
   virtual std::optional<WindowRect> GetWindowRect(WindowHandle window) = 0;
-  virtual bool MoveWindow(WindowHandle window, int32_t x, int32_t y, int32_t width,
-                          int32_t height, bool repaint) = 0;
+  virtual bool MoveWindow(WindowHandle window, int32_t x, int32_t y, int32_t width, int32_t height,
+                          bool repaint) = 0;
   // Queues the message and returns at once.
   virtual bool PostMessage(WindowHandle window, uint32_t message, uint64_t wParam,
                            int64_t lParam) = 0;

@@ -56,6 +56,10 @@ public:
   // bar's simple text.
   virtual std::string Text(ControlId control) = 0;
   virtual void SetText(ControlId control, const std::string& text) = 0;
+  // The status bar's second part, beside the status text: how far a
+  // download or an extraction has come.
+  virtual std::string ProgressText() = 0;
+  virtual void SetProgressText(const std::string& text) = 0;
   virtual bool Visible(ControlId control) = 0;
   virtual void SetVisible(ControlId control, bool visible) = 0;
   // A disabled control shows greyed out and takes no clicks.

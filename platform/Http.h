@@ -16,6 +16,13 @@ namespace plat {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
+// How much of an answer's body has arrived, and the announced length when
+// there is one.
+struct TransferProgress {
+  uint64_t received = 0;
+  std::optional<uint64_t> total;
+};
+
 struct HttpRequest {
   std::string method; // "GET" or "POST"
   std::string url;    // "https://host[:port]/path"
@@ -25,6 +32,9 @@ struct HttpRequest {
   // replaced) instead of being kept in HttpResponse::body. After a failed
   // request nothing is left at this path, not even an older file.
   std::optional<std::string> bodyFile;
+  // Told how the body comes along: on the caller's thread, a few times a
+  // second while it arrives, and once more when all of it is in.
+  std::function<void(const TransferProgress&)> onProgress;
 };
 
 // Answers kept in memory are the device's small JSON documents; one larger
@@ -77,6 +87,9 @@ public:
   // a whole one. A body beyond its cap (kMaxMemoryBodyBytes,
   // HttpSettings::maxFileBodyBytes) or slower than kMinBodyBytesPerSecond
   // fails too.
+  // A failure of this machine rather than of the request (the body file
+  // cannot be made or written, the disk is full) is raised as PlatformError:
+  // the device is not to blame, and its session is still there.
   virtual std::optional<HttpResponse> Send(const HttpRequest& request, std::string& error) = 0;
   // Asked before each request whether the server's certificate is to be
   // accepted whatever it is (self-signed, expired, another name). Set once,

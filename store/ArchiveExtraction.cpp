@@ -142,7 +142,8 @@ std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName,
 bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
                     const std::string& outputFolder, std::string& errorMessage,
                     const std::string& embeddedArchiveName, bool extractAll,
-                    const std::optional<std::string>& recommendedDecompressorClass) {
+                    const std::optional<std::string>& recommendedDecompressorClass,
+                    const plat::ItemProgress& onProgress) {
   errorMessage.clear();
   // The library knows the formats and their file-name patterns, so it is
   // needed before the format can be chosen.
@@ -208,7 +209,7 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
     if (!folder.empty() && !s.files.DirectoryExists(folder) && !s.files.CreateDirectories(folder))
       throw plat::PlatformError("Cannot create the folder " + folder + ".");
   }
-  archive->Extract(targets);
+  archive->Extract(targets, onProgress);
   return true;
 }
 

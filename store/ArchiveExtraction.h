@@ -1,6 +1,7 @@
 // Unpacking archives into a folder through the archive library.
 #pragma once
 
+#include "platform/Archive.h"
 #include "platform/Platform.h"
 
 #include <cstdint>
@@ -42,10 +43,11 @@ std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName,
 // archive, failed item, an item longer than its stated size, full disk) and
 // hostile item paths are raised. Nothing is written until every item to be
 // extracted has been checked. A folder item that names the output folder
-// itself ("./") is skipped.
+// itself ("./") is skipped. `onProgress` is told the items written.
 bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
                     const std::string& outputFolder, std::string& errorMessage,
                     const std::string& embeddedArchiveName, bool extractAll,
-                    const std::optional<std::string>& recommendedDecompressorClass = std::nullopt);
+                    const std::optional<std::string>& recommendedDecompressorClass = std::nullopt,
+                    const plat::ItemProgress& onProgress = {});
 
 } // namespace store

@@ -1,6 +1,7 @@
 #include "store/PackageImport.h"
 
 #include "common/DeviceAddress.h"
+#include "common/Progress.h"
 #include "common/Text.h"
 #include "store/ArchiveExtraction.h"
 #include "store/FolderUtils.h"
@@ -125,7 +126,13 @@ bool ImportPackage(StoreContext& c, const std::string& fileName, std::string& er
   c.view.ProcessMessages();
 
   errorMessage.clear();
-  if (!ExtractArchive(s, staged, scratch, errorMessage, "", true))
+  auto extract = [&](const std::string& archive, const std::string& folder,
+                     const std::optional<std::string>& format) {
+    launch::ProgressDisplay progress(c.view, s.system);
+    return ExtractArchive(s, archive, folder, errorMessage, "", true, format,
+                          [&](uint64_t done, uint64_t total) { progress.Items(done, total); });
+  };
+  if (!extract(staged, scratch, std::nullopt))
     return false;
   const std::string contents = JoinPath(scratch, "Contents");
   const std::string contentsFolder = folders.CreateUniqueDirectory(scratch, "TMP");
@@ -141,7 +148,7 @@ bool ImportPackage(StoreContext& c, const std::string& fileName, std::string& er
   if (refuseWithoutRoomIn(contentsFolder))
     return false;
   errorMessage.clear();
-  if (!ExtractArchive(s, contents, contentsFolder, errorMessage, "", true, kFormat7z))
+  if (!extract(contents, contentsFolder, kFormat7z))
     return false;
   if (refuseWithoutRoomIn(folders.GetAppRootFolder()))
     return false;

@@ -343,6 +343,11 @@ void FakeFormView::SetText(plat::ControlId control, const std::string& text) {
   texts[control] = text;
 }
 
+void FakeFormView::SetProgressText(const std::string& text) {
+  progressText = text;
+  progressShown.push_back(text);
+}
+
 bool FakeFormView::Visible(plat::ControlId control) {
   return visible[control];
 }
@@ -425,6 +430,8 @@ std::optional<plat::HttpResponse> FakeHttpTransport::Send(const plat::HttpReques
   }
   if (request.bodyFile) {
     if (response) {
+      // A file that cannot be written raises, as the real transport does.
+      // The progress of the body is the route's to tell, as it scripts it.
       files_.WriteFile(*request.bodyFile, response->body);
       response->body.clear();
     } else if (files_.FileExists(*request.bodyFile)) {
@@ -495,8 +502,9 @@ public:
     return items;
   }
   bool HasErrors() override { return content_.damaged; }
-  void Extract(const std::vector<std::pair<uint32_t, std::string>>& targets) override {
+  void Extract(const plat::ExtractTargets& targets, const plat::ItemProgress& onProgress) override {
     const std::vector<plat::ArchiveItem> items = Items();
+    uint64_t done = 0;
     for (const auto& [index, path] : targets) {
       const plat::ArchiveItem& item = items.at(index);
       if (static_cast<int>(index) == content_.failOnExtractIndex)
@@ -508,6 +516,8 @@ public:
       } else {
         files_.WriteFile(path, Data(index));
       }
+      if (onProgress)
+        onProgress(++done, targets.size());
     }
   }
 

@@ -136,6 +136,8 @@ public:
   void SetCaption(const std::string& c) override { caption = c; }
   std::string Text(plat::ControlId control) override;
   void SetText(plat::ControlId control, const std::string& text) override;
+  std::string ProgressText() override { return progressText; }
+  void SetProgressText(const std::string& text) override;
   bool Visible(plat::ControlId control) override;
   void SetVisible(plat::ControlId control, bool visible) override;
   bool Enabled(plat::ControlId control) override { return !disabled.count(control); }
@@ -153,6 +155,9 @@ public:
 
   std::string caption = plat::kFormCaption;
   std::map<plat::ControlId, std::string> texts;
+  std::string progressText;
+  // Every progress text shown, in order, clearings included.
+  std::vector<std::string> progressShown;
   std::map<plat::ControlId, bool> visible;
   std::set<plat::ControlId> disabled;
   int itemIndex = 0;

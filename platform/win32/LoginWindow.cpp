@@ -26,6 +26,8 @@ constexpr int kRadioInsetLeft = 8;
 constexpr int kRadioInsetTop = 16;
 constexpr int kRadioInsetBottom = 4;
 constexpr int kRadioHeight = 17;
+// Wide enough for "1023.9 of 1024.0 MB (99%), 100.0 MB/s" in the window's font.
+constexpr int kProgressPartWidth = 230;
 
 HWND mainWindow = nullptr;
 
@@ -232,10 +234,11 @@ void LoginWindow::CreateControl(const ControlLayout& layout) {
   if (layout.kind == ControlKind::PasswordEdit)
     SendMessageW(control, EM_SETPASSWORDCHAR, L'*', 0);
   if (layout.kind == ControlKind::StatusBar) {
-    // One part over the whole width, not the simple mode: WM_GETTEXT from
-    // another process then reads that part's text.
-    int parts[1] = {-1};
-    SendMessageW(control, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+    // Parts rather than the simple mode: WM_GETTEXT from another process
+    // then reads the first part's text, the status. The second, at the right
+    // end, shows a download's or an extraction's progress.
+    int parts[2] = {layout.width - kProgressPartWidth, -1};
+    SendMessageW(control, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
     SendMessageW(control, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(caption.c_str()));
   }
   if (layout.kind == ControlKind::RadioGroup)
@@ -281,16 +284,33 @@ void LoginWindow::SetCaption(const std::string& caption) {
     SetWindowTextW(hwnd_, Widen(caption).c_str());
 }
 
-std::string LoginWindow::Text(ControlId control) {
-  HWND window = Control(control);
+std::string LoginWindow::StatusPartText(WPARAM part) {
+  HWND window = Control(ControlId::statusBar);
   if (window == nullptr)
     return {};
-  if (control != ControlId::statusBar)
-    return WindowText(window);
-  int length = LOWORD(SendMessageW(window, SB_GETTEXTLENGTHW, 0, 0));
+  int length = LOWORD(SendMessageW(window, SB_GETTEXTLENGTHW, part, 0));
   std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
-  SendMessageW(window, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(buffer.data()));
+  SendMessageW(window, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(buffer.data()));
   return Narrow(buffer.data());
+}
+
+std::string LoginWindow::Text(ControlId control) {
+  if (control == ControlId::statusBar)
+    return StatusPartText(0);
+  HWND window = Control(control);
+  return window != nullptr ? WindowText(window) : std::string();
+}
+
+std::string LoginWindow::ProgressText() {
+  return StatusPartText(1);
+}
+
+void LoginWindow::SetProgressText(const std::string& text) {
+  HWND window = Control(ControlId::statusBar);
+  if (window == nullptr)
+    return;
+  std::wstring wide = Widen(text);
+  SendMessageW(window, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
 void LoginWindow::SetText(ControlId control, const std::string& text) {

@@ -25,6 +25,8 @@ public:
   void SetCaption(const std::string& caption) override;
   std::string Text(ControlId control) override;
   void SetText(ControlId control, const std::string& text) override;
+  std::string ProgressText() override;
+  void SetProgressText(const std::string& text) override;
   bool Visible(ControlId control) override;
   void SetVisible(ControlId control, bool visible) override;
   bool Enabled(ControlId control) override;
@@ -50,6 +52,7 @@ private:
   void CreateControl(const ControlLayout& layout);
   void CreateRadioItems(const ControlLayout& group);
   HWND Control(ControlId control) const;
+  std::string StatusPartText(WPARAM part);
   static bool IsLabel(ControlId control);
   void FitLabel(HWND label);
 

@@ -397,9 +397,13 @@ public:
       stream_.reset();
       current_.reset();
       targets_.at(index).done = true;
+      ++written_;
       return S_OK;
     });
   }
+
+  // Items written so far; read by another thread than the library's.
+  uint64_t Written() const { return written_.load(); }
 
   // After the library has returned `hr`: raises the first failure, if any,
   // and makes sure every chosen item was written.
@@ -470,6 +474,7 @@ private:
   std::optional<uint32_t> current_;
   ComPtr<OutFileStream> stream_;
   std::optional<std::string> failure_;
+  std::atomic<uint64_t> written_{0};
 };
 
 // ---------------------------------------------------------------------------
@@ -509,7 +514,7 @@ public:
     return false;
   }
 
-  void Extract(const std::vector<std::pair<uint32_t, std::string>>& targets) override {
+  void Extract(const ExtractTargets& targets, const ItemProgress& onProgress) override {
     if (targets.empty())
       return;
     uint32_t count = Count();
@@ -530,11 +535,23 @@ public:
     auto callback = MakeCom<ExtractCallback>(*archive_, path_, std::move(chosen));
     // Thousands of files take seconds: the window goes on answering meanwhile.
     // The library's objects are plain interfaces, bound to no thread.
-    RunWhilePumping([&] {
-      HRESULT hr =
-          archive_->Extract(indices.data(), static_cast<UINT32>(indices.size()), 0, callback.get());
-      callback->Finish(hr);
-    });
+    const uint64_t total = indices.size();
+    uint64_t told = 0;
+    auto tell = [&] {
+      uint64_t written = callback->Written();
+      if (onProgress && written != told) {
+        told = written;
+        onProgress(written, total);
+      }
+    };
+    RunWhilePumping(
+        [&] {
+          HRESULT hr = archive_->Extract(indices.data(), static_cast<UINT32>(indices.size()), 0,
+                                         callback.get());
+          callback->Finish(hr);
+        },
+        tell);
+    tell();
   }
 
 private:

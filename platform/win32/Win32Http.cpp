@@ -10,6 +10,7 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -51,6 +52,14 @@ bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
   return WinHttpSetOption(handle, option, &value, sizeof value) != FALSE;
 }
 
+// The body file could not be made or written: this machine's failure, not
+// the request's, so it is raised to the caller rather than reported as a
+// failed request.
+class LocalFailure : public PlatformError {
+public:
+  using PlatformError::PlatformError;
+};
+
 // Where the body of an answer goes: memory, or a file that is removed again
 // unless the transfer finished.
 class BodySink {
@@ -67,17 +76,14 @@ public:
     }
   }
 
-  bool Open(std::string& error) {
+  void Open() {
     if (!path_)
-      return true;
+      return;
     widePath_ = Widen(*path_);
     file_.reset(CreateFileW(widePath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) {
-      error = FileError("cannot be created");
-      return false;
-    }
-    return true;
+    if (!file_)
+      throw LocalFailure(FileError("cannot be created"));
   }
 
   bool Write(const char* data, DWORD size, std::string& error) {
@@ -96,10 +102,8 @@ public:
     fileBytes_ += size;
     while (size > 0) {
       DWORD written = 0;
-      if (!WriteFile(file_.get(), data, size, &written, nullptr) || written == 0) {
-        error = FileError("cannot be written");
-        return false;
-      }
+      if (!WriteFile(file_.get(), data, size, &written, nullptr) || written == 0)
+        throw LocalFailure(FileError("cannot be written"));
       data += written;
       size -= written;
     }
@@ -107,15 +111,14 @@ public:
   }
 
   // Keeps the file: the whole body is in it.
-  bool Finish(std::string& error) {
+  void Finish() {
     if (!file_)
-      return true;
+      return;
     if (!file_.close()) {
-      error = FileError("cannot be written");
+      std::string error = FileError("cannot be written");
       DeleteFileW(widePath_.c_str());
-      return false;
+      throw LocalFailure(error);
     }
-    return true;
   }
 
   static std::string TooLarge(uint64_t cap) {
@@ -231,6 +234,23 @@ private:
   uint64_t windowBytes_ = 0;
 };
 
+// The body's progress as the worker thread sees it, read by the caller's
+// thread between its messages.
+struct BodyProgress {
+  std::atomic<uint64_t> received{0};
+  std::atomic<uint64_t> total{kNoTotal};
+
+  static constexpr uint64_t kNoTotal = ~uint64_t{0};
+  TransferProgress Now() const {
+    TransferProgress now;
+    now.received = received.load();
+    uint64_t all = total.load();
+    if (all != kNoTotal)
+      now.total = all;
+    return now;
+  }
+};
+
 bool ValidHeader(const std::pair<std::string, std::string>& header) {
   const auto& [name, value] = header;
   auto breaksLine = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
@@ -248,16 +268,31 @@ public:
   std::optional<HttpResponse> Send(const HttpRequest& request, std::string& error) override {
     try {
       // The request waits for the device, up to the time-outs: the caller's
-      // window goes on answering meanwhile.
+      // window goes on answering meanwhile, and is told the body's progress.
       std::optional<HttpResponse> response;
       std::string workError;
-      RunWhilePumping([&] {
-        if (!session_)
-          OpenSession();
-        response = SendUnguarded(request, workError);
-      });
+      BodyProgress progress;
+      uint64_t told = 0;
+      auto tell = [&] {
+        TransferProgress now = progress.Now();
+        if (request.onProgress && now.received != told) {
+          told = now.received;
+          request.onProgress(now);
+        }
+      };
+      RunWhilePumping(
+          [&] {
+            if (!session_)
+              OpenSession();
+            response = SendUnguarded(request, workError, progress);
+          },
+          tell);
       error = workError;
+      if (response)
+        tell();
       return response;
+    } catch (const LocalFailure& e) {
+      throw PlatformError(e.what());
     } catch (const std::exception& e) {
       error = e.what();
     } catch (...) {
@@ -299,13 +334,13 @@ private:
     session_ = std::move(session);
   }
 
-  std::optional<HttpResponse> SendUnguarded(const HttpRequest& request, std::string& error) {
+  std::optional<HttpResponse> SendUnguarded(const HttpRequest& request, std::string& error,
+                                            BodyProgress& told) {
     // Created before anything else, so that after any failure no file is left
     // at the path, not even one from an earlier download.
     HttpResponse response;
     BodySink sink(response.body, request.bodyFile, settings_.maxFileBodyBytes);
-    if (!sink.Open(error))
-      return std::nullopt;
+    sink.Open();
 
     std::wstring url = Widen(request.url);
     URL_COMPONENTS parts{};
@@ -433,6 +468,8 @@ private:
       }
     }
 
+    if (announced)
+      told.total = *announced;
     std::vector<char> buffer(kReadChunk);
     uint64_t received = 0;
     ProgressWatch progress(settings_.receiveTimeoutMs);
@@ -454,6 +491,7 @@ private:
       if (!sink.Write(buffer.data(), read, error))
         return std::nullopt;
       received += read;
+      told.received = received;
       if (!progress.Arrived(read, error))
         return std::nullopt;
     }
@@ -463,8 +501,7 @@ private:
               std::to_string(*announced) + " bytes";
       return std::nullopt;
     }
-    if (!sink.Finish(error))
-      return std::nullopt;
+    sink.Finish();
     response.complete = true;
     return response;
   }

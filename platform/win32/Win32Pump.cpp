@@ -24,7 +24,7 @@ bool DispatchPendingMessages() {
   return true;
 }
 
-void RunWhilePumping(const std::function<void()>& work) {
+void RunWhilePumping(const std::function<void()>& work, const std::function<void()>& onTick) {
   KernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!done) {
     work(); // no event to wait on: the work runs here, as it always could
@@ -41,9 +41,25 @@ void RunWhilePumping(const std::function<void()>& work) {
   });
   HANDLE event = done.get();
   bool pumping = true;
+  ULONGLONG nextTick = GetTickCount64() + kPumpTickMs;
   for (;;) {
-    DWORD woke = pumping ? MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT)
-                         : WaitForSingleObject(event, INFINITE);
+    DWORD wait = INFINITE;
+    if (onTick) {
+      ULONGLONG now = GetTickCount64();
+      if (now >= nextTick) {
+        // A tick that throws must not leave the worker running unjoined.
+        try {
+          onTick();
+        } catch (...) {
+        }
+        nextTick = now + kPumpTickMs;
+      }
+      wait = static_cast<DWORD>(nextTick - now > kPumpTickMs ? kPumpTickMs : nextTick - now);
+    }
+    DWORD woke = pumping ? MsgWaitForMultipleObjects(1, &event, FALSE, wait, QS_ALLINPUT)
+                         : WaitForSingleObject(event, wait);
+    if (woke == WAIT_TIMEOUT)
+      continue;
     if (woke == WAIT_OBJECT_0 + 1 && pumping) {
       pumping = DispatchPendingMessages();
       continue;

@@ -13,7 +13,11 @@ namespace plat::win32 {
 // dispatched as they arrive. The work must not touch windows of this thread:
 // their messages would wait for it. After a WM_QUIT the pump stops (the quit
 // is left for the main loop) and the call simply waits.
-void RunWhilePumping(const std::function<void()>& work);
+// When `onTick` is given, it runs on the calling thread every kPumpTickMs
+// or so while the work goes on: the place to draw the work's progress.
+void RunWhilePumping(const std::function<void()>& work, const std::function<void()>& onTick = {});
+
+inline constexpr unsigned kPumpTickMs = 200;
 
 // Dispatches every pending message of the calling thread once. False when a
 // WM_QUIT was met; it is posted again for the main loop to see.

@@ -90,6 +90,39 @@ TEST_F(DownloadTest, FreshCacheFetchesAndExtractsBothThenNothingMore) {
   EXPECT_TRUE(p.archives.opened.empty());
 }
 
+// A download shows how far it has come beside the status text, which stays
+// as it was; the extraction after it counts its files, and both figures go
+// when their step ends.
+TEST_F(DownloadTest, ProgressShowsBesideTheStatusTextAndGoesAfter) {
+  constexpr uint64_t kMiB = 1024 * 1024;
+  auto serve = p.http.routes["POST /cgi-bin/ReadBinaryFile.cgi"];
+  std::vector<std::string> statusDuringTransfer;
+  p.http.routes["POST /cgi-bin/ReadBinaryFile.cgi"] = [&](const plat::HttpRequest& r,
+                                                          std::string& error) {
+    // The runtime's 4 MiB arrive in four pieces, the last two close behind
+    // the second; the binaries' transfer tells nothing.
+    if (r.body.find("/jre/") != std::string::npos) {
+      const std::pair<uint32_t, uint64_t> pieces[] = {
+          {500, kMiB}, {500, 2 * kMiB}, {100, 3 * kMiB}, {100, 4 * kMiB}};
+      for (const auto& [after, received] : pieces) {
+        p.system.tick += after;
+        r.onProgress({received, 4 * kMiB});
+        statusDuringTransfer.push_back(view().Text(ControlId::statusBar));
+      }
+    }
+    return serve(r, error);
+  };
+  ASSERT_TRUE(Run()) << message;
+  EXPECT_EQ(
+      view().progressShown,
+      (std::vector<std::string>{"1.0 of 4.0 MB (25%), 2.0 MB/s", "2.0 of 4.0 MB (50%), 2.0 MB/s",
+                                // the third piece came too soon to redraw
+                                "4.0 of 4.0 MB (100%), 3.3 MB/s", "", "1 of 2 files",
+                                "2 of 2 files", "", "", "1 of 2 files", "2 of 2 files", ""}));
+  EXPECT_EQ(statusDuringTransfer, std::vector<std::string>(4, "Retrieving JRE image..."));
+  EXPECT_EQ(view().progressText, "");
+}
+
 TEST_F(DownloadTest, TheTwoHalvesLookAtDifferentThingsFirst) {
   // JRE image valid but its archive missing: fetched, not extracted.
   p.files.AddFile(kJreImage + "\\bin\\javaw.exe", "MZ");

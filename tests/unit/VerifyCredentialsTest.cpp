@@ -463,21 +463,29 @@ TEST_F(VerifyTest, EachDownloadWritesAPartFileOfItsOwn) {
   EXPECT_EQ(p.files.Contents(local + ".4242.0.part"), "left behind");
 }
 
-// A file of the cache that cannot be made is this machine's failure, not the
-// device's: the request is not sent, the branch says why, and the session
-// that is open is still ended.
-TEST(VerifyLocalFailure, ALocalFileThatCannotBeMadeStillLogsOut) {
+// A file of the cache that cannot be made or written is this machine's
+// failure, not the device's: the branch says why, and the session that is
+// open is still ended. A file that cannot be made stops the read before it
+// is sent; one that fails half-way (a full disk) ends it after.
+TEST(VerifyLocalFailure, ALocalFileThatCannotBeWrittenStillLogsOut) {
   const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+  const std::string part = root + "\\JRECache\\jre_v_17.0.2.zip.4242.0.part";
   struct Case {
     const char* name;
-    std::function<void(fake::FakeFileSystem&)> setUp;
+    std::function<void(fake::FakePlatform&)> setUp;
+    bool readSent;
   } cases[] = {
       {"JRECache is a file",
-       [&](fake::FakeFileSystem& files) { files.AddFile(root + "\\JRECache", "not a folder"); }},
-      {"part file refused",
-       [&](fake::FakeFileSystem& files) {
-         files.unwritable.insert(root + "\\JRECache\\jre_v_17.0.2.zip.4242.0.part");
-       }},
+       [&](fake::FakePlatform& p) { p.files.AddFile(root + "\\JRECache", "not a folder"); }, false},
+      {"part file refused", [&](fake::FakePlatform& p) { p.files.unwritable.insert(part); }, false},
+      {"disk fails during the transfer",
+       [&](fake::FakePlatform& p) {
+         p.http.onRequest = [&p](const plat::HttpRequest& r) {
+           if (r.bodyFile)
+             p.files.unwritable.insert(*r.bodyFile);
+         };
+       },
+       true},
   };
   for (const Case& c : cases) {
     fake::FakePlatform fp;
@@ -489,16 +497,18 @@ TEST(VerifyLocalFailure, ALocalFileThatCannotBeMadeStillLogsOut) {
     fp.toolkit.view->Type(ControlId::edtHost, "gw:51443");
     fp.toolkit.view->Type(ControlId::edtUserName, "admin");
     fp.toolkit.view->Type(ControlId::edtPassword, "pw");
-    c.setUp(fp.files);
+    c.setUp(fp);
     std::string msg;
     device::LaunchContext context = f.Context();
     EXPECT_FALSE(device::VerifyCredentials(context, msg)) << c.name;
     EXPECT_EQ(msg, "Unable to download JRE archive.") << c.name;
-    EXPECT_EQ(fp.http.Paths(),
-              (std::vector<std::string>{"GET /info.cgi", "POST /LOGIN", "GET /cgi-bin/infoExt.cgi",
-                                        "POST /LOGOUT"}))
-        << c.name;
+    std::vector<std::string> expected{"GET /info.cgi", "POST /LOGIN", "GET /cgi-bin/infoExt.cgi"};
+    if (c.readSent)
+      expected.push_back("POST /cgi-bin/ReadBinaryFile.cgi");
+    expected.push_back("POST /LOGOUT");
+    EXPECT_EQ(fp.http.Paths(), expected) << c.name;
     EXPECT_EQ(d.logouts, 1) << c.name;
+    EXPECT_FALSE(fp.files.FileExists(part)) << c.name;
   }
 }
 

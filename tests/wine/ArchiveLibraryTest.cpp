@@ -16,6 +16,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -164,7 +165,18 @@ TEST_P(GoodArchiveTest, ListsAndExtractsEveryItemByteForByte) {
   std::vector<std::pair<uint32_t, std::string>> targets;
   for (uint32_t i = 0; i < items.size(); ++i)
     targets.emplace_back(i, Utf8(out.Path() / (std::to_wstring(i) + L".out")));
-  archive->Extract(targets);
+  // The progress is told on this thread, counts up and ends with every item.
+  std::vector<std::pair<uint64_t, uint64_t>> told;
+  const std::thread::id caller = std::this_thread::get_id();
+  bool onCaller = true;
+  archive->Extract(targets, [&](uint64_t done, uint64_t total) {
+    onCaller = onCaller && std::this_thread::get_id() == caller;
+    told.emplace_back(done, total);
+  });
+  EXPECT_TRUE(onCaller);
+  ASSERT_FALSE(told.empty());
+  EXPECT_EQ(told.back(), std::make_pair(uint64_t{targets.size()}, uint64_t{targets.size()}));
+  EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
 
   for (const auto& [index, target] : targets) {
     const ArchiveItem& item = items[index];

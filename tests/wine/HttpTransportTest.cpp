@@ -5,6 +5,7 @@
 #include <ws2tcpip.h>
 
 #include "device/HttpClient.h"
+#include "platform/Platform.h"
 #include "platform/win32/Win32Http.h"
 #include "tests/wine/DeviceSimulator.h"
 
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -25,6 +27,8 @@ using plat::HttpRequest;
 using plat::HttpResponse;
 using plat::HttpSettings;
 using plat::IHttpTransport;
+using plat::PlatformError;
+using plat::TransferProgress;
 using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::StartsWith;
@@ -443,6 +447,14 @@ TEST_F(HttpTransportTest, StreamsAHugeBodyCompletelyIntoTheBodyFile) {
   auto transport = AcceptingTransport();
   HttpRequest request = Request("GET", Sim().Url("/info.cgi"));
   request.bodyFile = target.string();
+  // Told on this thread while the body arrives, counting up to the whole.
+  std::vector<TransferProgress> told;
+  const std::thread::id caller = std::this_thread::get_id();
+  bool onCaller = true;
+  request.onProgress = [&](const TransferProgress& now) {
+    onCaller = onCaller && std::this_thread::get_id() == caller;
+    told.push_back(now);
+  };
 
   const uint64_t peakBefore = PeakWorkingSet();
   ASSERT_GT(peakBefore, 0u) << "the process's memory use cannot be read";
@@ -454,6 +466,12 @@ TEST_F(HttpTransportTest, StreamsAHugeBodyCompletelyIntoTheBodyFile) {
   EXPECT_TRUE(response->complete);
   EXPECT_THAT(response->body, IsEmpty());
   EXPECT_LT(peakAfter - peakBefore, kSize / 2) << "the body went through memory";
+  EXPECT_TRUE(onCaller);
+  ASSERT_FALSE(told.empty());
+  EXPECT_EQ(told.back().received, kSize);
+  EXPECT_EQ(told.back().total, kSize);
+  EXPECT_TRUE(std::is_sorted(told.begin(), told.end(),
+                             [](const auto& a, const auto& b) { return a.received < b.received; }));
 
   ASSERT_EQ(std::filesystem::file_size(target), kSize);
   // The simulator sends "0123456789abcdef" over and over.
@@ -466,6 +484,18 @@ TEST_F(HttpTransportTest, StreamsAHugeBodyCompletelyIntoTheBodyFile) {
         FAIL() << "wrong byte at offset " << offset;
   }
   EXPECT_EQ(offset, kSize);
+}
+
+// A body file that cannot be made is this machine's failure: raised, not
+// reported as a failed request, and nothing is asked of the device.
+TEST_F(HttpTransportTest, ABodyFileThatCannotBeMadeRaisesBeforeAnythingIsSent) {
+  TempFolder folder;
+  auto transport = AcceptingTransport();
+  HttpRequest request = Request("GET", Sim().Url("/info.cgi"));
+  request.bodyFile = (folder.Path() / "missing-folder" / "body.bin").string();
+  std::string error;
+  EXPECT_THROW(transport->Send(request, error), PlatformError);
+  EXPECT_THAT(Sim().Requests(), IsEmpty());
 }
 
 TEST_F(HttpTransportTest, SpeaksPlainHttpToo) {

@@ -346,6 +346,33 @@ TEST_F(LauncherDevice, WindowAnswersDuringASlowDownloadAndIgnoresASecondLaunch) 
   EXPECT_TRUE(fs::exists(app_.Path() / kJavaw));
 }
 
+// A download over a slow line shows how far it has come beside the status
+// text, which stays as it is, and the figures move on while it runs.
+TEST_F(LauncherDevice, ASlowDownloadShowsItsProgressBesideTheStatusText) {
+  DeviceSimulator device(Serving("good"));
+  // The runtime archive (about 94 KiB) takes about four seconds.
+  device.Configure(R"({"rate_bps": {"/cgi-bin/ReadBinaryFile.cgi": 24000}})");
+  Launcher launcher;
+  launcher.WaitUntilShown();
+  TypeAndLaunch(launcher, HostWithPort(device));
+
+  std::vector<std::string> seen;
+  ASSERT_TRUE(WaitUntil([&] {
+    std::string status = launcher.StatusPart(0);
+    std::string progress = launcher.StatusPart(1);
+    if (status == "Retrieving JRE image..." && !progress.empty() &&
+        (seen.empty() || seen.back() != progress))
+      seen.push_back(progress);
+    return seen.size() >= 3;
+  })) << "progress seen: "
+      << testing::PrintToString(seen);
+  for (const std::string& text : seen)
+    EXPECT_THAT(text, FullyMatches(R"(\d+\.\d of 0\.1 MB \(\d+%\)(, \d+\.\d MB/s)?)"));
+
+  ASSERT_NO_FATAL_FAILURE(ExpectLaunchSucceeded(launcher, device, 0));
+  EXPECT_TRUE(fs::exists(app_.Path() / kJavaw));
+}
+
 struct DownloadFailureCase {
   const char* name;
   const char* files; // the device folder of the test data

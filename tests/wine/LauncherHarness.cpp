@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -405,6 +406,35 @@ std::string Launcher::Caption() {
 
 std::string Launcher::Text(plat::ControlId control) {
   return Narrow(WindowTextOf(Control(static_cast<int>(control))));
+}
+
+std::string Launcher::StatusPart(int part) {
+  HWND bar = Control(static_cast<int>(plat::ControlId::statusBar));
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(bar, SB_GETTEXTLENGTHW, static_cast<WPARAM>(part), 0, SMTO_ABORTIFHUNG,
+                           kMessageTimeoutMs, &length))
+    throw HarnessError(LastErrorText("SB_GETTEXTLENGTHW"));
+  const size_t chars = LOWORD(length) + 1;
+  // The status bar writes into a buffer of its own process.
+  HANDLE process = process_.hProcess;
+  void* remote = VirtualAllocEx(process, nullptr, chars * sizeof(wchar_t), MEM_COMMIT | MEM_RESERVE,
+                                PAGE_READWRITE);
+  if (remote == nullptr)
+    throw HarnessError(LastErrorText("VirtualAllocEx"));
+  std::wstring text(chars, L'\0');
+  DWORD_PTR ignored = 0;
+  bool sent = SendMessageTimeoutW(bar, SB_GETTEXTW, static_cast<WPARAM>(part),
+                                  reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG,
+                                  kMessageTimeoutMs, &ignored) != 0;
+  SIZE_T read = 0;
+  bool copied =
+      sent && ReadProcessMemory(process, remote, text.data(), chars * sizeof(wchar_t), &read) != 0;
+  std::string why = copied ? "" : LastErrorText(sent ? "ReadProcessMemory" : "SB_GETTEXTW");
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  if (!copied)
+    throw HarnessError(why);
+  text.resize(std::wcslen(text.c_str()));
+  return Narrow(text);
 }
 
 bool Launcher::Visible(plat::ControlId control) {

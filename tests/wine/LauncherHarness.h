@@ -122,6 +122,10 @@ public:
   std::string Caption();
   // Text of a control of the login window (edit box, label, button, status bar).
   std::string Text(plat::ControlId control);
+  // Text of one part of the status bar: 0 is the status (as Text reads it),
+  // 1 the progress of a download or an extraction. Read as a screen reader
+  // would, through a buffer in the launcher's own memory.
+  std::string StatusPart(int part);
   bool Visible(plat::ControlId control);
   // Index of the checked item of the operational-mode group; -1 when none is.
   int CheckedMode();

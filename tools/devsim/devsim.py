@@ -71,6 +71,7 @@ DEFAULT_CONFIG = {
     "chunked_cut": {},
     "endless_body": {},
     "drip_ms": {},
+    "rate_bps": {},
     "cookie_domain": None,
     "info_members": 0,
 }
@@ -78,7 +79,10 @@ DEFAULT_CONFIG = {
 # The misbehaviours that change how a body is framed or sent. At most one
 # applies to an answer: the first of these that is set for the path.
 FRAMING_KEYS = ("endless_body", "reset_mid_body", "close_without_length",
-                "chunked_cut", "drip_ms")
+                "chunked_cut", "drip_ms", "rate_bps")
+
+# A paced body goes out in pieces of this size, each when its time has come.
+RATE_PIECE = 4096
 
 DEFAULT_GARBAGE = (b"\xde\xad\xbe\xef NOT-HTTP \x00\x01\x02\x03 garbage "
                    b"\xff\xfe\xfd\xfc\r\n\r\n")
@@ -185,6 +189,9 @@ def normalize(key, value):
     if key == "drip_ms":
         return _map(key, value, lambda v: _is_num(v) and v > 0,
                     "milliseconds between two bytes")
+    if key == "rate_bps":
+        return _map(key, value, lambda v: _is_num(v) and v >= 1,
+                    "bytes per second")
     if key == "info_members":
         if not _is_int(value) or value < 0:
             raise ConfigError("info_members must be a member count (int >= 0)")
@@ -718,6 +725,20 @@ class DeviceHandler(http.server.BaseHTTPRequestHandler):
                         if not state.sleep(value / 1000.0):
                             self._drop()
                             return
+                return
+            if kind == "rate_bps":
+                # A whole, properly framed body over a slow line.
+                start, sent = time.monotonic(), 0
+                for chunk in chunks:
+                    for i in range(0, len(chunk), RATE_PIECE):
+                        piece = chunk[i:i + RATE_PIECE]
+                        due = start + sent / float(value) - time.monotonic()
+                        if due > 0 and not state.sleep(due):
+                            self._drop()
+                            return
+                        self.wfile.write(piece)
+                        self.wfile.flush()
+                        sent += len(piece)
                 return
             for chunk in chunks:
                 if state.stopping:

@@ -467,6 +467,28 @@ class DevsimTest(unittest.TestCase):
         self.assertEqual(b"".join(pieces), b'{"autologin": "disabled", "emergency": "false"}')
         self.assertTrue(all(len(p) == 1 for p in pieces), pieces)
 
+    def test_rate_paces_a_whole_body(self):
+        # 200,000 bytes at 400,000 B/s: about fifty pieces, half a second.
+        self.config(rate_bps={"/cgi-bin/ReadBinaryFile.cgi": 400000})
+        _, token, _ = self.login()
+        body, ct = multipart("/mnt/flash/hmi/jre/jre_v_17.0.2.zip")
+        c = self.conn()
+        c.request("POST", "/cgi-bin/ReadBinaryFile.cgi", body=body,
+                  headers={"Content-Type": ct, "Cookie": "%s=%s" % (COOKIE, token)})
+        r = c.getresponse()
+        self.assertEqual(r.status, 200)
+        self.assertEqual(int(r.getheader("Content-Length")), len(self.jre_bytes))
+        pieces = []
+        while True:
+            piece = r.read1(65536)
+            if not piece:
+                break
+            pieces.append(piece)
+        self.assertEqual(b"".join(pieces), self.jre_bytes)
+        self.assertGreater(len(pieces), 10)
+        self.assertTrue(all(len(p) <= 4096 for p in pieces), [len(p) for p in pieces])
+        self.assertEqual(control(self.cport, "POST", "/config", {"rate_bps": {"*": 0.5}})[0], 400)
+
     def test_planted_cookie_domain_and_huge_info_object(self):
         self.config(cookie_domain="0.1", info_members=200000)
         body = urllib.parse.urlencode([("credential_0", "admin"), ("credential_1", "Adm1n-pw")])
