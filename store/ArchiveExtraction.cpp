@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
 
 namespace store {
 
@@ -204,9 +205,13 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
     return false;
 
   s.files.CreateDirectories(outputFolder);
+  // Thousands of files share a few folders: each folder is looked at once.
+  std::set<std::string> ready{outputFolder};
   for (const auto& [index, target] : targets) {
     std::string folder = items[index].isFolder ? target : paths::ParentFolderOf(target);
-    if (!folder.empty() && !s.files.DirectoryExists(folder) && !s.files.CreateDirectories(folder))
+    if (folder.empty() || !ready.insert(folder).second)
+      continue;
+    if (!s.files.DirectoryExists(folder) && !s.files.CreateDirectories(folder))
       throw plat::PlatformError("Cannot create the folder " + folder + ".");
   }
   archive->Extract(targets, onProgress);
