@@ -56,42 +56,6 @@ std::string PartFileFor(plat::Services& s, const std::string& localPath) {
   throw plat::PlatformError("No free name for a part file of " + localPath);
 }
 
-constexpr uint32_t kLockStepMs = 100;
-// A launcher that has held the images this long is taken as stuck rather
-// than busy, and is waited for no more.
-constexpr uint32_t kLockPatienceMs = 10 * 60 * 1000;
-
-// The lock on the machine's runtime images for one provisioning branch.
-// While another launcher holds it, the wait goes in short steps with the
-// window's messages let through between them, so the window stays
-// responsive; afterwards the branch finds what the other one put in place.
-// When no lock can be had the branch runs without one: the part files of
-// the downloads still keep two launchers apart.
-std::unique_ptr<plat::NamedLock> LockRuntimeImages(LaunchContext& c) {
-  const uint32_t start = c.s.system.TickCount();
-  bool waiting = false;
-  for (;;) {
-    std::unique_ptr<plat::NamedLock> lock;
-    try {
-      lock = c.s.system.AcquireNamedLock(kRuntimeImagesLock, kLockStepMs);
-    } catch (const std::exception& e) {
-      LogQuietly(c, std::string("Runtime images provided without a lock: ") + e.what());
-      return nullptr;
-    }
-    if (lock)
-      return lock;
-    if (c.s.system.TickCount() - start >= kLockPatienceMs) {
-      LogQuietly(c, "Runtime images provided without a lock: another launcher kept it too long");
-      return nullptr;
-    }
-    if (!waiting) {
-      c.view.SetStatusText("Waiting for another launcher to provide the runtime images...");
-      waiting = true;
-    }
-    c.view.ProcessMessages();
-  }
-}
-
 } // namespace
 
 std::string GetCookieValueByName(THttpClient& http, const std::string& cookieName) {
@@ -299,7 +263,8 @@ bool VerifyCredentials(LaunchContext& c, std::string& errorMessage) {
                       !state.hmiLIBFile.empty();
       // Either branch fills the cache that every launcher of the machine
       // shares: one at a time.
-      std::unique_ptr<plat::NamedLock> imagesLock = LockRuntimeImages(c);
+      std::unique_ptr<plat::NamedLock> imagesLock = store::LockRuntimeImages(
+          c.s, c.view, [&](const std::string& why) { LogQuietly(c, why); });
       if (complete && g.enableDownload)
         result = c.downloadBranch ? c.downloadBranch(iPort, errorMessage)
                                   : DownloadRuntimeImages(c, iPort, errorMessage);

@@ -9,6 +9,7 @@
 #include "platform/Http.h"
 #include "platform/Platform.h"
 #include "store/FolderUtils.h"
+#include "store/ImageInstall.h"
 #include "store/StoreContext.h"
 
 #include <cstdint>
@@ -20,9 +21,7 @@ namespace device {
 inline constexpr const char* kSessionCookieName = "R930::AuthCookieHandler_R930HMI";
 inline constexpr int32_t kFirstPort = 51443;
 inline constexpr int32_t kSecondPort = 443;
-// Held while a provisioning branch fills the machine's cache, so that two
-// launchers never download or extract into the same images at once.
-inline constexpr const char* kRuntimeImagesLock = "VeltraDynamicRemoteHMI.RuntimeImages";
+using store::kRuntimeImagesLock;
 
 // Everything one credential verification works with: the platform, the folder
 // tree, the window's narrow side, the launch state it reads and fills, the

@@ -86,7 +86,7 @@ void LaunchHMIMinimized(TLoginForm& form) {
   std::string errorMessage;
   bool verified = false;
   {
-    TLoginForm::LaunchInProgress busy(form);
+    TLoginForm::StepInProgress busy(form);
     device::LaunchContext context = form.Context();
     verified = device::VerifyCredentials(context, errorMessage);
   }

@@ -9,6 +9,8 @@
 #include "store/Settings.h"
 
 #include <exception>
+#include <iterator>
+#include <memory>
 
 namespace launcher {
 
@@ -31,14 +33,25 @@ void TLoginForm::CloseLauncher() {
   view_->Close();
 }
 
-TLoginForm::LaunchInProgress::LaunchInProgress(TLoginForm& form) : form_(form) {
-  form_.launching_ = true;
-  form_.view_->SetEnabled(ControlId::btnLaunch, false);
+namespace {
+
+constexpr ControlId kStepButtons[] = {ControlId::btnLaunch, ControlId::btnImportPackage,
+                                      ControlId::btnBrowse};
+
+} // namespace
+
+TLoginForm::StepInProgress::StepInProgress(TLoginForm& form) : form_(form) {
+  form_.busy_ = true;
+  for (size_t i = 0; i < std::size(kStepButtons); ++i) {
+    wasEnabled_[i] = form_.view_->Enabled(kStepButtons[i]);
+    form_.view_->SetEnabled(kStepButtons[i], false);
+  }
 }
 
-TLoginForm::LaunchInProgress::~LaunchInProgress() {
-  form_.launching_ = false;
-  form_.view_->SetEnabled(ControlId::btnLaunch, true);
+TLoginForm::StepInProgress::~StepInProgress() {
+  form_.busy_ = false;
+  for (size_t i = 0; i < std::size(kStepButtons); ++i)
+    form_.view_->SetEnabled(kStepButtons[i], wasEnabled_[i]);
 }
 
 void TLoginForm::SetStatusText(const std::string& text) {
@@ -292,9 +305,9 @@ bool TLoginForm::FormHelp() {
 }
 
 void TLoginForm::btnLaunchClick() {
-  // Verification is not built to run twice at once: a press that arrives
-  // while it waits (its pending messages run) is not run inside it.
-  if (launching_)
+  // A press that arrives while a launch or an import waits (its pending
+  // messages run) is not run inside it.
+  if (busy_)
     return;
   LaunchHMIMinimized();
 }
@@ -304,6 +317,9 @@ void TLoginForm::LaunchHMIMinimized() {
 }
 
 void TLoginForm::btnImportPackageClick() {
+  if (busy_)
+    return;
+  StepInProgress busy(*this);
   std::optional<std::string> file =
       s_.ui.OpenFile("Select Veltra Dynamic Remote HMI package",
                      "Veltra Dynamic Remote HMI Packages|*.VeltraDynamicRemoteHMI.KL7zip");
@@ -311,13 +327,28 @@ void TLoginForm::btnImportPackageClick() {
     return;
   std::string errorMessage;
   store::StoreContext store = Store();
-  if (store::ImportPackage(store, *file, errorMessage))
+  bool imported = false;
+  {
+    // The images a package brings are the machine's, which a launcher
+    // downloading at the same time fills too: one at a time.
+    std::unique_ptr<plat::NamedLock> imagesLock =
+        store::LockRuntimeImages(s_, *this, [&](const std::string& why) {
+          try {
+            log_.LogMessage(why);
+          } catch (const std::exception&) {
+          }
+        });
+    imported = store::ImportPackage(store, *file, errorMessage);
+  }
+  if (imported)
     s_.ui.ShowMessage(plat::MessageKind::Information, "Imported package successfully");
   else
     s_.ui.ShowMessage(plat::MessageKind::Error, errorMessage);
 }
 
 void TLoginForm::btnBrowseClick() {
+  if (busy_)
+    return;
   std::optional<std::string> folder = s_.ui.PickFolder(
       "Select folder where Veltra Dynamic Remote HMI packages are stored", "Select");
   if (!folder)

@@ -69,19 +69,22 @@ public:
   // Closes the window; the program ends once the running handler returns.
   void CloseLauncher();
 
-  // While it lives, a launch is verifying and provisioning: Launch is greyed
-  // out and a press that still arrives is ignored.
-  class LaunchInProgress {
+  // While it lives, a launch is verifying and provisioning, or a package is
+  // being imported. Those steps let the window's messages run, but none of
+  // them is built to run inside another: Launch, Import Package and Browse
+  // are greyed out, and a press that still arrives is ignored.
+  class StepInProgress {
   public:
-    explicit LaunchInProgress(TLoginForm& form);
-    ~LaunchInProgress();
-    LaunchInProgress(const LaunchInProgress&) = delete;
-    LaunchInProgress& operator=(const LaunchInProgress&) = delete;
+    explicit StepInProgress(TLoginForm& form);
+    ~StepInProgress();
+    StepInProgress(const StepInProgress&) = delete;
+    StepInProgress& operator=(const StepInProgress&) = delete;
 
   private:
     TLoginForm& form_;
+    bool wasEnabled_[3];
   };
-  bool Launching() const { return launching_; }
+  bool Busy() const { return busy_; }
 
   // Finds the HMI's windows by title; owned by the form, never reset.
   hmi::TWindowFinder windowFinder;
@@ -125,7 +128,7 @@ private:
   store::FolderUtils folders_;
   device::THttpClient http_;
   std::string portArgument_;
-  bool launching_ = false;
+  bool busy_ = false;
 };
 
 } // namespace launcher

@@ -64,4 +64,40 @@ ImageOutcome InstallImage(plat::Services& s, FolderUtils& folders, const std::st
   return outcome;
 }
 
+namespace {
+
+constexpr uint32_t kLockStepMs = 100;
+// A launcher that has held the images this long is taken as stuck rather
+// than busy, and is waited for no more.
+constexpr uint32_t kLockPatienceMs = 10 * 60 * 1000;
+
+} // namespace
+
+std::unique_ptr<plat::NamedLock>
+LockRuntimeImages(plat::Services& s, launch::ILaunchView& view,
+                  const std::function<void(const std::string&)>& note) {
+  const uint32_t start = s.system.TickCount();
+  bool waiting = false;
+  for (;;) {
+    std::unique_ptr<plat::NamedLock> lock;
+    try {
+      lock = s.system.AcquireNamedLock(kRuntimeImagesLock, kLockStepMs);
+    } catch (const std::exception& e) {
+      note(std::string("Runtime images provided without a lock: ") + e.what());
+      return nullptr;
+    }
+    if (lock)
+      return lock;
+    if (s.system.TickCount() - start >= kLockPatienceMs) {
+      note("Runtime images provided without a lock: another launcher kept it too long");
+      return nullptr;
+    }
+    if (!waiting) {
+      view.SetStatusText("Waiting for another launcher to provide the runtime images...");
+      waiting = true;
+    }
+    view.ProcessMessages();
+  }
+}
+
 } // namespace store

@@ -4,10 +4,12 @@
 // marker where a launch will look for it.
 #pragma once
 
+#include "common/LaunchView.h"
 #include "platform/Platform.h"
 #include "store/FolderUtils.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace store {
@@ -35,5 +37,19 @@ enum class ImageOutcome {
 ImageOutcome InstallImage(plat::Services& s, FolderUtils& folders, const std::string& imageFolder,
                           const char* marker, ValidImage valid,
                           const std::function<bool(const std::string& newImage)>& fill);
+
+// Held while a download, a package or an import fills the machine's images,
+// so that two launchers never fill the same ones at once.
+inline constexpr const char* kRuntimeImagesLock = "VeltraDynamicRemoteHMI.RuntimeImages";
+
+// Takes kRuntimeImagesLock. While another launcher holds it, the wait goes in
+// short steps with the window's messages let through between them, and the
+// status bar says what is awaited. Nothing when no lock can be had (it cannot
+// be made, or another launcher has kept it for ten minutes): the filling then
+// runs without it, `note` told why; part files and scratch folders of their
+// own still keep launchers apart.
+std::unique_ptr<plat::NamedLock>
+LockRuntimeImages(plat::Services& s, launch::ILaunchView& view,
+                  const std::function<void(const std::string&)>& note);
 
 } // namespace store

@@ -365,19 +365,29 @@ TEST(LaunchSequence, HmiOfThisRunStillRunningIsNotStartedTwice) {
   EXPECT_FALSE(l.view().closed);
 }
 
-TEST(LaunchSequence, SecondPressDuringProvisioningIsRefused) {
+// Presses that arrive while pending messages run during provisioning: a
+// second launch would log in again and replace this launch's session, an
+// import or a new package folder would change the images it is filling.
+TEST(LaunchSequence, PressesDuringProvisioningAreRefused) {
+  const ControlId buttons[] = {ControlId::btnLaunch, ControlId::btnImportPackage,
+                               ControlId::btnBrowse};
   Launch l;
-  bool launchEnabled = true;
+  std::vector<bool> enabledMeanwhile;
   l.duringProvisioning = [&] {
-    launchEnabled = l.view().Enabled(ControlId::btnLaunch);
-    l.PressLaunch(); // arrives while pending messages run
+    for (ControlId button : buttons) {
+      enabledMeanwhile.push_back(l.view().Enabled(button));
+      l.view().Click(button);
+    }
   };
   l.PressLaunch();
-  EXPECT_FALSE(launchEnabled);
+  EXPECT_EQ(enabledMeanwhile, std::vector<bool>(3, false));
   EXPECT_EQ(l.Logins(), 1u);
+  EXPECT_TRUE(l.p.ui.fileRequests.empty());
+  EXPECT_TRUE(l.p.ui.folderRequests.empty());
   EXPECT_EQ(l.p.processes.starts.size(), 1u);
   EXPECT_EQ(l.Typed(), "oppw");
-  EXPECT_TRUE(l.view().Enabled(ControlId::btnLaunch));
+  for (ControlId button : buttons)
+    EXPECT_TRUE(l.view().Enabled(button));
 }
 
 TEST(LaunchSequence, FailedVerificationLeavesLaunchUsable) {

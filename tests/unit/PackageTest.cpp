@@ -532,4 +532,39 @@ TEST_F(PackageTest, ImportButtonShowsTheOutcome) {
   EXPECT_EQ(p.ui.messages[1].text, "This package or a more recent version is already installed.");
 }
 
+// An import fills the machine's images: it waits for another launcher's
+// provisioning to end, and Launch stays inert until it is done.
+TEST_F(PackageTest, ImportHoldsTheRuntimeImagesLockAndRefusesALaunchMeanwhile) {
+  const std::string package = "C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip";
+  AddPackage(package, Props());
+  p.archives.archives[p.files.Normalize(kScratch + "\\Contents")] =
+      contentsByPackage[p.files.Normalize(package)];
+  p.ui.fileAnswers = {package};
+  // Another launcher holds the lock for the first wait step.
+  p.system.locksHeldElsewhere.insert(store::kRuntimeImagesLock);
+  std::vector<std::string> statusWhileWaiting;
+  bool launchEnabled = true;
+  p.ui.onProcessMessages = [&] {
+    if (p.system.locksHeldElsewhere.erase(store::kRuntimeImagesLock) > 0)
+      statusWhileWaiting.push_back(view().Text(ControlId::statusBar));
+    if (p.system.locksHeld.count(store::kRuntimeImagesLock) > 0) {
+      launchEnabled = launchEnabled && view().Enabled(ControlId::btnLaunch);
+      view().Type(ControlId::edtHost, "gw");
+      view().Click(ControlId::btnLaunch);
+    }
+  };
+  view().Click(ControlId::btnImportPackage);
+  ASSERT_EQ(p.ui.messages.size(), 1u);
+  EXPECT_EQ(p.ui.messages[0].text, "Imported package successfully");
+  EXPECT_EQ(statusWhileWaiting,
+            std::vector<std::string>{
+                "Waiting for another launcher to provide the runtime images..."});
+  EXPECT_EQ(p.system.lockJournal,
+            (std::vector<std::string>{std::string("lock ") + store::kRuntimeImagesLock,
+                                      std::string("unlock ") + store::kRuntimeImagesLock}));
+  EXPECT_FALSE(launchEnabled);
+  EXPECT_TRUE(p.http.requests.empty());
+  EXPECT_TRUE(view().Enabled(ControlId::btnLaunch));
+}
+
 } // namespace
