@@ -90,6 +90,16 @@ def multipart(device_path, boundary="----devsimBoundary7MA4YWxk"):
     return body, "multipart/form-data; boundary=%s" % boundary
 
 
+def read_pieces(response):
+    """The body as the reads returned it, piece by piece."""
+    pieces = []
+    while True:
+        piece = response.read1(65536)
+        if not piece:
+            return pieces
+        pieces.append(piece)
+
+
 def raw_tls_get(port, path, timeout=5, limit=None):
     """GET over TLS driven through memory BIOs, so the raw TCP outcome is
     visible.  Returns (plaintext received, exception that ended the read or
@@ -458,12 +468,7 @@ class DevsimTest(unittest.TestCase):
         c.request("GET", "/info.cgi")
         r = c.getresponse()
         self.assertEqual(int(r.getheader("Content-Length")), 47)
-        pieces = []
-        while True:
-            piece = r.read1(65536)
-            if not piece:
-                break
-            pieces.append(piece)
+        pieces = read_pieces(r)
         self.assertEqual(b"".join(pieces), b'{"autologin": "disabled", "emergency": "false"}')
         self.assertTrue(all(len(p) == 1 for p in pieces), pieces)
 
@@ -478,12 +483,7 @@ class DevsimTest(unittest.TestCase):
         r = c.getresponse()
         self.assertEqual(r.status, 200)
         self.assertEqual(int(r.getheader("Content-Length")), len(self.jre_bytes))
-        pieces = []
-        while True:
-            piece = r.read1(65536)
-            if not piece:
-                break
-            pieces.append(piece)
+        pieces = read_pieces(r)
         self.assertEqual(b"".join(pieces), self.jre_bytes)
         self.assertGreater(len(pieces), 10)
         self.assertTrue(all(len(p) <= 4096 for p in pieces), [len(p) for p in pieces])
