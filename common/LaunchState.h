@@ -9,6 +9,11 @@
 
 namespace launch {
 
+// The cookie that carries the device session. The device sets it at login;
+// in emergency access the HMI may be handed it by this name on its command
+// line.
+inline constexpr const char* kSessionCookieName = "R930::AuthCookieHandler_R930HMI";
+
 // The items of the operational-mode radio group, by index.
 enum OperationalMode : int { modeNone = 0, modeAutoLogin = 1, modeEmergencyAccess = 2 };
 
@@ -26,7 +31,9 @@ struct LauncherGlobals {
   uint32_t proc_id = 0;
 };
 
-// What one launcher run learns about the device and its images; never reset
+// The window's record of the last launch: what the device told about itself
+// and which images the launch used. The launcher stores it from the values
+// the launch steps return; nothing below the window writes it. Never reset
 // between launches.
 struct LoginFormState {
   std::string deviceType;
@@ -40,7 +47,6 @@ struct LoginFormState {
   std::string hmiSchemaVersion;
   std::string jreImageFolder;
   std::string hmiLibImageFolder;
-  bool logoutRequired = false;
   bool includeHostInLoginCaption = false;
   bool autologinEnabled = false;
   bool emergencyAccessEnabled = false;

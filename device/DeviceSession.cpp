@@ -3,6 +3,7 @@
 #include "common/DeviceAddress.h"
 #include "common/Paths.h"
 #include "common/Progress.h"
+#include "common/ReleaseRules.h"
 #include "common/Text.h"
 #include "device/HttpClient.h"
 #include "device/ImageDownload.h"
@@ -131,174 +132,295 @@ bool Logout(THttpClient& http, const std::string& hostText, int32_t port, bool p
   return response && response->status == 200;
 }
 
-void ExtractReleaseVersion(launch::LoginFormState& state) {
-  addr::ExtractReleaseVersion(state.buildBanner, state.releaseVersion, state.releaseVersionAsInt);
+void ExtractReleaseVersion(DeviceFacts& device) {
+  addr::ExtractReleaseVersion(device.buildBanner, device.releaseVersion,
+                              device.releaseVersionAsInt);
 }
 
-bool VerifyCredentials(LaunchContext& c, std::string& errorMessage) {
-  launch::ILaunchView& view = c.view;
-  plat::Services& s = c.s;
-  launch::LauncherGlobals& g = c.globals;
-  launch::LoginFormState& state = c.state;
+bool DeviceFacts::Complete() const {
+  return !buildBanner.empty() && !schemaversion.empty() && !deviceType.empty() &&
+         !hmiJREFile.empty() && !hmiLIBFile.empty();
+}
 
-  errorMessage.clear();
-  bool result = true;
+std::string DeviceEndpoint::Url(const char* path) const {
+  return DeviceUrl(hostText, portSpecified, port, path);
+}
 
-  // Input checks, on the texts without surrounding blanks and control codes.
+DeviceSession::DeviceSession(THttpClient& http, DeviceEndpoint endpoint, std::string token)
+    : http_(&http), endpoint_(std::move(endpoint)), token_(std::move(token)) {}
+
+DeviceSession::DeviceSession(DeviceSession&& other) noexcept
+    : http_(other.http_), endpoint_(std::move(other.endpoint_)), token_(std::move(other.token_)),
+      open_(other.open_) {
+  other.open_ = false;
+}
+
+DeviceSession& DeviceSession::operator=(DeviceSession&& other) noexcept {
+  if (this != &other) {
+    EndQuietly();
+    http_ = other.http_;
+    endpoint_ = std::move(other.endpoint_);
+    token_ = std::move(other.token_);
+    open_ = other.open_;
+    other.open_ = false;
+  }
+  return *this;
+}
+
+DeviceSession::~DeviceSession() {
+  EndQuietly();
+}
+
+void DeviceSession::EndQuietly() noexcept {
+  try {
+    End();
+  } catch (...) {
+    // A logout that fails on this machine leaves the device to end the
+    // session by its own time-out.
+  }
+}
+
+std::optional<plat::HttpResponse> DeviceSession::Get(const char* path) {
+  std::optional<plat::HttpResponse> response = http_->Get(endpoint_.Url(path));
+  if (!response)
+    DeviceGone();
+  return response;
+}
+
+void DeviceSession::End() {
+  if (!open_)
+    return;
+  open_ = false;
+  Logout(*http_, endpoint_.hostText, endpoint_.port, endpoint_.portSpecified);
+}
+
+namespace {
+
+// What the operator typed that cannot even be tried.
+std::optional<std::string> CheckInput(launch::ILaunchView& view) {
+  // On the texts without surrounding blanks and control codes.
   const int mode = view.SelectedMode();
-  if (text::Trim(view.HostText()).empty()) {
-    errorMessage = "Please specify an IP address";
-    return false;
+  if (text::Trim(view.HostText()).empty())
+    return "Please specify an IP address";
+  if (text::Trim(view.UserNameText()).empty() && mode != launch::modeAutoLogin)
+    return mode == launch::modeEmergencyAccess ? "Please specify an emergency access code"
+                                               : "Please specify a user name";
+  if (text::Trim(view.PasswordText()).empty() && mode == launch::modeNone)
+    return "Please specify a password";
+  return std::nullopt;
+}
+
+// The first stage of an attempt: what the device says about itself, and the
+// session of a successful login.
+struct LoggedIn {
+  DeviceFacts device;
+  std::optional<DeviceSession> session;
+  std::optional<StepFailure> failure;
+};
+
+StepFailure Stop(const char* message) {
+  return {Stage::Login, message, false};
+}
+
+StepFailure NextPortMayHelp(const char* message) {
+  return {Stage::Login, message, true};
+}
+
+LoggedIn LogIn(LaunchContext& c, const DeviceEndpoint& at, DeviceFacts start) {
+  plat::Services& s = c.s;
+  launch::ILaunchView& view = c.view;
+  const int mode = view.SelectedMode();
+  LoggedIn result{std::move(start), std::nullopt, std::nullopt};
+  DeviceFacts& device = result.device;
+
+  const uint32_t startTick = s.system.TickCount();
+  std::string infoBody = BodyText(Answered(c.http.Get(at.Url("info.cgi"))));
+  c.log.LogMessage(
+      "Duration=" + std::to_string(static_cast<int32_t>(s.system.TickCount() - startTick)) +
+      " ticks");
+  device.wanConnection = s.system.TickCount() - startTick > 1000;
+
+  std::optional<JsonValue> info = ParseJson(infoBody);
+  const JsonValue* infoRoot = info ? &*info : nullptr;
+  device.autologinEnabled = GetValue("autologin", infoRoot) == "enabled";
+  device.emergencyAccessEnabled = GetValue("emergency", infoRoot) == "true";
+  if (c.globals.isDeveloper)
+    WriteDeveloperCopy(s, "Info.json", infoBody);
+
+  if (mode == launch::modeAutoLogin && !device.autologinEnabled) {
+    result.failure = Stop("Auto-login is not configured for this device.");
+    return result;
   }
-  if (text::Trim(view.UserNameText()).empty() && mode != launch::modeAutoLogin) {
-    errorMessage = mode == launch::modeEmergencyAccess ? "Please specify an emergency access code"
-                                                       : "Please specify a user name";
-    return false;
-  }
-  if (text::Trim(view.PasswordText()).empty() && mode == launch::modeNone) {
-    errorMessage = "Please specify a password";
-    return false;
+  if (mode == launch::modeEmergencyAccess && !device.emergencyAccessEnabled) {
+    result.failure = Stop("Emergency access is not enabled for this device.");
+    return result;
   }
 
-  int32_t iPort = kSecondPort;
-  bool bPortSpecified = view.HostText().find(':') != std::string::npos;
-  const int iMaxIndex = bPortSpecified ? 1 : 2;
+  std::string userName;
+  std::string password;
+  if (mode == launch::modeNone) {
+    userName = view.UserNameText();
+    password = view.PasswordText();
+  } else if (mode == launch::modeEmergencyAccess) {
+    password = view.UserNameText();
+  }
+  std::string loginBody = EncodeForm({{"sessID", ""},
+                                      {"credential_0", userName},
+                                      {"credential_1", password},
+                                      {"credential_2", GetLocalIP(s.network)},
+                                      {"destination", "/"}});
+  s.ui.SetBusyCursor(true);
+  std::optional<plat::HttpResponse> login =
+      c.http.Post(at.Url("LOGIN"), kFormContentType, loginBody);
+  if (!login) {
+    result.failure = Stop("Unable to connect to device at specified address.");
+    return result;
+  }
+  if (login->status != 200) {
+    result.failure = NextPortMayHelp("The credentials provided are incorrect for this device.");
+    return result;
+  }
+  device.sessionToken = GetCookieValueByName(c.http, kSessionCookieName);
+  DeviceSession& session = result.session.emplace(c.http, at, device.sessionToken);
 
-  for (int attempt = 1; attempt <= iMaxIndex; ++attempt) {
-    result = true;
-    try {
-      const std::string hostText = view.HostText();
-      const uint32_t startTick = s.system.TickCount();
-      if (bPortSpecified)
-        iPort = addr::ExtractPort(hostText);
-      else
-        iPort = attempt == 1 ? kFirstPort : kSecondPort;
-      auto address = [&](const char* path) {
-        return DeviceUrl(hostText, bPortSpecified, iPort, path);
-      };
+  std::string extBody = BodyText(Answered(session.Get("cgi-bin/infoExt.cgi")));
+  if (c.globals.isDeveloper)
+    WriteDeveloperCopy(s, "InfoExt.json", extBody);
+  std::optional<JsonValue> ext = ParseJson(extBody);
+  const JsonValue* extRoot = ext ? &*ext : nullptr;
 
-      std::string infoBody = BodyText(Answered(c.http.Get(address("info.cgi"))));
-      c.log.LogMessage(
-          "Duration=" + std::to_string(static_cast<int32_t>(s.system.TickCount() - startTick)) +
-          " ticks");
-      state.wanConnection = s.system.TickCount() - startTick > 1000;
+  device.buildBanner = GetValue("build_version", extRoot);
+  device.schemaversion = GetValue("schema_version", extRoot);
+  ExtractReleaseVersion(device);
 
-      std::optional<JsonValue> info = ParseJson(infoBody);
-      const JsonValue* infoRoot = info ? &*info : nullptr;
-      state.autologinEnabled = GetValue("autologin", infoRoot) == "enabled";
-      state.emergencyAccessEnabled = GetValue("emergency", infoRoot) == "true";
-      if (g.isDeveloper)
-        WriteDeveloperCopy(s, "Info.json", infoBody);
+  device.deviceType = text::FirstChars(GetValue("hw_model", extRoot), 4);
+  if (!text::EqualsIgnoreCase(device.deviceType, "Q614") &&
+      !text::EqualsIgnoreCase(device.deviceType, "Q627")) {
+    result.failure = Stop("The device at this host is not a Veltra device.");
+    return result;
+  }
+  device.hmiJREFile = GetValue("hmi_jre", extRoot);
+  device.hmiLIBFile = GetValue("hmi_lib", extRoot);
 
-      if (mode == launch::modeAutoLogin && !state.autologinEnabled) {
-        errorMessage = "Auto-login is not configured for this device.";
-        result = false;
-        break;
-      }
-      if (mode == launch::modeEmergencyAccess && !state.emergencyAccessEnabled) {
-        errorMessage = "Emergency access is not enabled for this device.";
-        result = false;
-        break;
-      }
+  std::string dynamicHmi = GetValue("dynamic_hmi_enabled", extRoot);
+  device.hmiEnabled = dynamicHmi.empty() ? true : text::ToBool(dynamicHmi);
+  if (!device.hmiEnabled)
+    result.failure =
+        NextPortMayHelp("Remote dynamic HMI functionality is not enabled on this device.");
+  return result;
+}
 
-      std::string userName;
-      std::string password;
-      if (mode == launch::modeNone) {
-        userName = view.UserNameText();
-        password = view.PasswordText();
-      } else if (mode == launch::modeEmergencyAccess) {
-        password = view.UserNameText();
-      }
+// The second stage: the images, by the branch the device's values call for,
+// one launcher of the machine at a time.
+Provisioned ProvideImages(LaunchContext& c, const DeviceFacts& device, DeviceSession& session) {
+  std::unique_ptr<plat::NamedLock> imagesLock =
+      store::LockRuntimeImages(c.s, c.view, [&](const std::string& why) { LogQuietly(c, why); });
+  ImageSource& source = device.Complete() && c.globals.enableDownload ? c.download : c.package;
+  return source.Provide(c, device, session);
+}
 
-      std::string loginBody = EncodeForm({{"sessID", ""},
-                                          {"credential_0", userName},
-                                          {"credential_1", password},
-                                          {"credential_2", GetLocalIP(s.network)},
-                                          {"destination", "/"}});
-      s.ui.SetBusyCursor(true);
-      std::optional<plat::HttpResponse> login =
-          c.http.Post(address("LOGIN"), kFormContentType, loginBody);
-      if (!login) {
-        errorMessage = "Unable to connect to device at specified address.";
-        result = false;
-        break;
-      }
-      if (login->status != 200) {
-        errorMessage = "The credentials provided are incorrect for this device.";
-        result = false;
-        continue;
-      }
-      state.sessionToken = GetCookieValueByName(c.http, kSessionCookieName);
-      state.logoutRequired = true;
+// The package branch: the device's package, from the cache or the package
+// folder. It reads nothing from the device.
+class PackageBranch : public ImageSource {
+public:
+  Provisioned Provide(LaunchContext& c, const DeviceFacts& device, DeviceSession&) override {
+    store::StoreContext store = c.Store();
+    store::PackageImages found;
+    Provisioned result;
+    if (store::ProvideImagesFromPackage(
+            store, {device.deviceType, device.releaseVersion, device.releaseVersionAsInt},
+            c.globals, found, result.message))
+      result.images = RuntimeImages{found.jreImageFolder, found.libImageFolder, false, "", ""};
+    return result;
+  }
+};
 
-      std::string extBody = BodyText(Answered(c.http.Get(address("cgi-bin/infoExt.cgi"))));
-      if (g.isDeveloper)
-        WriteDeveloperCopy(s, "InfoExt.json", extBody);
-      std::optional<JsonValue> ext = ParseJson(extBody);
-      const JsonValue* extRoot = ext ? &*ext : nullptr;
+// One attempt on one port: log in, then provide the images. An error inside
+// it (no answer where a body is read, a port that is not a number, an answer
+// that cannot be read) fails the attempt as the connection's.
+struct Attempt {
+  std::optional<RuntimeImages> images;
+  StepFailure failure;
+  DeviceFacts device;
+};
 
-      state.buildBanner = GetValue("build_version", extRoot);
-      state.schemaversion = GetValue("schema_version", extRoot);
-      ExtractReleaseVersion(state);
-
-      state.deviceType = text::FirstChars(GetValue("hw_model", extRoot), 4);
-      if (!text::EqualsIgnoreCase(state.deviceType, "Q614") &&
-          !text::EqualsIgnoreCase(state.deviceType, "Q627")) {
-        errorMessage = "The device at this host is not a Veltra device.";
-        result = false;
-        break;
-      }
-      state.hmiJREFile = GetValue("hmi_jre", extRoot);
-      state.hmiLIBFile = GetValue("hmi_lib", extRoot);
-
-      std::string dynamicHmi = GetValue("dynamic_hmi_enabled", extRoot);
-      g.hmiEnabled = dynamicHmi.empty() ? true : text::ToBool(dynamicHmi);
-      if (!g.hmiEnabled) {
-        errorMessage = "Remote dynamic HMI functionality is not enabled on this device.";
-        result = false;
-        continue;
-      }
-      bool complete = !state.buildBanner.empty() && !state.schemaversion.empty() &&
-                      !state.deviceType.empty() && !state.hmiJREFile.empty() &&
-                      !state.hmiLIBFile.empty();
-      // Either branch fills the cache that every launcher of the machine
-      // shares: one at a time.
-      std::unique_ptr<plat::NamedLock> imagesLock = store::LockRuntimeImages(
-          c.s, c.view, [&](const std::string& why) { LogQuietly(c, why); });
-      if (complete && g.enableDownload)
-        result = c.downloadBranch ? c.downloadBranch(iPort, errorMessage)
-                                  : DownloadRuntimeImages(c, iPort, errorMessage);
-      else if (c.packageBranch)
-        result = c.packageBranch(errorMessage);
-      else {
-        store::StoreContext store = c.Store();
-        result = store::ProvideImagesFromPackage(store, state, g, errorMessage);
-      }
-    } catch (const std::exception&) {
-      errorMessage = kUnableToConnect;
-      result = false;
+Attempt TryPort(LaunchContext& c, DeviceEndpoint& at, int attempt,
+                std::optional<DeviceSession>& session) {
+  Attempt result;
+  result.device.releaseVersionAsInt = c.last.releaseVersionAsInt;
+  try {
+    at.port = at.portSpecified ? addr::ExtractPort(at.hostText)
+                               : (attempt == 1 ? kFirstPort : kSecondPort);
+    LoggedIn login = LogIn(c, at, result.device);
+    result.device = std::move(login.device);
+    session = std::move(login.session);
+    if (login.failure) {
+      result.failure = *login.failure;
+      return result;
     }
-    if (result) {
-      if (!bPortSpecified) {
-        view.SetHostText(view.HostText() + ":" + std::to_string(iPort));
-        bPortSpecified = true;
-      }
+    Provisioned provided = ProvideImages(c, result.device, *session);
+    if (!provided.images) {
+      result.failure = {Stage::Provisioning, provided.message, !provided.stop};
+      return result;
+    }
+    result.images = std::move(provided.images);
+  } catch (const std::exception&) {
+    result.failure = NextPortMayHelp(kUnableToConnect);
+  }
+  return result;
+}
+
+} // namespace
+
+ImageSource& ImagesFromPackage() {
+  static PackageBranch branch;
+  return branch;
+}
+
+Verification VerifyCredentials(LaunchContext& c) {
+  launch::ILaunchView& view = c.view;
+  Verification verification;
+  if (std::optional<std::string> refusal = CheckInput(view)) {
+    verification.failure = {Stage::Input, *refusal, false};
+    return verification;
+  }
+
+  DeviceEndpoint at{view.HostText(), kSecondPort, view.HostText().find(':') != std::string::npos};
+  const int attempts = at.portSpecified ? 1 : 2;
+  std::optional<DeviceSession> session;
+  for (int attempt = 1; attempt <= attempts; ++attempt) {
+    // The session of a failed attempt ends before the next login.
+    session.reset();
+    Attempt tried = TryPort(c, at, attempt, session);
+    if (tried.images) {
+      if (!at.portSpecified)
+        view.SetHostText(view.HostText() + ":" + std::to_string(at.port));
+      verification.verified =
+          Verified{std::move(tried.device), std::move(*tried.images), view.HostText(), false};
       break;
     }
+    verification.failure = std::move(tried.failure);
+    if (!verification.failure.nextPortMayHelp)
+      break;
   }
 
-  // End step: after every attempt, also after a stop.
-  if (state.logoutRequired &&
-      (view.SelectedMode() != launch::modeEmergencyAccess || state.releaseVersionAsInt < 410))
-    Logout(c.http, view.HostText(), iPort, bPortSpecified);
+  // End step, after a stop as well. In emergency access, from the release
+  // whose HMI takes the session on its command line, the session stays open
+  // for the HMI that is about to start.
+  const bool emergency = view.SelectedMode() == launch::modeEmergencyAccess;
+  if (verification && emergency && session &&
+      rules::TakesSessionOnCommandLine(verification.verified->device.releaseVersionAsInt)) {
+    session->HandOver();
+    verification.verified->sessionHandedOver = true;
+  }
+  session.reset();
   view.SetStatusText("");
-  s.ui.SetBusyCursor(false);
-  if (result && view.SelectedMode() == launch::modeEmergencyAccess &&
-      state.releaseVersionAsInt < 410)
-    s.ui.ShowMessage(plat::MessageKind::Confirmation,
-                     "Please generate a new emergency access code and press Enter when it is "
-                     "available.");
-  return result;
+  c.s.ui.SetBusyCursor(false);
+  if (verification && emergency && !verification.verified->sessionHandedOver)
+    c.s.ui.ShowMessage(plat::MessageKind::Confirmation,
+                       "Please generate a new emergency access code and press Enter when it is "
+                       "available.");
+  return verification;
 }
 
 } // namespace device

@@ -32,7 +32,7 @@ struct ImagePlan {
   const char* notValidText;
 };
 
-bool ProvideImage(LaunchContext& c, const ImagePlan& plan, int32_t iPort,
+bool ProvideImage(LaunchContext& c, const ImagePlan& plan, DeviceSession& session,
                   std::string& errorMessage) {
   std::string cacheFile;
   auto fetchWhenMissing = [&] {
@@ -42,7 +42,10 @@ bool ProvideImage(LaunchContext& c, const ImagePlan& plan, int32_t iPort,
     if (plan.cacheFirst)
       c.view.ProcessMessages();
     c.view.SetStatusText(plan.retrievingText);
-    bool fetched = DownLoadFile(c, plan.remotePath, cacheFile, iPort);
+    // A read that failed leaves the session open: a device that refused or
+    // cut its answer is still there, and one that is gone does not answer
+    // the logout either.
+    const bool fetched = DownLoadFile(c, plan.remotePath, cacheFile, session.Endpoint().port);
     c.view.ProcessMessages();
     if (!fetched)
       errorMessage = plan.fetchFailedText;
@@ -96,39 +99,40 @@ int32_t VersionNumberPartCount(const std::string& aVersionNumber) {
   return dots;
 }
 
-void ExtractJREVersion(launch::LoginFormState& state) {
-  std::string version =
-      text::ReplaceAll(text::ReplaceAll(state.hmiJREFile, "jre_v_", ""), ".zip", "");
+std::string ExtractJREVersion(const std::string& hmiJREFile) {
+  std::string version = text::ReplaceAll(text::ReplaceAll(hmiJREFile, "jre_v_", ""), ".zip", "");
   for (int32_t n = VersionNumberPartCount(version); n < 3; ++n)
     version += ".0";
-  state.jreVersion = "v" + version;
+  return "v" + version;
 }
 
-void ExtractHMISchemaVersion(launch::LoginFormState& state) {
-  state.hmiSchemaVersion.clear();
-  std::vector<std::string> parts = text::Split(state.hmiLIBFile, '_');
+std::string ExtractHMISchemaVersion(const std::string& hmiLIBFile) {
+  std::vector<std::string> parts = text::Split(hmiLIBFile, '_');
   if (parts.size() < 5)
-    throw std::runtime_error("The HMI binaries archive name '" + state.hmiLIBFile +
+    throw std::runtime_error("The HMI binaries archive name '" + hmiLIBFile +
                              "' has no schema version.");
   std::string fifth = parts[4];
   while (text::CharCount(fifth) < 4)
     fifth = "0" + fifth;
-  state.hmiSchemaVersion = "v" + parts[3] + "_" + fifth;
+  return "v" + parts[3] + "_" + fifth;
 }
 
-bool DownloadRuntimeImages(LaunchContext& c, int32_t iPort, std::string& errorMessage) {
+Provisioned DownloadRuntimeImages(LaunchContext& c, const DeviceFacts& device,
+                                  DeviceSession& session) {
   store::FolderUtils& folders = c.folders;
-  launch::LoginFormState& state = c.state;
   // The archive names come from the device and become file names in the
   // cache: a name that is not one plain file name must not pick the path.
-  paths::CheckFolderName(state.hmiJREFile, "JRE archive");
-  paths::CheckFolderName(state.hmiLIBFile, "HMI binaries archive");
+  paths::CheckFolderName(device.hmiJREFile, "JRE archive");
+  paths::CheckFolderName(device.hmiLIBFile, "HMI binaries archive");
+  Provisioned result;
+  RuntimeImages images;
+  images.fromDevice = true;
 
-  ExtractJREVersion(state);
-  const std::string jreVersion = state.jreVersion;
+  images.jreVersion = ExtractJREVersion(device.hmiJREFile);
+  const std::string jreVersion = images.jreVersion;
   const ImagePlan jre{
-      "/mnt/flash/hmi/jre/" + state.hmiJREFile,
-      [&] { return paths::JoinPath(folders.GetJRECacheFolder(), state.hmiJREFile); },
+      "/mnt/flash/hmi/jre/" + device.hmiJREFile,
+      [&] { return paths::JoinPath(folders.GetJRECacheFolder(), device.hmiJREFile); },
       [&] { return folders.GetJREImageFolder(jreVersion); },
       [&] { return folders.IsJREImageFolderValid(jreVersion); },
       store::kJreImageMarker,
@@ -137,16 +141,16 @@ bool DownloadRuntimeImages(LaunchContext& c, int32_t iPort, std::string& errorMe
       "Extracting JRE image...",
       "Unable to download JRE archive.",
       "Unable to process JRE image for remote HMI."};
-  if (!ProvideImage(c, jre, iPort, errorMessage))
-    return false;
-  state.jreImageFolder = jre.imageFolder();
+  if (!ProvideImage(c, jre, session, result.message))
+    return result;
+  images.jreImageFolder = jre.imageFolder();
 
-  ExtractHMISchemaVersion(state);
-  const std::string release = state.releaseVersion;
-  const std::string schema = state.hmiSchemaVersion;
+  images.hmiSchemaVersion = ExtractHMISchemaVersion(device.hmiLIBFile);
+  const std::string release = device.releaseVersion;
+  const std::string schema = images.hmiSchemaVersion;
   const ImagePlan lib{
-      "/mnt/flash/hmi/lib/" + state.hmiLIBFile,
-      [&] { return paths::JoinPath(folders.GetLIBCacheFolder(), state.hmiLIBFile); },
+      "/mnt/flash/hmi/lib/" + device.hmiLIBFile,
+      [&] { return paths::JoinPath(folders.GetLIBCacheFolder(), device.hmiLIBFile); },
       [&] { return folders.GetLIBImageFolder(release, schema); },
       [&] { return folders.IsLIBImageFolderValid(release, schema); },
       store::kLibImageMarker,
@@ -155,11 +159,28 @@ bool DownloadRuntimeImages(LaunchContext& c, int32_t iPort, std::string& errorMe
       "Extracting HMI binaries image...",
       "Unable to download HMI binaries archive for remote HMI.",
       "Unable to process HMI binaries image for remote HMI."};
-  if (!ProvideImage(c, lib, iPort, errorMessage))
-    return false;
-  state.hmiLibImageFolder = lib.imageFolder();
-  state.includeHostInLoginCaption = true;
-  return true;
+  if (!ProvideImage(c, lib, session, result.message))
+    return result;
+  images.hmiLibImageFolder = lib.imageFolder();
+  result.images = std::move(images);
+  return result;
+}
+
+namespace {
+
+class DownloadBranch : public ImageSource {
+public:
+  Provisioned Provide(LaunchContext& c, const DeviceFacts& device,
+                      DeviceSession& session) override {
+    return DownloadRuntimeImages(c, device, session);
+  }
+};
+
+} // namespace
+
+ImageSource& DownloadFromDevice() {
+  static DownloadBranch branch;
+  return branch;
 }
 
 } // namespace device

@@ -1,6 +1,7 @@
 #include "hmi/HmiContract.h"
 
 #include "common/DeviceAddress.h"
+#include "common/ReleaseRules.h"
 
 namespace hmi {
 
@@ -11,8 +12,14 @@ std::string WindowName(const std::string& prefix, const std::string& host) {
 std::string GetLoginFormCaption(const launch::LoginFormState& state, const std::string& hostText) {
   if (!state.includeHostInLoginCaption)
     return "Login";
-  std::string prefix = state.releaseVersionAsInt >= 300 ? std::string("Login") : state.deviceType;
+  std::string prefix = rules::LoginCaptionSaysLogin(state.releaseVersionAsInt)
+                           ? std::string("Login")
+                           : state.deviceType;
   return WindowName(prefix, addr::ExtractHost(hostText));
+}
+
+bool IncludesHostInLoginCaption(bool imagesFromDevice, int32_t releaseVersionAsInt) {
+  return imagesFromDevice || rules::HasLoginCaptionWithHost(releaseVersionAsInt);
 }
 
 std::string TrustValueName(const std::string& hostText) {

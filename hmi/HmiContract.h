@@ -4,6 +4,7 @@
 
 #include "common/LaunchState.h"
 
+#include <cstdint>
 #include <string>
 
 namespace hmi {
@@ -21,10 +22,14 @@ inline constexpr const char* kTrustKeyName = "SOFTWARE\\Norwick\\Energy\\Automat
 std::string WindowName(const std::string& prefix, const std::string& host);
 
 // The whole title of the HMI's login window for the device in the host box:
-// "Login", unless the device asked for its host in the caption; then "Login"
-// (release 300 on) or the device type (before), and the host without a port
-// in parentheses.
+// "Login", unless the HMI puts the host in the caption
+// (`includeHostInLoginCaption`); then "Login" or, for the early releases, the
+// device type, and the host without a port in parentheses.
 std::string GetLoginFormCaption(const launch::LoginFormState& state, const std::string& hostText);
+
+// Whether the HMI's login caption carries the host: always for an HMI
+// downloaded from its device, by the release for one from a package.
+bool IncludesHostInLoginCaption(bool imagesFromDevice, int32_t releaseVersionAsInt);
 
 // The name of the trust record's value for the host box text: the text as
 // typed, with ":443" added when it holds no colon (the HMI names the value

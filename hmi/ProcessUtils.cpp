@@ -2,6 +2,7 @@
 
 #include "common/DeviceAddress.h"
 #include "common/Paths.h"
+#include "common/ReleaseRules.h"
 #include "hmi/HmiContract.h"
 
 #include <algorithm>
@@ -64,10 +65,10 @@ JavaCommand JavaCommandLine(const std::string& jreImageFolder, const std::string
   command.arguments = "--add-opens java.prefs/java.util.prefs=ALL-UNNAMED -Xms256m -Xmx1024m "
                       "-classpath \"" +
                       classPath + "\" " + kMainClass + " -host " + addr::ExtractHost(hostText);
-  if (releaseVersionAsInt >= 300)
+  if (rules::HasPortOption(releaseVersionAsInt))
     command.arguments += " -port " + std::to_string(addr::ExtractPort(hostText));
-  if (mode == launch::modeEmergencyAccess && releaseVersionAsInt >= 410)
-    command.arguments += " -auth R930::AuthCookieHandler_R930HMI=" + sessionToken;
+  if (mode == launch::modeEmergencyAccess && rules::TakesSessionOnCommandLine(releaseVersionAsInt))
+    command.arguments += std::string(" -auth ") + launch::kSessionCookieName + "=" + sessionToken;
   command.workingDirectory = jreImageFolder;
   return command;
 }

@@ -38,7 +38,8 @@ struct JavaCommand {
 
 // The HMI's command line for the device in the host box, from the image
 // folders, the device's release and the operational mode. The port goes on
-// it from release 300, the emergency session from release 410. Raises when
+// it from the release that has the option, the emergency session from the
+// release that takes it there (common/ReleaseRules.h). Raises when
 // a folder holds characters not allowed in paths, or when a port is needed
 // and the host box's port is not a number.
 JavaCommand JavaCommandLine(const std::string& jreImageFolder, const std::string& hmiLibImageFolder,

@@ -1,5 +1,6 @@
 #include "launcher/LaunchSequence.h"
 
+#include "common/ReleaseRules.h"
 #include "common/Text.h"
 #include "device/DeviceSession.h"
 #include "hmi/HmiContract.h"
@@ -20,7 +21,9 @@ constexpr uint32_t kTrustTimeout = 5000;
 constexpr uint32_t kLoginWindowTimeout = 10000;
 constexpr uint32_t kSlowLinkPause = 2000;
 constexpr uint32_t kMoveRetryPause = 200;
-constexpr int32_t kAutoLoginSendKeysPause = 100;
+// Under "-autologin" the fields follow each other faster, whatever
+// SendKeysPause says.
+constexpr uint32_t kAutoLoginSendKeysPause = 100;
 
 uint32_t Millis(int32_t pause) {
   // Start-up refuses negative pauses; a zero stays a zero.
@@ -58,7 +61,7 @@ std::vector<TypingStep> PlanTyping(int mode, const launch::LauncherGlobals& g, b
     if (wanConnection)
       steps.push_back({TypingStep::Pause, "", kSlowLinkPause});
   }
-  const uint32_t between = Millis(g.SendKeysPause);
+  const uint32_t between = g.doAutoLogin ? kAutoLoginSendKeysPause : Millis(g.SendKeysPause);
   steps.push_back({TypingStep::Text, mode == launch::modeAutoLogin ? "" : userNameBox, 0});
   steps.push_back({TypingStep::Tab, "", 0});
   steps.push_back({TypingStep::Pause, "", between});
@@ -70,7 +73,7 @@ std::vector<TypingStep> PlanTyping(int mode, const launch::LauncherGlobals& g, b
 }
 
 bool MovesLoginWindow(const launch::LauncherGlobals& g, int32_t releaseVersionAsInt) {
-  return (g.HideLoginForm || g.doAutoLogin) && releaseVersionAsInt >= 90;
+  return (g.HideLoginForm || g.doAutoLogin) && rules::MayMoveOffScreen(releaseVersionAsInt);
 }
 
 void LaunchHMIMinimized(TLoginForm& form) {
@@ -83,17 +86,17 @@ void LaunchHMIMinimized(TLoginForm& form) {
 
   // 1. Verification and provisioning. A second press of Launch meanwhile
   // would log in again and replace this launch's session: it is refused.
-  std::string errorMessage;
-  bool verified = false;
+  device::Verification verification;
   {
     TLoginForm::StepInProgress busy(form);
     device::LaunchContext context = form.Context();
-    verified = device::VerifyCredentials(context, errorMessage);
+    verification = device::VerifyCredentials(context);
   }
-  if (!verified) {
-    s.ui.ShowMessage(plat::MessageKind::Error, errorMessage);
+  if (!verification) {
+    s.ui.ShowMessage(plat::MessageKind::Error, verification.failure.message);
     return;
   }
+  form.RememberLaunch(*verification.verified);
 
   // 2. The mode as it was when the HMI's windows are checked.
   const bool emergencyAccessMode = form.SelectedMode() == launch::modeEmergencyAccess;
@@ -152,7 +155,7 @@ void LaunchHMIMinimized(TLoginForm& form) {
     if (LoginDlgHandle != plat::WindowHandle::None) {
       const plat::WindowRect WinRect =
           s.windows.GetWindowRect(LoginDlgHandle).value_or(plat::WindowRect{});
-      if (form.releaseVersionAsInt < 250)
+      if (rules::NeedsReadyMessage(form.releaseVersionAsInt))
         hmi::WaitForWindowReady(hs, LoginDlgHandle);
       if (MovesLoginWindow(g, form.releaseVersionAsInt))
         MoveOffScreen(hs, LoginDlgHandle, WinRect);
@@ -168,8 +171,6 @@ void LaunchHMIMinimized(TLoginForm& form) {
   }
 
   // 16 to 20. The pauses and the keystrokes.
-  if (g.doAutoLogin)
-    g.SendKeysPause = kAutoLoginSendKeysPause;
   const std::vector<TypingStep> plan = PlanTyping(form.SelectedMode(), g, form.wanConnection,
                                                   form.UserNameText(), form.PasswordText());
   for (const TypingStep& step : plan) {

@@ -25,7 +25,7 @@ struct TypingStep {
 // The steps from the pauses before typing to Enter, for the operational mode
 // selected when typing begins. Emergency access types nothing. Under
 // "-autologin" (`doAutoLogin`) there is no start-up pause and no slow-link
-// pause; the caller has already set SendKeysPause to 100 ms then. Auto-login
+// pause, and the fields are 100 ms apart instead of SendKeysPause. Auto-login
 // chosen by hand types the same empty fields as "-autologin" but with the
 // normal pauses.
 std::vector<TypingStep> PlanTyping(int mode, const launch::LauncherGlobals& globals,
@@ -33,7 +33,8 @@ std::vector<TypingStep> PlanTyping(int mode, const launch::LauncherGlobals& glob
                                    const std::string& passwordBox);
 
 // Whether the login window goes off-screen: always under "-autologin", by
-// hand only when HideLoginForm is set; never before release 0.90.
+// hand only when HideLoginForm is set; never for a release whose login window
+// may not be moved off-screen.
 bool MovesLoginWindow(const launch::LauncherGlobals& globals, int32_t releaseVersionAsInt);
 
 // Where the login window is moved to while the credentials are typed.

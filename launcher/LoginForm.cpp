@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 #include "device/DeviceSession.h"
+#include "hmi/HmiContract.h"
 #include "launcher/LaunchSequence.h"
 #include "launcher/RunElevatedUtils.h"
 #include "launcher/StartupOptions.h"
@@ -22,11 +23,35 @@ TLoginForm::TLoginForm(plat::Services& services, LauncherGlobals& globals)
 }
 
 void TLoginForm::NetHTTPClientRequestError(const std::string&) {
-  logoutRequired = false;
+  // Nothing to do here: a request that got no answer is seen where it was
+  // sent, and only there is it known whether the device is gone.
 }
 
 device::LaunchContext TLoginForm::Context() {
-  return {s_, folders_, *this, *this, g_, http_, log_, downloadBranch, packageBranch};
+  return {s_, folders_, *this, *this, g_, http_, log_, *downloadBranch, *packageBranch};
+}
+
+void TLoginForm::RememberLaunch(const device::Verified& verified) {
+  const device::DeviceFacts& d = verified.device;
+  deviceType = d.deviceType;
+  buildBanner = d.buildBanner;
+  releaseVersion = d.releaseVersion;
+  releaseVersionAsInt = d.releaseVersionAsInt;
+  schemaversion = d.schemaversion;
+  hmiJREFile = d.hmiJREFile;
+  hmiLIBFile = d.hmiLIBFile;
+  autologinEnabled = d.autologinEnabled;
+  emergencyAccessEnabled = d.emergencyAccessEnabled;
+  wanConnection = d.wanConnection;
+  sessionToken = d.sessionToken;
+  g_.hmiEnabled = d.hmiEnabled;
+  const device::RuntimeImages& images = verified.images;
+  jreVersion = images.jreVersion;
+  hmiSchemaVersion = images.hmiSchemaVersion;
+  jreImageFolder = images.jreImageFolder;
+  hmiLibImageFolder = images.hmiLibImageFolder;
+  includeHostInLoginCaption =
+      hmi::IncludesHostInLoginCaption(images.fromDevice, d.releaseVersionAsInt);
 }
 
 void TLoginForm::CloseLauncher() {

@@ -108,10 +108,13 @@ public:
   bool NetHTTPClientValidateServerCertificate() { return true; }
   void NetHTTPClientRequestError(const std::string& error);
 
-  // Tests may put their own provisioning branches in place of the real ones
-  // (see device::LaunchContext).
-  std::function<bool(int32_t iPort, std::string& errorMessage)> downloadBranch;
-  std::function<bool(std::string& errorMessage)> packageBranch;
+  // Keeps what a verification found as the record of the last launch.
+  void RememberLaunch(const device::Verified& verified);
+
+  // The two provisioning branches; tests may put their own in place of the
+  // real ones.
+  device::ImageSource* downloadBranch = &device::DownloadFromDevice();
+  device::ImageSource* packageBranch = &device::ImagesFromPackage();
 
 private:
   // Shows the error's own text in an error box; the window stays open.

@@ -1,7 +1,7 @@
 #include "store/PackageImport.h"
 
-#include "common/DeviceAddress.h"
 #include "common/Progress.h"
+#include "common/ReleaseRules.h"
 #include "common/Text.h"
 #include "store/ArchiveExtraction.h"
 #include "store/FolderUtils.h"
@@ -204,23 +204,24 @@ bool IsPackageImageValid(StoreContext& c, const std::string& packageFile,
   return true;
 }
 
-std::string PackageNameFor(const launch::LoginFormState& state) {
-  return state.deviceType + "_" + std::to_string(state.releaseVersionAsInt) + kPackageSuffix;
+std::string PackageDeviceType(const DeviceRelease& device) {
+  return rules::PackageServesTheFamily(device.releaseVersionAsInt) ? "Veltra" : device.deviceType;
 }
 
-bool ProvideImagesFromPackage(StoreContext& c, launch::LoginFormState& state,
-                              const launch::LauncherGlobals& g, std::string& errorMessage) {
+std::string PackageNameFor(const DeviceRelease& device) {
+  return PackageDeviceType(device) + "_" + std::to_string(device.releaseVersionAsInt) +
+         kPackageSuffix;
+}
+
+bool ProvideImagesFromPackage(StoreContext& c, const DeviceRelease& device,
+                              const launch::LauncherGlobals& g, PackageImages& images,
+                              std::string& errorMessage) {
   plat::Services& s = c.s;
   FolderUtils& folders = c.folders;
 
-  addr::ExtractReleaseVersion(state.buildBanner, state.releaseVersion, state.releaseVersionAsInt);
-  if (state.releaseVersionAsInt >= 300)
-    state.deviceType = "Veltra";
-  state.includeHostInLoginCaption = state.releaseVersionAsInt > 230;
-
-  const std::string packageName = PackageNameFor(state);
+  const std::string packageName = PackageNameFor(device);
   const std::string cached = JoinPath(folders.GetPackageCacheFolder(), packageName);
-  const std::string forDevice = state.deviceType + state.releaseVersion;
+  const std::string forDevice = PackageDeviceType(device) + device.releaseVersion;
   bool result = s.files.FileExists(cached);
 
   if (!result && !g.enableDownload) {
@@ -269,8 +270,7 @@ bool ProvideImagesFromPackage(StoreContext& c, launch::LoginFormState& state,
   if (result) {
     std::string jreFolder, libFolder;
     if (IsPackageImageValid(c, cached, jreFolder, libFolder)) {
-      state.jreImageFolder = jreFolder;
-      state.hmiLibImageFolder = libFolder;
+      images = {jreFolder, libFolder};
       return true;
     }
     errorMessage = "Please contact Norwick Brann Technical Support to obtain a valid remote "

@@ -5,6 +5,7 @@
 #include "common/LaunchState.h"
 #include "store/StoreContext.h"
 
+#include <cstdint>
 #include <string>
 
 namespace store {
@@ -19,14 +20,31 @@ bool ImportPackage(StoreContext& c, const std::string& fileName, std::string& er
 bool IsPackageImageValid(StoreContext& c, const std::string& packageFile,
                          std::string& jreImageFolder, std::string& libImageFolder);
 
+// The device a package is looked for: its hardware model and its release.
+struct DeviceRelease {
+  std::string deviceType;
+  std::string releaseVersion;
+  int32_t releaseVersionAsInt = 0;
+};
+
+// The device type a package names: the family "Veltra" for the releases
+// whose packages serve the whole family, else the hardware model.
+std::string PackageDeviceType(const DeviceRelease& device);
+
 // "<deviceType>_<release>.VeltraDynamicRemoteHMI.KL7zip" for the device.
-std::string PackageNameFor(const launch::LoginFormState& state);
+std::string PackageNameFor(const DeviceRelease& device);
+
+// The installed images of a package.
+struct PackageImages {
+  std::string jreImageFolder;
+  std::string libImageFolder;
+};
 
 // The package branch: the device's package from the cache, or imported from
-// the package folder in package mode.
-// Sets the release, the device type (from release 300 on) and the caption
-// flag of `state`, and on success its two image folders.
-bool ProvideImagesFromPackage(StoreContext& c, launch::LoginFormState& state,
-                              const launch::LauncherGlobals& globals, std::string& errorMessage);
+// the package folder in package mode. On success `images` names its two
+// installed images.
+bool ProvideImagesFromPackage(StoreContext& c, const DeviceRelease& device,
+                              const launch::LauncherGlobals& globals, PackageImages& images,
+                              std::string& errorMessage);
 
 } // namespace store

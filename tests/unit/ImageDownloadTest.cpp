@@ -1,14 +1,11 @@
 #include "device/ImageDownload.h"
 #include "device/DeviceSession.h"
-#include "launcher/LoginForm.h"
 #include "platform/fake/FakePlatform.h"
+#include "tests/support/DeviceRig.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-using launcher::TLoginForm;
-using plat::ControlId;
 
 const std::string kRoot = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
 const std::string kJreCache = kRoot + "\\JRECache\\jre_v_17.0.2.zip";
@@ -16,15 +13,53 @@ const std::string kLibCache = kRoot + "\\LIBCache\\lib_hmi_full_410_7_r.zip";
 const std::string kJreImage = kRoot + "\\JREImage\\v17.0.2.0";
 const std::string kLibImage = kRoot + "\\LIBImage\\v4.10\\v410_0007";
 
-class DownloadTest : public ::testing::Test {
+// The archive library as the download relies on it: an archive's own fault
+// (damaged, an item failing its check) raises an error of the archive, and
+// only a failure of this machine raises PlatformError. The fake library
+// reports those faults as PlatformError; this one passes them on as the
+// archive's.
+class ArchiveFaultsAsTheArchives : public plat::IArchiveLibrary {
+public:
+  explicit ArchiveFaultsAsTheArchives(plat::IArchiveLibrary& inner) : inner_(inner) {}
+  bool Load() override { return inner_.Load(); }
+  std::vector<plat::ArchiveFormat> Formats() override { return inner_.Formats(); }
+  std::unique_ptr<plat::IArchive> Open(const std::string& formatName,
+                                       const std::string& archivePath) override {
+    return std::make_unique<Archive>(inner_.Open(formatName, archivePath));
+  }
+
+private:
+  class Archive : public plat::IArchive {
+  public:
+    explicit Archive(std::unique_ptr<plat::IArchive> inner) : inner_(std::move(inner)) {}
+    std::vector<plat::ArchiveItem> Items() override { return inner_->Items(); }
+    bool HasErrors() override { return false; }
+    void Extract(const plat::ExtractTargets& targets,
+                 const plat::ItemProgress& onProgress) override {
+      if (inner_->HasErrors())
+        throw std::runtime_error("The archive is damaged.");
+      try {
+        inner_->Extract(targets, onProgress);
+      } catch (const plat::PlatformError& e) {
+        throw std::runtime_error(e.what());
+      }
+    }
+
+  private:
+    std::unique_ptr<plat::IArchive> inner_;
+  };
+  plat::IArchiveLibrary& inner_;
+};
+
+// The download branch in the session of a device on port 8443.
+class DownloadTest : public ::testing::Test, public testsupport::DeviceRig {
 protected:
   DownloadTest() {
-    form.Create(p.toolkit);
-    view().Type(ControlId::edtHost, "gw:8443");
+    view.host = "gw:8443";
     p.http.openPorts = {8443};
-    form.hmiJREFile = "jre_v_17.0.2.zip";
-    form.hmiLIBFile = "lib_hmi_full_410_7_r.zip";
-    form.releaseVersion = "v4.10";
+    facts.hmiJREFile = "jre_v_17.0.2.zip";
+    facts.hmiLIBFile = "lib_hmi_full_410_7_r.zip";
+    facts.releaseVersion = "v4.10";
     // The device serves both archives.
     p.http.routes["POST /cgi-bin/ReadBinaryFile.cgi"] = [this](const plat::HttpRequest& r,
                                                                std::string&) {
@@ -39,7 +74,7 @@ protected:
     // What the archives hold once they are in the cache.
     p.archives.archives[p.files.Normalize(kJreCache)] = Archive({"bin/javaw.exe", "lib/rt.jar"});
     p.archives.archives[p.files.Normalize(kLibCache)] = Archive({"config-gui.jar", "hmi.jar"});
-    p.ui.onProcessMessages = [this] { statusSeen.push_back(view().Text(ControlId::statusBar)); };
+    p.ui.onProcessMessages = [this] { statusSeen.push_back(view.status); };
   }
   static fake::FakeArchiveContent Archive(std::vector<std::string> names) {
     fake::FakeArchiveContent c;
@@ -52,15 +87,28 @@ protected:
   }
   bool Run() {
     message = "unset";
-    device::LaunchContext c = form.Context();
-    return device::DownloadRuntimeImages(c, 8443, message);
+    plat::Services faultsAsTheArchives{p.system,   p.files,       p.ui,        p.http,
+                                       p.network,  archiveFaults, p.storage,   p.xml,
+                                       p.security, p.windows,     p.processes, p.registry};
+    device::LaunchContext c{archiveFaultsAreTheArchives ? faultsAsTheArchives : p.services,
+                            folders,
+                            view,
+                            last,
+                            g,
+                            http,
+                            log};
+    provided = device::DownloadRuntimeImages(c, facts, session);
+    message = provided.message;
+    return provided.images.has_value();
   }
-  fake::FakeFormView& view() { return *p.toolkit.view; }
+  const device::RuntimeImages& Images() const { return *provided.images; }
   std::vector<std::string> Below(const std::string& folder) const { return p.files.Below(folder); }
 
-  fake::FakePlatform p;
-  launcher::LauncherGlobals g;
-  TLoginForm form{p.services, g};
+  ArchiveFaultsAsTheArchives archiveFaults{p.archives};
+  bool archiveFaultsAreTheArchives = false;
+  device::DeviceFacts facts;
+  device::DeviceSession session{http, {"gw:8443", 8443, true}, "tok-1"};
+  device::Provisioned provided;
   std::vector<std::string> fetched;
   std::vector<std::string> statusSeen;
   int jreStatus = 200;
@@ -73,11 +121,12 @@ TEST_F(DownloadTest, FreshCacheFetchesAndExtractsBothThenNothingMore) {
   EXPECT_EQ(p.files.Contents(kJreCache), "jre-archive");
   EXPECT_TRUE(p.files.FileExists(kJreImage + "\\bin\\javaw.exe"));
   EXPECT_TRUE(p.files.FileExists(kLibImage + "\\config-gui.jar"));
-  EXPECT_EQ(form.jreImageFolder, kJreImage);
-  EXPECT_EQ(form.hmiLibImageFolder, kLibImage);
-  EXPECT_EQ(form.jreVersion, "v17.0.2.0");
-  EXPECT_EQ(form.hmiSchemaVersion, "v410_0007");
-  EXPECT_TRUE(form.includeHostInLoginCaption);
+  EXPECT_EQ(Images().jreImageFolder, kJreImage);
+  EXPECT_EQ(Images().hmiLibImageFolder, kLibImage);
+  EXPECT_EQ(Images().jreVersion, "v17.0.2.0");
+  EXPECT_EQ(Images().hmiSchemaVersion, "v410_0007");
+  // Downloaded images come with an HMI that puts the host in its caption.
+  EXPECT_TRUE(Images().fromDevice);
   EXPECT_EQ(p.http.requests[0].url, "https://gw:8443/cgi-bin/ReadBinaryFile.cgi");
   for (const char* s : {"Retrieving JRE image...", "Extracting JRE image...",
                         "Retrieving HMI binaries image...", "Extracting HMI binaries image..."})
@@ -107,20 +156,20 @@ TEST_F(DownloadTest, ProgressShowsBesideTheStatusTextAndGoesAfter) {
       for (const auto& [after, received] : pieces) {
         p.system.tick += after;
         r.onProgress({received, 4 * kMiB});
-        statusDuringTransfer.push_back(view().Text(ControlId::statusBar));
+        statusDuringTransfer.push_back(view.status);
       }
     }
     return serve(r, error);
   };
   ASSERT_TRUE(Run()) << message;
   EXPECT_EQ(
-      view().progressShown,
+      view.progressShown,
       (std::vector<std::string>{"1.0 of 4.0 MB (25%), 2.0 MB/s", "2.0 of 4.0 MB (50%), 2.0 MB/s",
                                 // the third piece came too soon to redraw
                                 "4.0 of 4.0 MB (100%), 3.3 MB/s", "", "1 of 2 files",
                                 "2 of 2 files", "", "", "1 of 2 files", "2 of 2 files", ""}));
   EXPECT_EQ(statusDuringTransfer, std::vector<std::string>(4, "Retrieving JRE image..."));
-  EXPECT_EQ(view().progressText, "");
+  EXPECT_EQ(view.progress, "");
 }
 
 TEST_F(DownloadTest, TheTwoHalvesLookAtDifferentThingsFirst) {
@@ -184,6 +233,7 @@ TEST_F(DownloadTest, ACachedArchiveThatDoesNotExtractIsFetchedAfresh) {
       {"no marker", false, [](fake::FakeArchiveContent& c) { c.items[0].path = "readme.txt"; },
        false, true, "Unable to process JRE image for remote HMI."},
   };
+  archiveFaultsAreTheArchives = true;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string& cacheFile = c.lib ? kLibCache : kJreCache;
@@ -237,7 +287,7 @@ TEST_F(DownloadTest, AnImageIsInstalledWholeOrNotAtAll) {
 
 TEST_F(DownloadTest, AnImageAnotherLauncherInstalledMeanwhileIsKept) {
   p.ui.onProcessMessages = [this] {
-    if (view().Text(ControlId::statusBar) == "Extracting JRE image..." &&
+    if (view.status == "Extracting JRE image..." &&
         !p.files.FileExists(kJreImage + "\\bin\\javaw.exe"))
       p.files.AddFile(kJreImage + "\\bin\\javaw.exe", "theirs");
   };
@@ -249,7 +299,7 @@ TEST_F(DownloadTest, AnImageAnotherLauncherInstalledMeanwhileIsKept) {
 
 TEST_F(DownloadTest, ArchiveNamesFromTheDeviceCannotPickThePath) {
   for (const char* hostile : {"..\\..\\Windows\\evil.zip", "C:\\Windows\\evil.zip", "a/b.zip"}) {
-    form.hmiJREFile = hostile;
+    facts.hmiJREFile = hostile;
     EXPECT_THROW(Run(), std::invalid_argument) << hostile;
     EXPECT_TRUE(fetched.empty()) << hostile;
   }
@@ -270,19 +320,11 @@ TEST(VersionNames, FromArchiveFileNames) {
               {"a_b_c_410_7.zip", "v410_7.zip"},
               {"a_b_c_410_12345_x", "v410_12345"},
               {"a_b_c__7", "v_0007"}};
-  launch::LoginFormState f;
-  for (const auto& c : jres) {
-    f.hmiJREFile = c.jre;
-    device::ExtractJREVersion(f);
-    EXPECT_EQ(f.jreVersion, c.jreVersion) << c.jre;
-  }
-  for (const auto& c : libs) {
-    f.hmiLIBFile = c.lib;
-    device::ExtractHMISchemaVersion(f);
-    EXPECT_EQ(f.hmiSchemaVersion, c.schema) << c.lib;
-  }
-  f.hmiLIBFile = "lib_hmi_410.zip";
-  EXPECT_THROW(device::ExtractHMISchemaVersion(f), std::runtime_error);
+  for (const auto& c : jres)
+    EXPECT_EQ(device::ExtractJREVersion(c.jre), c.jreVersion) << c.jre;
+  for (const auto& c : libs)
+    EXPECT_EQ(device::ExtractHMISchemaVersion(c.lib), c.schema) << c.lib;
+  EXPECT_THROW(device::ExtractHMISchemaVersion("lib_hmi_410.zip"), std::runtime_error);
   EXPECT_EQ(device::VersionNumberPartCount("1.2.3"), 2);
 }
 

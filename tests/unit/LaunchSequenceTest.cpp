@@ -1,5 +1,6 @@
 #include "launcher/LaunchSequence.h"
 
+#include "device/DeviceSession.h"
 #include "hmi/HmiContract.h"
 #include "launcher/LoginForm.h"
 #include "platform/fake/FakeDesktop.h"
@@ -46,15 +47,14 @@ TEST(PlanTyping, ByModeAndOptions) {
        false,
        true,
        {pause(1000), pause(2000), text(""), tab, pause(600), text(""), tab, pause(600), enter}},
-      // "-autologin": no start-up or slow-link pause (SendKeysPause is 100 by then).
+      // "-autologin": no start-up or slow-link pause, and 100 ms between the
+      // fields whatever SendKeysPause says.
       {"-autologin", 1, true, true, {text(""), tab, pause(100), text(""), tab, pause(100), enter}},
       {"emergency access", 2, false, false, {}},
   };
   for (const Case& c : cases) {
     launch::LauncherGlobals g;
     g.doAutoLogin = c.autologinOption;
-    if (c.autologinOption)
-      g.SendKeysPause = 100;
     EXPECT_EQ(launcher::PlanTyping(c.mode, g, c.wan, "op", "pw"), c.steps) << c.name;
   }
 }
@@ -94,6 +94,18 @@ struct HmiScript {
   bool loginRefusesMove = false;
 };
 
+// Provides both images at once, as a cache that holds them would.
+class ImagesInPlace : public device::ImageSource {
+public:
+  std::function<void()> during;
+  device::Provisioned Provide(device::LaunchContext&, const device::DeviceFacts&,
+                              device::DeviceSession&) override {
+    if (during)
+      during();
+    return {device::RuntimeImages{kJreImage, kLibImage, true, "", ""}, "", false};
+  }
+};
+
 // One launcher with its device and HMI, driven like an operator would.
 struct Launch {
   explicit Launch(HmiScript hmiScript = {}) : hmi(hmiScript) {
@@ -104,14 +116,11 @@ struct Launch {
     view().Type(ControlId::edtHost, "gw:8443");
     view().Type(ControlId::edtUserName, "op");
     view().Type(ControlId::edtPassword, "pw");
-    form.downloadBranch = [this](int32_t, std::string&) {
-      form.jreImageFolder = kJreImage;
-      form.hmiLibImageFolder = kLibImage;
-      form.includeHostInLoginCaption = true;
+    images.during = [this] {
       if (duringProvisioning)
         duringProvisioning();
-      return true;
     };
+    form.downloadBranch = &images;
     if (hmi.trustedBefore)
       p.registry.AddValue(hmi::kTrustKeyName, "gw:8443");
     p.processes.checkFiles = false;
@@ -159,6 +168,7 @@ struct Launch {
   }
 
   HmiScript hmi;
+  ImagesInPlace images;
   fake::FakePlatform p;
   launch::LauncherGlobals g;
   launcher::TLoginForm form{p.services, g};
@@ -215,8 +225,10 @@ TEST(LaunchSequence, AutologinOptionTypesOnlyTabsAndEnterWithShortPauses) {
   EXPECT_EQ(l.Keys(),
             (std::vector<std::string>{"POST WM_KEYDOWN VK_TAB", "POST WM_KEYDOWN VK_TAB",
                                       "POST WM_KEYDOWN VK_RETURN", "POST WM_KEYUP VK_RETURN"}));
-  EXPECT_EQ(l.g.SendKeysPause, 100);
+  // The fields are 100 ms apart; the option itself stays as it was read.
+  EXPECT_EQ(l.g.SendKeysPause, 600);
   EXPECT_TRUE(l.Slept(100));
+  EXPECT_FALSE(l.Slept(600));
   EXPECT_FALSE(l.Slept(1000)); // no start-up pause
   // Moved off-screen although HideLoginForm is off.
   EXPECT_NE(std::find(l.p.windows.journal.begin(), l.p.windows.journal.end(),

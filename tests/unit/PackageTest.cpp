@@ -1,3 +1,5 @@
+#include "common/DeviceAddress.h"
+#include "hmi/HmiContract.h"
 #include "launcher/LoginForm.h"
 #include "launcher/RunElevatedUtils.h"
 #include "platform/fake/FakePlatform.h"
@@ -334,17 +336,25 @@ TEST_F(PackageTest, SettingsReadAndSave) {
 class ProvisionTest : public PackageTest {
 protected:
   ProvisionTest() {
-    form.deviceType = "Q614";
-    form.buildBanner = "Build Release 410";
+    SetDevice("Q614", "Build Release 410");
     g.enableDownload = false;
+  }
+  // The device as verification found it: its model and its build banner.
+  void SetDevice(const char* model, const char* banner) {
+    device.deviceType = model;
+    addr::ExtractReleaseVersion(banner, device.releaseVersion, device.releaseVersionAsInt);
   }
   bool Provide() {
     p.archives.archives[p.files.Normalize(kScratch + "\\Contents")] =
         contentsByPackage[p.files.Normalize("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip")];
     message = "unset";
     store::StoreContext c = form.Store();
-    return store::ProvideImagesFromPackage(c, form, g, message);
+    images = {};
+    return store::ProvideImagesFromPackage(c, device, g, images, message);
   }
+
+  store::DeviceRelease device;
+  store::PackageImages images;
 };
 
 TEST_F(ProvisionTest, PackageNameFollowsTheRelease) {
@@ -359,12 +369,12 @@ TEST_F(ProvisionTest, PackageNameFollowsTheRelease) {
       {"Release 230", "Q614", "Q614_230.VeltraDynamicRemoteHMI.KL7zip", false},
   };
   for (const Case& c : cases) {
-    form.buildBanner = c.banner;
-    form.deviceType = c.model;
+    SetDevice(c.model, c.banner);
     g.enableDownload = true;
     EXPECT_FALSE(Provide());
-    EXPECT_EQ(store::PackageNameFor(form), c.name);
-    EXPECT_EQ(form.includeHostInLoginCaption, c.hostInCaption) << c.banner;
+    EXPECT_EQ(store::PackageNameFor(device), c.name);
+    EXPECT_EQ(hmi::IncludesHostInLoginCaption(false, device.releaseVersionAsInt), c.hostInCaption)
+        << c.banner;
   }
   EXPECT_EQ(message, "Please contact Norwick Brann Technical Support to obtain a remote dynamic "
                      "HMI package for Q614v2.30.");
@@ -374,9 +384,9 @@ TEST_F(ProvisionTest, FromThePackageFolderThroughTheCache) {
   p.files.AddFile(kSettings, "<S><PackageFolder baseURI=\"C:\\pkgs\"/></S>");
   AddPackage("C:\\pkgs\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip", Props());
   ASSERT_TRUE(Provide()) << message;
-  EXPECT_EQ(form.jreImageFolder, kRoot + "\\JREImage\\v17.0.2.0");
-  EXPECT_EQ(form.hmiLibImageFolder, kRoot + "\\LIBImage\\v4.10\\full");
-  EXPECT_EQ(form.deviceType, "Veltra");
+  EXPECT_EQ(images.jreImageFolder, kRoot + "\\JREImage\\v17.0.2.0");
+  EXPECT_EQ(images.libImageFolder, kRoot + "\\LIBImage\\v4.10\\full");
+  EXPECT_EQ(store::PackageDeviceType(device), "Veltra");
   EXPECT_FALSE(p.files.FileExists(kTemp + "\\Veltra_410.VeltraDynamicRemoteHMI.KL7zip"));
   EXPECT_FALSE(p.files.DirectoryExists(kScratch));
 
@@ -403,7 +413,7 @@ TEST_F(ProvisionTest, PackageFolderMessages) {
   p.files.CreateDirectories("C:\\empty");
   for (const Case& c : cases) {
     p.files.AddFile(kSettings, c.settings);
-    form.deviceType = "Q614";
+    device.deviceType = "Q614";
     EXPECT_FALSE(Provide()) << c.settings;
     EXPECT_EQ(message, c.message) << c.settings;
   }
@@ -556,9 +566,9 @@ TEST_F(PackageTest, ImportHoldsTheRuntimeImagesLockAndRefusesALaunchMeanwhile) {
   view().Click(ControlId::btnImportPackage);
   ASSERT_EQ(p.ui.messages.size(), 1u);
   EXPECT_EQ(p.ui.messages[0].text, "Imported package successfully");
-  EXPECT_EQ(statusWhileWaiting,
-            std::vector<std::string>{
-                "Waiting for another launcher to provide the runtime images..."});
+  EXPECT_EQ(
+      statusWhileWaiting,
+      std::vector<std::string>{"Waiting for another launcher to provide the runtime images..."});
   EXPECT_EQ(p.system.lockJournal,
             (std::vector<std::string>{std::string("lock ") + store::kRuntimeImagesLock,
                                       std::string("unlock ") + store::kRuntimeImagesLock}));

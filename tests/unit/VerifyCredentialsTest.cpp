@@ -1,7 +1,7 @@
 #include "common/DeviceAddress.h"
 #include "device/DeviceSession.h"
-#include "launcher/LoginForm.h"
 #include "platform/fake/FakePlatform.h"
+#include "tests/support/DeviceRig.h"
 #include "tests/support/FakeDevice.h"
 
 #include <gtest/gtest.h>
@@ -10,49 +10,36 @@
 
 namespace {
 
-using launcher::TLoginForm;
-using plat::ControlId;
-
+using testsupport::DeviceRig;
 using testsupport::FakeDevice;
 
-class VerifyTest : public ::testing::Test {
+// A verification of the device's own: no window, the device context alone.
+class VerifyTest : public ::testing::Test, public DeviceRig {
 protected:
   VerifyTest() {
-    form.Create(p.toolkit);
-    device.Install(p.http);
-    form.downloadBranch = [this](int32_t port, std::string& msg) {
-      branchCalls.push_back("download:" + std::to_string(port));
-      if (!branchResult)
-        msg = "branch failed";
-      return branchResult;
+    auto failOnRequest = [this](const device::DeviceFacts&, device::DeviceSession&) {
+      device::Provisioned p;
+      if (branchResult)
+        p.images = device::RuntimeImages{"C:\\jre", "C:\\lib", true, "", ""};
+      else
+        p.message = "branch failed";
+      return p;
     };
-    form.packageBranch = [this](std::string& msg) {
-      branchCalls.push_back("package");
-      if (!branchResult)
-        msg = "branch failed";
-      return branchResult;
-    };
-    Fill("gw", "admin", "pw");
+    download.answer = failOnRequest;
+    package.answer = failOnRequest;
   }
-  void Fill(const std::string& host, const std::string& user, const std::string& pw) {
-    view().Type(ControlId::edtHost, host);
-    view().Type(ControlId::edtUserName, user);
-    view().Type(ControlId::edtPassword, pw);
-  }
-  fake::FakeFormView& view() { return *p.toolkit.view; }
   bool Verify() {
     message = "unset";
-    device::LaunchContext c = form.Context();
-    return device::VerifyCredentials(c, message);
+    result = DeviceRig::Verify();
+    if (!result)
+      message = result.failure.message;
+    return static_cast<bool>(result);
   }
+  const device::DeviceFacts& Facts() const { return result.verified->device; }
 
-  fake::FakePlatform p;
-  launcher::LauncherGlobals g;
-  TLoginForm form{p.services, g};
-  FakeDevice device;
-  std::vector<std::string> branchCalls;
   bool branchResult = true;
   std::string message;
+  device::Verification result;
 };
 
 TEST_F(VerifyTest, InputChecksStopBeforeAnyRequest) {
@@ -69,13 +56,14 @@ TEST_F(VerifyTest, InputChecksStopBeforeAnyRequest) {
       {0, "gw", "admin", " ", "Please specify a password"},
   };
   for (const Case& c : cases) {
-    view().itemIndex = c.mode;
+    view.mode = c.mode;
     Fill(c.host, c.user, c.pw);
     p.ui.busy = false;
     EXPECT_FALSE(Verify());
     EXPECT_EQ(message, c.message);
     EXPECT_TRUE(p.http.requests.empty());
     EXPECT_FALSE(p.ui.busy);
+    EXPECT_EQ(result.failure.stage, device::Stage::Input);
   }
 }
 
@@ -93,16 +81,19 @@ TEST_F(VerifyTest, SuccessOnFirstPortWalksTheRequestsInOrder) {
   EXPECT_EQ(p.http.CookieOf(2), "R930::AuthCookieHandler_R930HMI=tok-1");
   EXPECT_EQ(p.http.CookieOf(3), "R930::AuthCookieHandler_R930HMI=tok-1");
   EXPECT_TRUE(p.http.certificateAccepted);
-  EXPECT_EQ(view().Text(ControlId::edtHost), "gw:51443");
-  EXPECT_EQ(form.sessionToken, "tok-1");
-  EXPECT_EQ(form.releaseVersionAsInt, 410);
-  EXPECT_EQ(form.releaseVersion, "v4.10");
-  EXPECT_EQ(form.deviceType, "Q614");
-  EXPECT_EQ(form.schemaversion, "7");
-  EXPECT_EQ(form.hmiJREFile, "jre_v_17.0.2.zip");
-  EXPECT_TRUE(g.hmiEnabled);
+  EXPECT_EQ(view.host, "gw:51443");
+  EXPECT_EQ(result.verified->hostText, "gw:51443");
+  EXPECT_EQ(Facts().sessionToken, "tok-1");
+  EXPECT_EQ(Facts().releaseVersionAsInt, 410);
+  EXPECT_EQ(Facts().releaseVersion, "v4.10");
+  EXPECT_EQ(Facts().deviceType, "Q614");
+  EXPECT_EQ(Facts().schemaversion, "7");
+  EXPECT_EQ(Facts().hmiJREFile, "jre_v_17.0.2.zip");
+  EXPECT_TRUE(Facts().hmiEnabled);
+  EXPECT_FALSE(result.verified->sessionHandedOver);
+  EXPECT_EQ(result.verified->images.jreImageFolder, "C:\\jre");
   EXPECT_EQ(branchCalls, (std::vector<std::string>{"download:51443"}));
-  EXPECT_EQ(view().Text(ControlId::statusBar), "");
+  EXPECT_EQ(view.status, "");
   EXPECT_FALSE(p.ui.busy);
   EXPECT_TRUE(p.ui.messages.empty());
 }
@@ -111,7 +102,7 @@ TEST_F(VerifyTest, DeviceOnlyOn443GetsTheSecondAttempt) {
   p.http.openPorts = {443};
   EXPECT_TRUE(Verify());
   EXPECT_EQ(p.http.requestPorts.front(), 51443);
-  EXPECT_EQ(view().Text(ControlId::edtHost), "gw:443");
+  EXPECT_EQ(view.host, "gw:443");
   EXPECT_EQ(p.http.requests.back().url, "https://gw:443/LOGOUT");
   // The next launch in the same run makes one attempt, on that port.
   p.http.requests.clear();
@@ -125,7 +116,7 @@ TEST_F(VerifyTest, NoDeviceAtAll) {
   EXPECT_FALSE(Verify());
   EXPECT_EQ(message, "Unable to connect to a device at the specified address.");
   EXPECT_EQ(p.http.requestPorts, (std::vector<int>{51443, 443}));
-  EXPECT_EQ(view().Text(ControlId::edtHost), "gw");
+  EXPECT_EQ(view.host, "gw");
 }
 
 TEST_F(VerifyTest, TypedPortMeansOneAttemptOnIt) {
@@ -156,7 +147,7 @@ TEST_F(VerifyTest, LoginStatusOtherThan200IsAFailedLogin) {
 }
 
 TEST(VerifyStops, StopMessagesEndTheAttempts) {
-  using SetUp = std::function<void(fake::FakePlatform&, FakeDevice&)>;
+  using SetUp = std::function<void(DeviceRig&)>;
   const std::vector<std::string> throughExt = {"GET /info.cgi", "POST /LOGIN",
                                                "GET /cgi-bin/infoExt.cgi", "POST /LOGOUT"};
   struct Case {
@@ -166,50 +157,40 @@ TEST(VerifyStops, StopMessagesEndTheAttempts) {
     std::vector<std::string> paths;
   } cases[] = {
       {"auto-login not configured",
-       [](auto& fp, auto&) { fp.toolkit.view->itemIndex = 1; },
+       [](DeviceRig& r) { r.view.mode = 1; },
        "Auto-login is not configured for this device.",
        {"GET /info.cgi"}},
       {"emergency not enabled",
-       [](auto& fp, auto&) {
-         fp.toolkit.view->itemIndex = 2;
-         fp.toolkit.view->Type(ControlId::edtUserName, "EC-1");
+       [](DeviceRig& r) {
+         r.view.mode = 2;
+         r.view.userName = "EC-1";
        },
        "Emergency access is not enabled for this device.",
        {"GET /info.cgi"}},
       {"login without answer",
-       [](auto& fp, auto&) { fp.http.Fail("POST /LOGIN"); },
+       [](DeviceRig& r) { r.p.http.Fail("POST /LOGIN"); },
        "Unable to connect to device at specified address.",
        {"GET /info.cgi", "POST /LOGIN"}},
-      {"not our device", [](auto&, auto& d) { d.ext["hw_model"] = "\"X999\""; },
+      {"not our device", [](DeviceRig& r) { r.device.ext["hw_model"] = "\"X999\""; },
        "The device at this host is not a Veltra device.", throughExt},
-      {"three-character model", [](auto&, auto& d) { d.ext["hw_model"] = "\"Q61\""; },
+      {"three-character model", [](DeviceRig& r) { r.device.ext["hw_model"] = "\"Q61\""; },
        "The device at this host is not a Veltra device.", throughExt},
   };
   for (const Case& c : cases) {
-    fake::FakePlatform fp;
-    launcher::LauncherGlobals fg;
-    TLoginForm f(fp.services, fg);
-    f.Create(fp.toolkit);
-    f.downloadBranch = [](int32_t, std::string&) { return true; };
-    FakeDevice d;
-    d.Install(fp.http);
-    fp.toolkit.view->Type(ControlId::edtHost, "gw");
-    fp.toolkit.view->Type(ControlId::edtUserName, "admin");
-    fp.toolkit.view->Type(ControlId::edtPassword, "pw");
-    c.setUp(fp, d);
-    std::string msg;
-    device::LaunchContext context = f.Context();
-    EXPECT_FALSE(device::VerifyCredentials(context, msg)) << c.name;
-    EXPECT_EQ(msg, c.message) << c.name;
-    EXPECT_EQ(fp.http.Paths(), c.paths) << c.name;
-    EXPECT_FALSE(fp.ui.busy) << c.name;
+    DeviceRig r;
+    c.setUp(r);
+    device::Verification v = r.Verify();
+    EXPECT_FALSE(v) << c.name;
+    EXPECT_EQ(v.failure.message, c.message) << c.name;
+    EXPECT_EQ(r.p.http.Paths(), c.paths) << c.name;
+    EXPECT_FALSE(r.p.ui.busy) << c.name;
   }
 }
 
 TEST_F(VerifyTest, DeviceTypeKeepsItsLetterCase) {
   device.ext["hw_model"] = "\"q614-B\"";
   EXPECT_TRUE(Verify());
-  EXPECT_EQ(form.deviceType, "q614");
+  EXPECT_EQ(Facts().deviceType, "q614");
 }
 
 TEST_F(VerifyTest, DynamicHmiFlag) {
@@ -229,7 +210,7 @@ TEST_F(VerifyTest, DynamicHmiFlag) {
   };
   for (const Case& c : cases) {
     device.ext["dynamic_hmi_enabled"] = c.value;
-    view().Type(ControlId::edtHost, "gw:51443");
+    view.host = "gw:51443";
     branchCalls.clear();
     EXPECT_EQ(Verify(), c.ok) << c.value;
     if (!c.ok) {
@@ -255,7 +236,7 @@ TEST_F(VerifyTest, ProvisioningBranchChoice) {
       d.ext[c.missingMember] = "__missing__";
     d.Install(p.http);
     g.enableDownload = c.enableDownload;
-    view().Type(ControlId::edtHost, "gw");
+    view.host = "gw";
     branchCalls.clear();
     EXPECT_TRUE(Verify());
     EXPECT_EQ(branchCalls, (std::vector<std::string>{c.branch}))
@@ -274,7 +255,7 @@ TEST_F(VerifyTest, BranchFailureOnFirstPortRepeatsOnSecond) {
 
 TEST_F(VerifyTest, AutoLoginSendsEmptyCredentials) {
   device.autologin = "enabled";
-  view().itemIndex = 1;
+  view.mode = 1;
   Fill("gw", "", "");
   EXPECT_TRUE(Verify());
   EXPECT_EQ(p.http.requests[1].body,
@@ -283,19 +264,19 @@ TEST_F(VerifyTest, AutoLoginSendsEmptyCredentials) {
 
 TEST_F(VerifyTest, EnabledFlagsAreCaseSensitive) {
   device.autologin = "Enabled";
-  view().itemIndex = 1;
+  view.mode = 1;
   EXPECT_FALSE(Verify());
   EXPECT_EQ(message, "Auto-login is not configured for this device.");
   device.infoRaw = R"({"autologin":"enabled","emergency":"True"})";
-  view().itemIndex = 2;
-  view().Type(ControlId::edtUserName, "EC-1");
+  view.mode = 2;
+  view.userName = "EC-1";
   EXPECT_FALSE(Verify());
   EXPECT_EQ(message, "Emergency access is not enabled for this device.");
 }
 
 TEST_F(VerifyTest, InfoThatIsNotJsonReadsAsEmpty) {
   device.infoRaw = "<html>Internal error</html>";
-  view().itemIndex = 1;
+  view.mode = 1;
   EXPECT_FALSE(Verify());
   EXPECT_EQ(message, "Auto-login is not configured for this device.");
 }
@@ -303,7 +284,7 @@ TEST_F(VerifyTest, InfoThatIsNotJsonReadsAsEmpty) {
 TEST_F(VerifyTest, EmergencyAccessBelow410LogsOutAndAsksForANewCode) {
   device.emergency = "true";
   device.ext["build_version"] = "\"Release 400\"";
-  view().itemIndex = 2;
+  view.mode = 2;
   Fill("gw", "EC-1", "");
   EXPECT_TRUE(Verify());
   EXPECT_EQ(p.http.requests[1].body,
@@ -317,12 +298,13 @@ TEST_F(VerifyTest, EmergencyAccessBelow410LogsOutAndAsksForANewCode) {
 
 TEST_F(VerifyTest, EmergencyAccessFrom410KeepsTheSessionOpen) {
   device.emergency = "true";
-  view().itemIndex = 2;
+  view.mode = 2;
   Fill("gw", "EC-1", "");
   EXPECT_TRUE(Verify());
   EXPECT_EQ(device.logouts, 0);
   EXPECT_TRUE(p.ui.messages.empty());
-  EXPECT_EQ(form.sessionToken, "tok-1");
+  EXPECT_EQ(Facts().sessionToken, "tok-1");
+  EXPECT_TRUE(result.verified->sessionHandedOver);
 }
 
 TEST_F(VerifyTest, FailedRequestAfterLoginMeansNoLogout) {
@@ -331,7 +313,6 @@ TEST_F(VerifyTest, FailedRequestAfterLoginMeansNoLogout) {
   EXPECT_FALSE(Verify());
   EXPECT_EQ(message, "Unable to connect to a device at the specified address.");
   EXPECT_EQ(device.logouts, 0);
-  EXPECT_FALSE(form.logoutRequired);
 }
 
 TEST_F(VerifyTest, ErrorsInsideAnAttempt) {
@@ -349,7 +330,7 @@ TEST_F(VerifyTest, ErrorsInsideAnAttempt) {
     device.ext["build_version"] = c.banner;
     device.Install(p.http);
     p.network.local.nameResolved = c.nameResolves;
-    view().Type(ControlId::edtHost, c.host);
+    view.host = c.host;
     EXPECT_FALSE(Verify()) << c.name;
     EXPECT_EQ(message, "Unable to connect to a device at the specified address.") << c.name;
   }
@@ -366,11 +347,11 @@ TEST_F(VerifyTest, LogAndDeveloperFilesOnlyInDeveloperMode) {
     if (r.url.find("info.cgi") != std::string::npos)
       p.system.tick += 1500; // a slow link
   };
-  view().Type(ControlId::edtHost, "gw");
+  view.host = "gw";
   EXPECT_TRUE(Verify());
   // One line per port tried that answered the information request.
   EXPECT_EQ(p.files.Contents("C:\\Program Files\\Veltra\\Log.txt"), "Duration=1500 ticks\r\n");
-  EXPECT_TRUE(form.wanConnection);
+  EXPECT_TRUE(Facts().wanConnection);
   EXPECT_EQ(p.files.Contents("C:\\Program Files\\Veltra\\Info.json"),
             R"({"autologin":"disabled","emergency":false})"
             "\r\n");
@@ -394,7 +375,7 @@ TEST(ReleaseVersion, FromTheBuildBanner) {
       {"ends with Release", 77, ""},
   };
   for (const Case& c : cases) {
-    launch::LoginFormState f;
+    device::DeviceFacts f;
     f.releaseVersionAsInt = 77;
     f.buildBanner = c.banner;
     device::ExtractReleaseVersion(f);
@@ -417,9 +398,9 @@ TEST(DeviceAddress, HostBoxRules) {
 
 TEST_F(VerifyTest, DownloadKeepsThePreviousFileWhenTheReadFails) {
   const std::string local = "C:\\cache\\jre_v_1.zip";
-  device::LaunchContext c = form.Context();
+  device::LaunchContext c = Context();
   p.files.AddFile(local, "old archive");
-  view().Type(ControlId::edtHost, "gw:8443");
+  view.host = "gw:8443";
   p.http.openPorts = {8443};
   p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(404, "nope"));
   EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
@@ -450,10 +431,10 @@ TEST_F(VerifyTest, EachDownloadWritesAPartFileOfItsOwn) {
   // with this process's id left its part file behind.
   p.files.AddFile(local + ".part", "another launcher's part");
   p.files.AddFile(local + ".4242.0.part", "left behind");
-  view().Type(ControlId::edtHost, "gw:8443");
+  view.host = "gw:8443";
   p.http.openPorts = {8443};
   p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK-new"));
-  device::LaunchContext c = form.Context();
+  device::LaunchContext c = Context();
   EXPECT_TRUE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
   ASSERT_TRUE(p.http.requests.back().bodyFile);
   EXPECT_EQ(*p.http.requests.back().bodyFile, local + ".4242.1.part");
@@ -488,20 +469,15 @@ TEST(VerifyLocalFailure, ALocalFileThatCannotBeWrittenStillLogsOut) {
        true},
   };
   for (const Case& c : cases) {
-    fake::FakePlatform fp;
-    launcher::LauncherGlobals fg;
-    TLoginForm f(fp.services, fg);
-    f.Create(fp.toolkit);
-    FakeDevice d;
-    d.Install(fp.http);
-    fp.toolkit.view->Type(ControlId::edtHost, "gw:51443");
-    fp.toolkit.view->Type(ControlId::edtUserName, "admin");
-    fp.toolkit.view->Type(ControlId::edtPassword, "pw");
+    DeviceRig r;
+    r.downloadBranch = &device::DownloadFromDevice();
+    r.view.host = "gw:51443";
+    fake::FakePlatform& fp = r.p;
+    FakeDevice& d = r.device;
     c.setUp(fp);
-    std::string msg;
-    device::LaunchContext context = f.Context();
-    EXPECT_FALSE(device::VerifyCredentials(context, msg)) << c.name;
-    EXPECT_EQ(msg, "Unable to download JRE archive.") << c.name;
+    device::Verification v = r.Verify();
+    EXPECT_FALSE(v) << c.name;
+    EXPECT_EQ(v.failure.message, "Unable to download JRE archive.") << c.name;
     std::vector<std::string> expected{"GET /info.cgi", "POST /LOGIN", "GET /cgi-bin/infoExt.cgi"};
     if (c.readSent)
       expected.push_back("POST /cgi-bin/ReadBinaryFile.cgi");
@@ -517,14 +493,18 @@ TEST(VerifyLocalFailure, ALocalFileThatCannotBeWrittenStillLogsOut) {
 TEST_F(VerifyTest, EitherBranchRunsHoldingTheRuntimeImagesLock) {
   for (bool download : {true, false}) {
     g.enableDownload = download;
-    view().Type(ControlId::edtHost, "gw");
+    view.host = "gw";
     p.system.lockJournal.clear();
     std::vector<bool> heldInBranch;
     auto held = [&] {
       heldInBranch.push_back(p.system.locksHeld.count(device::kRuntimeImagesLock));
     };
-    form.downloadBranch = [&](int32_t, std::string&) { return held(), true; };
-    form.packageBranch = [&](std::string&) { return held(), true; };
+    auto heldAndDone = [&](const device::DeviceFacts&, device::DeviceSession&) {
+      held();
+      return device::Provisioned{device::RuntimeImages{}, "", false};
+    };
+    this->download.answer = heldAndDone;
+    package.answer = heldAndDone;
     EXPECT_TRUE(Verify());
     EXPECT_EQ(heldInBranch, std::vector<bool>{true}) << download;
     EXPECT_EQ(p.system.lockJournal,
@@ -536,11 +516,11 @@ TEST_F(VerifyTest, EitherBranchRunsHoldingTheRuntimeImagesLock) {
 
 TEST_F(VerifyTest, ASecondLauncherWaitsRespondingAndThenFindsTheImagesInPlace) {
   const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
-  form.downloadBranch = nullptr; // the real one
+  downloadBranch = &device::DownloadFromDevice();
   p.system.locksHeldElsewhere.insert(device::kRuntimeImagesLock);
   std::vector<std::string> statusWhileWaiting;
   p.ui.onProcessMessages = [&] {
-    statusWhileWaiting.push_back(view().Text(ControlId::statusBar));
+    statusWhileWaiting.push_back(view.status);
     if (statusWhileWaiting.size() < 5)
       return;
     // The other launcher is done: archive and both images are in place.
@@ -554,8 +534,8 @@ TEST_F(VerifyTest, ASecondLauncherWaitsRespondingAndThenFindsTheImagesInPlace) {
                                                       "GET /cgi-bin/infoExt.cgi", "POST /LOGOUT"}));
   ASSERT_GE(statusWhileWaiting.size(), 5u);
   EXPECT_EQ(statusWhileWaiting[0], "Waiting for another launcher to provide the runtime images...");
-  EXPECT_EQ(form.jreImageFolder, root + "\\JREImage\\v17.0.2.0");
-  EXPECT_EQ(view().Text(ControlId::statusBar), "");
+  EXPECT_EQ(result.verified->images.jreImageFolder, root + "\\JREImage\\v17.0.2.0");
+  EXPECT_EQ(view.status, "");
 }
 
 TEST_F(VerifyTest, ALockThatCannotBeHadDoesNotStopTheLaunch) {
@@ -568,7 +548,7 @@ TEST_F(VerifyTest, ALockThatCannotBeHadDoesNotStopTheLaunch) {
     p.system.namedLocksWork = c.locksWork;
     if (c.heldForEver)
       p.system.locksHeldElsewhere.insert(device::kRuntimeImagesLock);
-    view().Type(ControlId::edtHost, "gw");
+    view.host = "gw";
     branchCalls.clear();
     EXPECT_TRUE(Verify()) << c.name;
     EXPECT_EQ(branchCalls, (std::vector<std::string>{"download:51443"})) << c.name;
@@ -577,15 +557,20 @@ TEST_F(VerifyTest, ALockThatCannotBeHadDoesNotStopTheLaunch) {
 }
 
 TEST_F(VerifyTest, LogoutResult) {
-  view().Type(ControlId::edtHost, "gw");
-  device::THttpClient& http = form.Context().http;
+  view.host = "gw";
   EXPECT_TRUE(device::Logout(http, "gw", 51443, false));
   EXPECT_EQ(p.http.requests.back().url, "https://gw:51443/LOGOUT");
   EXPECT_EQ(p.http.requests.back().body, "");
-  form.logoutRequired = true;
   p.http.Fail("POST /LOGOUT");
   EXPECT_FALSE(device::Logout(http, "gw", 51443, false));
-  EXPECT_FALSE(form.logoutRequired);
+  // A session logs out once, whatever the answer: there is nothing more to
+  // end afterwards.
+  device::DeviceSession session(http, {"gw", 51443, false}, "tok-1");
+  const size_t before = p.http.requests.size();
+  session.End();
+  EXPECT_FALSE(session.Open());
+  session.End();
+  EXPECT_EQ(p.http.requests.size(), before + 1);
 }
 
 } // namespace
