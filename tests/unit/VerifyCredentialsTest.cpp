@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 namespace {
 
 using testsupport::DeviceRig;
 using testsupport::FakeDevice;
+
+constexpr const char* kFileRead = "POST /cgi-bin/ReadBinaryFile.cgi";
 
 // A verification of the device's own: no window, the device context alone.
 class VerifyTest : public ::testing::Test, public DeviceRig {
@@ -485,6 +488,44 @@ TEST(VerifyLocalFailure, ALocalFileThatCannotBeWrittenStillLogsOut) {
     EXPECT_EQ(fp.http.Paths(), expected) << c.name;
     EXPECT_EQ(d.logouts, 1) << c.name;
     EXPECT_FALSE(fp.files.FileExists(part)) << c.name;
+  }
+}
+
+// A file read that fails says nothing certain about the device: the launcher
+// may have refused the body (no length, too slow, beyond the cap) or the body
+// may have ended early. The device that answered is still there, so its
+// session is ended; one that is really gone does not answer the logout
+// either, and nothing more is tried.
+TEST(VerifyFileReadFailure, TheSessionIsStillLoggedOut) {
+  auto cut = fake::FakeHttpTransport::Answer(200, "PK-half");
+  cut.complete = false;
+  struct Case {
+    const char* name;
+    std::function<void(fake::FakeHttpTransport&)> setUp;
+    size_t logoutsSent;
+  } cases[] = {
+      {"answer ended early", [&](auto& http) { http.Route(kFileRead, cut); }, 1},
+      {"answer refused by the launcher", [](auto& http) { http.Fail(kFileRead); }, 1},
+      {"status 404",
+       [](auto& http) { http.Route(kFileRead, fake::FakeHttpTransport::Answer(404, "")); }, 1},
+      {"device gone after the read",
+       [](auto& http) {
+         http.Fail(kFileRead);
+         http.Fail("POST /LOGOUT");
+       },
+       1},
+  };
+  for (const Case& c : cases) {
+    DeviceRig r;
+    r.downloadBranch = &device::DownloadFromDevice();
+    r.view.host = "gw:51443";
+    c.setUp(r.p.http);
+    device::Verification v = r.Verify();
+    EXPECT_FALSE(v) << c.name;
+    EXPECT_EQ(v.failure.message, "Unable to download JRE archive.") << c.name;
+    const std::vector<std::string> paths = r.p.http.Paths();
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), "POST /LOGOUT"), c.logoutsSent) << c.name;
+    EXPECT_EQ(paths.back(), "POST /LOGOUT") << c.name;
   }
 }
 
