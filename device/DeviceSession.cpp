@@ -21,6 +21,7 @@ using addr::DeviceUrl;
 namespace {
 
 constexpr const char* kUnableToConnect = "Unable to connect to a device at the specified address.";
+constexpr const char* kCannotStore = "This computer could not store the runtime images: ";
 
 // A request whose body is to be read but that got no answer: the attempt
 // fails like any other error inside it.
@@ -311,12 +312,18 @@ LoggedIn LogIn(LaunchContext& c, const DeviceEndpoint& at, DeviceFacts start) {
 }
 
 // The second stage: the images, by the branch the device's values call for,
-// one launcher of the machine at a time.
+// one launcher of the machine at a time. A failure of this machine (no room,
+// a write refused) is not the device's: it is told in its own words, and
+// another port would not help.
 Provisioned ProvideImages(LaunchContext& c, const DeviceFacts& device, DeviceSession& session) {
   std::unique_ptr<plat::NamedLock> imagesLock =
       store::LockRuntimeImages(c.s, c.view, [&](const std::string& why) { LogQuietly(c, why); });
   ImageSource& source = device.Complete() && c.globals.enableDownload ? c.download : c.package;
-  return source.Provide(c, device, session);
+  try {
+    return source.Provide(c, device, session);
+  } catch (const plat::PlatformError& e) {
+    return {std::nullopt, std::string(kCannotStore) + e.what(), true};
+  }
 }
 
 // The package branch: the device's package, from the cache or the package

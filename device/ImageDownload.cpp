@@ -66,6 +66,10 @@ bool ProvideImage(LaunchContext& c, const ImagePlan& plan, DeviceSession& sessio
       return store::ExtractArchive(
           c.s, cacheFile, newImage, errorMessage, "", true, std::nullopt,
           [&](uint64_t done, uint64_t total) { progress.Items(done, total); });
+    } catch (const plat::PlatformError&) {
+      // This machine failed (no room, a write refused): the archive may be
+      // good, and fetching it again would not help.
+      throw;
     } catch (...) {
       // The cached archive cannot be extracted (damaged, an item that fails,
       // hostile names): kept, it would fail every launch the same way, as it
@@ -122,8 +126,14 @@ Provisioned DownloadRuntimeImages(LaunchContext& c, const DeviceFacts& device,
   store::FolderUtils& folders = c.folders;
   // The archive names come from the device and become file names in the
   // cache: a name that is not one plain file name must not pick the path.
-  paths::CheckFolderName(device.hmiJREFile, "JRE archive");
-  paths::CheckFolderName(device.hmiLIBFile, "HMI binaries archive");
+  for (const std::string* name : {&device.hmiJREFile, &device.hmiLIBFile}) {
+    try {
+      paths::CheckFolderName(*name, "archive");
+    } catch (const paths::InvalidPathError&) {
+      return {std::nullopt, "The device offered an archive name that cannot be used: " + *name,
+              true};
+    }
+  }
   Provisioned result;
   RuntimeImages images;
   images.fromDevice = true;

@@ -20,8 +20,10 @@ std::string ExtractHMISchemaVersion(const std::string& hmiLIBFile);
 
 // Makes sure both images of the device are in place, reading a missing
 // archive in `session`: the images, or the message of what failed. An
-// archive that cannot be extracted is deleted from the cache and its error
-// raised.
+// archive name that is not one plain file name is refused before anything
+// is read. A failure of this machine while an archive is extracted raises
+// PlatformError and keeps the archive; an archive at fault is deleted from
+// the cache and its error raised.
 Provisioned DownloadRuntimeImages(LaunchContext& c, const DeviceFacts& device,
                                   DeviceSession& session);
 

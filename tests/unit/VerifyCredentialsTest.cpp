@@ -1,4 +1,5 @@
 #include "common/DeviceAddress.h"
+#include "common/Text.h"
 #include "device/DeviceSession.h"
 #include "platform/fake/FakePlatform.h"
 #include "tests/support/DeviceRig.h"
@@ -526,6 +527,56 @@ TEST(VerifyFileReadFailure, TheSessionIsStillLoggedOut) {
     const std::vector<std::string> paths = r.p.http.Paths();
     EXPECT_EQ(std::count(paths.begin(), paths.end(), "POST /LOGOUT"), c.logoutsSent) << c.name;
     EXPECT_EQ(paths.back(), "POST /LOGOUT") << c.name;
+  }
+}
+
+// A failure of this machine while the images are stored, or an archive name
+// from the device that cannot become a file name, is neither the
+// connection's fault nor cured by another port: it is told in its own words
+// and ends the attempts. A good archive stays in the cache.
+TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
+  const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+  const std::string jreCache = root + "\\JRECache\\jre_v_17.0.2.zip";
+  struct Case {
+    const char* name;
+    std::function<void(DeviceRig&)> setUp;
+    std::string message; // the beginning of it
+    bool archiveKept;
+  } cases[] = {
+      {"write refused while extracting",
+       [&](DeviceRig& r) {
+         r.p.files.AddFile(jreCache, "PK");
+         fake::FakeArchiveContent jre;
+         jre.format = "zip";
+         jre.items = {{"bin/javaw.exe", false}};
+         jre.data = {"MZ"};
+         r.p.archives.archives[r.p.files.Normalize(jreCache)] = jre;
+         r.p.files.unwritable.insert(root + "\\JREImage\\~v17.0.2.0_4242_0\\new\\bin\\javaw.exe");
+       },
+       "This computer could not store the runtime images: ", true},
+  };
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (const char* name : {"..\\evil.zip", "C:\\evil.zip", "CON.zip", "jre_v_17.zip."})
+    all.push_back({name,
+                   [name](DeviceRig& r) {
+                     r.device.ext["hmi_jre"] = "\"" + text::ReplaceAll(name, "\\", "\\\\") + "\"";
+                   },
+                   std::string("The device offered an archive name that cannot be used: ") + name,
+                   false});
+  for (const Case& c : all) {
+    DeviceRig r;
+    r.downloadBranch = &device::DownloadFromDevice();
+    c.setUp(r);
+    device::Verification v = r.Verify();
+    EXPECT_FALSE(v) << c.name;
+    EXPECT_EQ(v.failure.message.substr(0, c.message.size()), c.message) << c.name;
+    EXPECT_EQ(v.failure.stage, device::Stage::Provisioning) << c.name;
+    EXPECT_EQ(r.p.http.Paths(),
+              (std::vector<std::string>{"GET /info.cgi", "POST /LOGIN", "GET /cgi-bin/infoExt.cgi",
+                                        "POST /LOGOUT"}))
+        << c.name;
+    EXPECT_EQ(r.p.http.requestPorts, std::vector<int>(4, 51443)) << c.name;
+    EXPECT_EQ(r.p.files.FileExists(jreCache), c.archiveKept) << c.name;
   }
 }
 
