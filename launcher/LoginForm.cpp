@@ -363,6 +363,10 @@ void TLoginForm::btnImportPackageClick() {
           } catch (const std::exception&) {
           }
         });
+    // The wait for another launcher is over; what the import does next it
+    // says itself, and an import that fails before its first word must not
+    // leave the waiting text behind.
+    SetStatusText("");
     imported = store::ImportPackage(store, *file, errorMessage);
   }
   if (imported)

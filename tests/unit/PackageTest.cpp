@@ -577,4 +577,31 @@ TEST_F(PackageTest, ImportHoldsTheRuntimeImagesLockAndRefusesALaunchMeanwhile) {
   EXPECT_TRUE(view().Enabled(ControlId::btnLaunch));
 }
 
+// An import that waited for another launcher and then fails before its first
+// own status text (a file that is no package, a package already installed)
+// leaves no waiting text in the status bar.
+TEST_F(PackageTest, AFailedImportAfterAWaitLeavesNoWaitingText) {
+  const std::string package = "C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip";
+  AddPackage(package, Props());
+  Import(package);
+  p.files.AddFile("C:\\in\\notes.KL7zip", "not a compound file");
+  struct Case {
+    std::string file;
+    const char* message;
+  } cases[] = {
+      {"C:\\in\\notes.KL7zip", "Selected file is NOT a valid Veltra Dynamic Remote HMI package."},
+      {package, "This package or a more recent version is already installed."},
+  };
+  for (const Case& c : cases) {
+    p.ui.fileAnswers = {c.file};
+    p.ui.messages.clear();
+    p.system.locksHeldElsewhere.insert(store::kRuntimeImagesLock);
+    p.ui.onProcessMessages = [&] { p.system.locksHeldElsewhere.erase(store::kRuntimeImagesLock); };
+    view().Click(ControlId::btnImportPackage);
+    ASSERT_EQ(p.ui.messages.size(), 1u) << c.file;
+    EXPECT_EQ(p.ui.messages[0].text, c.message);
+    EXPECT_EQ(view().Text(ControlId::statusBar), "") << c.file;
+  }
+}
+
 } // namespace
