@@ -197,6 +197,8 @@ TEST(LaunchSequence, CredentialsTypedIntoTheLoginWindowOffScreen) {
   EXPECT_NE(l.g.proc_id, 0u);
   EXPECT_EQ(l.Keys(), kTypedNone);
   EXPECT_EQ(l.Typed(), "oppw");
+  // The window's client takes the device's certificate, whatever it is.
+  EXPECT_TRUE(l.p.http.certificateAccepted);
   // Moved off-screen before the first key.
   auto move = std::find(l.p.windows.journal.begin(), l.p.windows.journal.end(),
                         "MoveWindow 20000,20000 800x600 -> Login (gw)");
