@@ -355,6 +355,7 @@ Attempt TryPort(LaunchContext& c, DeviceEndpoint& at, int attempt,
                 std::optional<DeviceSession>& session) {
   Attempt result;
   result.device.releaseVersionAsInt = c.last.releaseVersionAsInt;
+  Stage reached = Stage::Login;
   try {
     at.port = at.portSpecified ? addr::ExtractPort(at.hostText)
                                : (attempt == 1 ? kFirstPort : kSecondPort);
@@ -365,6 +366,7 @@ Attempt TryPort(LaunchContext& c, DeviceEndpoint& at, int attempt,
       result.failure = *login.failure;
       return result;
     }
+    reached = Stage::Provisioning;
     Provisioned provided = ProvideImages(c, result.device, *session);
     if (!provided.images) {
       result.failure = {Stage::Provisioning, provided.message, !provided.stop};
@@ -372,7 +374,7 @@ Attempt TryPort(LaunchContext& c, DeviceEndpoint& at, int attempt,
     }
     result.images = std::move(provided.images);
   } catch (const std::exception&) {
-    result.failure = NextPortMayHelp(kUnableToConnect);
+    result.failure = {reached, kUnableToConnect, true};
   }
   return result;
 }
