@@ -441,6 +441,11 @@ INSTANTIATE_TEST_SUITE_P(
                               fs::create_directories(appFolder);
                               std::ofstream(appFolder / L"JRECache") << "not a folder";
                             }},
+        // A name that cannot become a file name here is the device's
+        // offer, not a connection fault: said as such, and nothing is read.
+        DownloadFailureCase{
+            "JreArchiveNameRefused", "good", R"({"infoext": {"hmi_jre": "CON.zip"}})",
+            "The device offered an archive name that cannot be used: CON.zip", false, true},
         DownloadFailureCase{"JreArchiveNameTooLong", "good",
                             R"({"infoext": {"hmi_jre": "jre_v_17.0.2)" + std::string(300, '0') +
                                 R"(.zip"}})",
