@@ -447,25 +447,20 @@ private:
     // last byte, and a body that stops short of it is cut. A chunked body
     // ends with its last (empty) chunk, but WinHTTP decodes the chunks itself
     // and, as measured under Wine, reports a connection closed in order
-    // before the last chunk as a normal end, and even ends an endless
-    // chunked body after 0xFFFF0000 bytes as if it were complete; a body
-    // with neither ends where the connection closes, just as a cut one does.
-    // So an answer kept in memory (a small JSON document, whose reader
-    // notices a cut) is taken as it came, but a body for a file (an archive
-    // that later launches take as whole) is taken only with its length
-    // announced, and within the file cap.
+    // before the last chunk as a normal end; a body with neither ends where
+    // the connection closes, just as a cut one does. Such a body is taken as
+    // it came, a file body too: a device's CGI commonly streams its files so,
+    // and what proves an archive whole is the archive's own check when it is
+    // extracted (one that fails is removed). Where a cut can be told (the
+    // announced length not reached, a connection reset) the request fails.
     const bool bodyExpected =
         request.method != "HEAD" && status >= 200 && status != 204 && status != 304;
-    const std::optional<uint64_t> announced = ContentLength(req);
-    if (bodyExpected && request.bodyFile && status < 300) {
-      if (!announced || ChunkedEncoding(req)) {
-        error = "The answer announces no length, so its end cannot be told from a cut";
-        return std::nullopt;
-      }
-      if (*announced > settings_.maxFileBodyBytes) {
-        error = BodySink::TooLarge(settings_.maxFileBodyBytes);
-        return std::nullopt;
-      }
+    const std::optional<uint64_t> announced =
+        ChunkedEncoding(req) ? std::nullopt : ContentLength(req);
+    if (bodyExpected && request.bodyFile && status < 300 && announced &&
+        *announced > settings_.maxFileBodyBytes) {
+      error = BodySink::TooLarge(settings_.maxFileBodyBytes);
+      return std::nullopt;
     }
 
     if (announced)
