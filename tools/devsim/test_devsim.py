@@ -531,6 +531,19 @@ class DevsimTest(unittest.TestCase):
                     {"cookie_domain": 5}, {"chunked_cut": {"*": 3}}):
             self.assertEqual(control(self.cport, "POST", "/config", bad)[0], 400, bad)
 
+    def test_login_can_flood_the_client_with_cookies(self):
+        self.config(login_cookies={"count": 3, "bytes": 5})
+        body = urllib.parse.urlencode([("credential_0", "admin"), ("credential_1", "Adm1n-pw")])
+        status, r, _ = self.req("POST", "/LOGIN", body, {"Content-Type": FORM_CT})
+        self.assertEqual(status, 200)
+        cookies = r.headers.get_all("Set-Cookie")
+        self.assertEqual(len(cookies), 4)
+        self.assertTrue(cookies[0].startswith(COOKIE + "="))
+        self.assertEqual(cookies[1:], ["c%d=vvvvv; path=/" % i for i in range(3)])
+        for bad in ({"count": 1}, {"count": -1, "bytes": 1}, {"count": 1, "bytes": 0}, 7):
+            self.assertEqual(control(self.cport, "POST", "/config", {"login_cookies": bad})[0],
+                             400, bad)
+
     def test_request_log_records_headers_and_body(self):
         _, token, _ = self.login()
         self.req("GET", "/cgi-bin/infoExt.cgi", headers={"X-Probe": "1"}, cookie=token,

@@ -47,6 +47,7 @@ DEFAULT_CONFIG = {
     "drip_ms": {},
     "rate_bps": {},
     "cookie_domain": None,
+    "login_cookies": None,
     "info_members": 0,
 }
 
@@ -152,6 +153,12 @@ def normalize(key, value):
     if key == "rate_bps":
         return _map(key, value, lambda v: _is_num(v) and v >= 1,
                     "bytes per second")
+    if key == "login_cookies":
+        if (not isinstance(value, dict) or set(value) != {"count", "bytes"}
+                or not all(_is_int(v) for v in value.values())
+                or value["count"] < 0 or value["bytes"] < 1):
+            raise ConfigError('login_cookies must be null or {"count": N >= 0, "bytes": B >= 1}')
+        return dict(value)
     if key == "info_members":
         if not _is_int(value) or value < 0:
             raise ConfigError("info_members must be a member count (int >= 0)")

@@ -315,9 +315,15 @@ class DeviceHandler(http.server.BaseHTTPRequestHandler):
         cookie = "%s=%s; path=/; Secure; HttpOnly" % (COOKIE_NAME, token)
         if cfg["cookie_domain"] is not None:
             cookie += "; Domain=%s" % cfg["cookie_domain"]
+        headers = [("Set-Cookie", cookie)]
+        flood = cfg["login_cookies"]
+        if flood:
+            # After the session cookie, so that it is the oldest of them.
+            headers += [("Set-Cookie", "c%d=%s; path=/" % (i, "v" * flood["bytes"]))
+                        for i in range(flood["count"])]
         return Response(200, "<html><body>Login OK</body></html>\n",
                         ctype="text/html; charset=utf-8",
-                        headers=[("Set-Cookie", cookie)],
+                        headers=headers,
                         note="%s accepted (%s), cookie set" % (shown, mode))
 
     def _read_file(self, cfg, body):
