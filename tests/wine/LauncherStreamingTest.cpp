@@ -5,6 +5,7 @@
 // against a healthy device provisions.
 #include "tests/wine/DeviceSimulator.h"
 #include "tests/wine/LauncherHarness.h"
+#include "tests/wine/LauncherSteps.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,52 +21,17 @@ using testing::IsEmpty;
 using winetest::CleanAppFolder;
 using winetest::CountOf;
 using winetest::DeviceSimulator;
-using winetest::DeviceSimulatorOptions;
+using winetest::ErrorBoxText;
+using winetest::ExpectLaunchSucceeded;
+using winetest::kConfigGui;
+using winetest::kJavaw;
+using winetest::kUnableToConnect;
 using winetest::Launcher;
-using winetest::Paths;
-using winetest::WaitUntil;
+using winetest::LauncherTestData;
+using winetest::ServingArchives;
+using winetest::TypeAndLaunch;
 
-constexpr const char* kCaption = "Veltra Dynamic Remote HMI";
-constexpr const char* kLogout = "/LOGOUT";
 constexpr const char* kReadFile = "/cgi-bin/ReadBinaryFile.cgi";
-constexpr const char* kUnableToConnect = "Unable to connect to a device at the specified address.";
-
-// Where the simulator's default device puts its images.
-const fs::path kJavaw = fs::path(L"JREImage") / L"v17.0.2.0" / L"bin" / L"javaw.exe";
-const fs::path kConfigGui = fs::path(L"LIBImage") / L"v4.10" / L"v410_0007" / L"config-gui.jar";
-
-// Made at build time by cmake/windows.d/launcher-e2e-testdata.cmake.
-fs::path TestData(const std::string& relative) {
-  return winetest::WindowsPath(std::string(VELTRA_LAUNCHER_TESTDATA) + "/" + relative);
-}
-
-void TypeAndLaunch(Launcher& launcher, const DeviceSimulator& device) {
-  launcher.SetText(ControlId::edtHost, "127.0.0.1:" + std::to_string(device.Port()));
-  launcher.SetText(ControlId::edtUserName, "admin");
-  launcher.SetText(ControlId::edtPassword, "Adm1n-pw"); // the simulator's default account
-  launcher.Click(ControlId::btnLaunch);
-}
-
-std::string ErrorBoxText(Launcher& launcher) {
-  HWND box = launcher.WaitForMessageBox();
-  launcher.WaitUntilIdle();
-  EXPECT_EQ(Launcher::MessageBoxCaption(box), kCaption);
-  std::string text = Launcher::MessageBoxText(box);
-  launcher.PressOk(box);
-  return text;
-}
-
-// Verification and provisioning succeeded: the logout is the session's last
-// request, no box comes, and the launcher closes by itself (the test images
-// carry no HMI that runs).
-void ExpectLaunchSucceeded(Launcher& launcher, DeviceSimulator& device, int since) {
-  ASSERT_TRUE(WaitUntil([&] { return CountOf(device.Requests(since), kLogout) > 0; }))
-      << "no logout; requests: " << testing::PrintToString(Paths(device.Requests(since)));
-  launcher.WaitUntilIdle();
-  HWND box = launcher.FindMessageBox();
-  ASSERT_EQ(box, nullptr) << "box: " << Launcher::MessageBoxText(box);
-  EXPECT_TRUE(launcher.WaitForExit(std::chrono::seconds(30)));
-}
 
 // The files below the launcher's folder that belong to the runtime images:
 // cached archives (part files included) and extracted images.
@@ -96,9 +62,7 @@ protected:
 
 TEST_P(LauncherStreaming, AWholeFileProvisionsACutOneLeavesNothingBehind) {
   const StreamCase& c = GetParam();
-  DeviceSimulatorOptions options;
-  options.filesDir = TestData("device/good");
-  DeviceSimulator device(options);
+  DeviceSimulator device(ServingArchives("good"));
   device.Configure(std::string(R"({")") + c.framing + R"(": {")" + kReadFile + R"(": true}})");
   Launcher launcher;
   launcher.WaitUntilShown();
@@ -107,9 +71,9 @@ TEST_P(LauncherStreaming, AWholeFileProvisionsACutOneLeavesNothingBehind) {
   if (c.whole) {
     ASSERT_NO_FATAL_FAILURE(ExpectLaunchSucceeded(launcher, device, 0));
     EXPECT_EQ(winetest::FileContents(app_.Path() / kJavaw),
-              winetest::FileContents(TestData("trees/download/bin/javaw.exe")));
+              winetest::FileContents(LauncherTestData("trees/download/bin/javaw.exe")));
     EXPECT_EQ(winetest::FileContents(app_.Path() / kConfigGui),
-              winetest::FileContents(TestData("trees/download/lib/config-gui.jar")));
+              winetest::FileContents(LauncherTestData("trees/download/lib/config-gui.jar")));
     return;
   }
 
@@ -128,7 +92,7 @@ TEST_P(LauncherStreaming, AWholeFileProvisionsACutOneLeavesNothingBehind) {
   launcher.Click(ControlId::btnLaunch);
   ASSERT_NO_FATAL_FAILURE(ExpectLaunchSucceeded(launcher, device, since));
   EXPECT_EQ(winetest::FileContents(app_.Path() / kJavaw),
-            winetest::FileContents(TestData("trees/download/bin/javaw.exe")));
+            winetest::FileContents(LauncherTestData("trees/download/bin/javaw.exe")));
   EXPECT_TRUE(fs::exists(app_.Path() / kConfigGui));
 }
 
