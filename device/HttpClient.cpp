@@ -163,13 +163,45 @@ void CookieStore::Set(const std::string& url, const std::string& setCookie) {
       c.secure = true;
     }
   }
+  if (c.name.size() + c.value.size() > kMaxCookieBytes)
+    return;
+  // A cookie set again keeps its place (and its age); a new one is the
+  // youngest of its domain.
+  bool replaced = false;
   for (Cookie& existing : cookies_) {
     if (existing.name == c.name && existing.domain == c.domain && existing.path == c.path) {
       existing = c;
-      return;
+      replaced = true;
+      break;
     }
   }
-  cookies_.push_back(c);
+  if (!replaced)
+    cookies_.push_back(c);
+  Bound(c.domain);
+}
+
+void CookieStore::Bound(const std::string& domain) {
+  // The login's cookie is the session itself: without it every later request
+  // of the launch fails, so a flood of others never pushes it out.
+  constexpr std::string_view kDeviceSessionCookie = "R930::AuthCookieHandler_R930HMI";
+  size_t count = 0;
+  size_t bytes = 0;
+  for (const Cookie& c : cookies_) {
+    if (c.domain == domain) {
+      ++count;
+      bytes += c.name.size() + c.value.size();
+    }
+  }
+  for (auto it = cookies_.begin(); it != cookies_.end() && (count > kMaxCookiesPerDomain ||
+                                                            bytes > kMaxCookieBytesPerDomain);) {
+    if (it->domain != domain || it->name == kDeviceSessionCookie) {
+      ++it;
+      continue;
+    }
+    --count;
+    bytes -= it->name.size() + it->value.size();
+    it = cookies_.erase(it);
+  }
 }
 
 void CookieStore::TakeFrom(const std::string& url, const plat::HeaderList& headers) {

@@ -4,6 +4,7 @@
 
 #include "platform/Http.h"
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,6 +18,17 @@ struct Url {
   std::string path; // from the first "/" after the authority, query excluded; "/" when none
 };
 std::optional<Url> ParseUrl(const std::string& url);
+
+// Bounds on what one domain may keep in the store, as browsers commonly set
+// them: a device that sets cookies without end must not make every later
+// request carry them all (a Cookie header that the device itself then
+// refuses). A cookie whose name and value together are longer than
+// kMaxCookieBytes is not kept; beyond kMaxCookiesPerDomain cookies, or
+// kMaxCookieBytesPerDomain bytes of names and values, the oldest of the
+// domain go first. The device's session cookie is never evicted.
+inline constexpr size_t kMaxCookiesPerDomain = 50;
+inline constexpr size_t kMaxCookieBytes = 4096;
+inline constexpr size_t kMaxCookieBytesPerDomain = 16384;
 
 // Cookies kept for the life of the launcher and sent back by the ordinary
 // rules of host and path. Nothing clears the store: the device session must
@@ -38,6 +50,8 @@ public:
 
 private:
   void Set(const std::string& url, const std::string& setCookie);
+  // Evicts the oldest cookies of `domain` until it is within its bounds.
+  void Bound(const std::string& domain);
   std::vector<Cookie> cookies_;
 };
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,7 +30,21 @@ struct ArchiveItem {
 using ItemProgress = std::function<void(uint64_t done, uint64_t total)>;
 using ExtractTargets = std::vector<std::pair<uint32_t, std::string>>;
 
-// One opened archive. Library errors are raised as PlatformError.
+// The archive's own fault: damaged data, a checksum that fails, an item
+// longer than its stated size, a file that is not of its format. Fetching
+// or copying it afresh may help; keeping it never will.
+//
+// A failure of this machine instead (a file or folder that cannot be made or
+// written, a full disk, an archive file that cannot be read) is raised as
+// PlatformError, with the system's reason in its text: the archive may be
+// good, and is kept. ArchiveError is deliberately no PlatformError.
+class ArchiveError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// One opened archive. Its faults are raised as ArchiveError, this machine's
+// as PlatformError.
 class IArchive {
 public:
   virtual ~IArchive() = default;
@@ -39,10 +54,12 @@ public:
   virtual bool HasErrors() = 0;
   // Writes item `index` to `targetPath` for every pair; folder items become
   // folders. Parent folders must exist. Existing files are replaced. Raises
-  // on the first item that fails (data error, checksum, write error), and
-  // on an item whose data runs past its stated size, before more than that
-  // size is written (an item without a stated size is not bounded here).
-  // Items before the failing one stay written; the failing one's file goes.
+  // on the first item that fails: ArchiveError for a data or checksum error
+  // and for an item whose data runs past its stated size, before more than
+  // that size is written (an item without a stated size is not bounded
+  // here); PlatformError for a file or folder that cannot be made or
+  // written. Items before the failing one stay written; the failing one's
+  // file goes.
   virtual void Extract(const ExtractTargets& targets, const ItemProgress& onProgress) = 0;
   void Extract(const ExtractTargets& targets) { Extract(targets, {}); }
 };
@@ -55,8 +72,9 @@ public:
   virtual bool Load() = 0;
   // The formats in the library's own order.
   virtual std::vector<ArchiveFormat> Formats() = 0;
-  // Opens `archivePath` as format `formatName`. Raises PlatformError when the
-  // file is damaged or not of that format.
+  // Opens `archivePath` as format `formatName`. Raises ArchiveError when the
+  // file is damaged or not of that format, PlatformError when it cannot be
+  // read or the library lacks the format.
   virtual std::unique_ptr<IArchive> Open(const std::string& formatName,
                                          const std::string& archivePath) = 0;
 };

@@ -57,9 +57,10 @@ struct HttpResponse {
   int status = 0;
   HeaderList headers; // every header line, in order; Set-Cookie may repeat
   std::string body;   // empty when the body went to a file
-  // True when the whole body arrived. A transport never hands back an answer
-  // whose body did not end properly (that request fails instead), so this
-  // is false only where a fake scripts a transfer cut short.
+  // False when the body is known to be cut. A transport fails a request
+  // whose cut it can tell instead, so this is false only where a fake
+  // scripts a transfer cut short; true does not prove a body without a
+  // length whole (see IHttpTransport::Send).
   bool complete = true;
 };
 
@@ -78,15 +79,16 @@ public:
   virtual ~IHttpTransport() = default;
   // Sends the request and waits for the whole answer. Nothing when the request
   // failed below HTTP (name, connection, TLS, time-out, broken transfer);
-  // `error` then tells why. A body counts as whole only when its proper end
-  // was seen: the announced Content-Length reached, or the last chunk of a
-  // chunked body read. A body without either ends where the connection
-  // closes, which an answer cut short does too: kept in memory it is taken
-  // as it came (the reader of a JSON document notices a cut), but a file
-  // body without either fails, since a cut archive must never be taken for
-  // a whole one. A body beyond its cap (kMaxMemoryBodyBytes,
+  // `error` then tells why. Where the transport can tell a cut, the request
+  // fails: an announced Content-Length not reached, a connection reset. A
+  // body without a length, or chunked, ends where the connection closes in
+  // order (the system's HTTP stack reports a chunked body closed before its
+  // last chunk as a normal end), so it is taken as it came, in memory and in
+  // a file alike: whether it is whole is for its reader to tell (the JSON
+  // reader notices a cut document; an archive is kept only once it has
+  // extracted completely). A body beyond its cap (kMaxMemoryBodyBytes,
   // HttpSettings::maxFileBodyBytes) or slower than kMinBodyBytesPerSecond
-  // fails too.
+  // fails.
   // A failure of this machine rather than of the request (the body file
   // cannot be made or written, the disk is full) is raised as PlatformError:
   // the device is not to blame, and its session is still there.

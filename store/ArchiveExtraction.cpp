@@ -63,24 +63,43 @@ std::unique_ptr<plat::IArchive> OpenSound(plat::Services& s, const std::string& 
   // A damaged archive may still open and list part of its items; taking it
   // as extracted would install half an image.
   if (archive->HasErrors())
-    throw plat::PlatformError("The archive " + archiveFileName + " is damaged.");
+    throw plat::ArchiveError("The archive " + archiveFileName + " is damaged.");
   return archive;
 }
 
-// The stated sizes of the chosen file items added up, staying at the
-// largest value rather than wrapping; nothing when one is not stated.
-std::optional<uint64_t> StatedTotal(const std::vector<plat::ArchiveItem>& items,
-                                    const std::vector<uint32_t>& chosen) {
-  uint64_t total = 0;
+// A sum that stays at the largest value rather than wrapping.
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
+  return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
+
+// The stated sizes of the chosen file items added up, and what they take on
+// the disk; nothing when an item states no size.
+std::optional<UnpackNeed> NeedOf(const std::vector<plat::ArchiveItem>& items,
+                                 const std::vector<uint32_t>& chosen) {
+  UnpackNeed need;
   for (uint32_t index : chosen) {
     const plat::ArchiveItem& item = items[index];
-    if (item.isFolder)
+    if (item.isFolder) {
+      need.diskBytes = SaturatingAdd(need.diskBytes, kClusterBytes + kItemEntryBytes);
       continue;
+    }
     if (!item.size)
       return std::nullopt;
-    total = *item.size > UINT64_MAX - total ? UINT64_MAX : total + *item.size;
+    need.bytes = SaturatingAdd(need.bytes, *item.size);
+    // Each file fills whole clusters; its last one is taken whole.
+    const uint64_t clusters = *item.size / kClusterBytes + (*item.size % kClusterBytes != 0);
+    const uint64_t onDisk =
+        clusters > UINT64_MAX / kClusterBytes ? UINT64_MAX : clusters * kClusterBytes;
+    need.diskBytes = SaturatingAdd(need.diskBytes, SaturatingAdd(onDisk, kItemEntryBytes));
   }
-  return total;
+  return need;
+}
+
+std::vector<uint32_t> AllOf(const std::vector<plat::ArchiveItem>& items) {
+  std::vector<uint32_t> all(items.size());
+  for (uint32_t i = 0; i < all.size(); ++i)
+    all[i] = i;
+  return all;
 }
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
@@ -113,31 +132,51 @@ std::string SafeItemPath(const std::string& packedName) {
   return out;
 }
 
-std::optional<uint64_t> UnpackedSize(plat::Services& s, const std::string& archiveFileName,
-                                     const std::string& format) {
+std::optional<UnpackNeed> UnpackedNeed(plat::Services& s, const std::string& archiveFileName,
+                                       const std::string& format) {
   if (!s.archives.Load())
     return std::nullopt;
   const std::vector<plat::ArchiveItem> items = OpenSound(s, format, archiveFileName)->Items();
-  std::vector<uint32_t> all(items.size());
-  for (uint32_t i = 0; i < all.size(); ++i)
-    all[i] = i;
-  return StatedTotal(items, all);
+  return NeedOf(items, AllOf(items));
+}
+
+std::optional<uint64_t> UnpackedSize(plat::Services& s, const std::string& archiveFileName,
+                                     const std::string& format) {
+  const std::optional<UnpackNeed> need = UnpackedNeed(s, archiveFileName, format);
+  if (!need)
+    return std::nullopt;
+  return need->bytes;
+}
+
+std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName,
+                              const UnpackNeed& need, const std::string& folder) {
+  // Rounded up and the room rounded down, so that the numbers read as
+  // "more than" too.
+  auto mb = [](uint64_t bytes) { return std::to_string(bytes / kMiB + (bytes % kMiB != 0)); };
+  auto would = [&] { return "The archive " + archiveName + " would unpack to " + mb(need.bytes); };
+  if (need.bytes > kMaxUnpackedBytes)
+    return would() + " MB, more than the " + std::to_string(kMaxUnpackedBytes / kMiB) +
+           " MB allowed.";
+  const std::optional<uint64_t> free = s.files.FreeSpace(folder);
+  if (!free)
+    return {};
+  const std::string room = std::to_string(*free / kMiB) + " MB free on the disk.";
+  if (need.bytes > *free)
+    return would() + " MB, more than the " + room;
+  // Small files take far more of the disk than they hold: what they take
+  // there is what they unpack to.
+  if (need.diskBytes > *free)
+    return "The archive " + archiveName + " would unpack to " + mb(need.diskBytes) +
+           " MB, more than the " + room;
+  return {};
 }
 
 std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName, uint64_t bytes,
                               const std::string& folder) {
-  // Rounded up and the room rounded down, so that the numbers read as
-  // "more than" too.
-  auto would = [&] {
-    return "The archive " + archiveName + " would unpack to " +
-           std::to_string(bytes / kMiB + (bytes % kMiB != 0)) + " MB, more than the ";
-  };
-  if (bytes > kMaxUnpackedBytes)
-    return would() + std::to_string(kMaxUnpackedBytes / kMiB) + " MB allowed.";
-  const std::optional<uint64_t> free = s.files.FreeSpace(folder);
-  if (free && bytes > *free)
-    return would() + std::to_string(*free / kMiB) + " MB free on the disk.";
-  return {};
+  UnpackNeed need;
+  need.bytes = bytes;
+  need.diskBytes = bytes;
+  return UnpackRoomMessage(s, archiveName, need, folder);
 }
 
 bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
@@ -195,12 +234,12 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
   // A few megabytes can claim gigabytes: the room is checked against what
   // the archive states, and the library refuses an item that writes more.
   const std::string archiveName = paths::FileNameOf(archiveFileName);
-  const std::optional<uint64_t> total = StatedTotal(items, chosen);
-  if (!total) {
+  const std::optional<UnpackNeed> need = NeedOf(items, chosen);
+  if (!need) {
     errorMessage = "The archive " + archiveName + " does not state the size of its items.";
     return false;
   }
-  errorMessage = UnpackRoomMessage(s, archiveName, *total, outputFolder);
+  errorMessage = UnpackRoomMessage(s, archiveName, *need, outputFolder);
   if (!errorMessage.empty())
     return false;
 

@@ -24,24 +24,48 @@ inline constexpr uint64_t kMaxUnpackedBytes = uint64_t{8} << 30;
 // "..."), a device name (CON, LPT1.txt, "nul .log"), or no name at all.
 std::string SafeItemPath(const std::string& packedName);
 
-// The bytes the archive's file items take unpacked, as the archive states
-// them; nothing when an item states no size or the library is missing.
-// Raises as ExtractArchive does for an archive that does not open or is
-// damaged.
+// What the file system takes for a file beyond its bytes, when the
+// platform does not tell: each file fills whole clusters (4 KiB is the
+// common size), and each item, folders too, takes a directory entry (an
+// NTFS file record is 1 KiB). Thousands of small files take many times
+// what they hold.
+inline constexpr uint64_t kClusterBytes = 4096;
+inline constexpr uint64_t kItemEntryBytes = 1024;
+
+// What an archive's items need: the bytes they hold as the archive states
+// them, and what they take on the disk with the file system's overhead.
+struct UnpackNeed {
+  uint64_t bytes = 0;
+  uint64_t diskBytes = 0;
+};
+
+// What the archive's items need unpacked; nothing when an item states no
+// size or the library is missing. Raises as ExtractArchive does for an
+// archive that does not open or is damaged.
+std::optional<UnpackNeed> UnpackedNeed(plat::Services& s, const std::string& archiveFileName,
+                                       const std::string& format);
+// The bytes of UnpackedNeed alone.
 std::optional<uint64_t> UnpackedSize(plat::Services& s, const std::string& archiveFileName,
                                      const std::string& format);
 
-// Empty when `bytes` may be unpacked into `folder`: no more than
-// kMaxUnpackedBytes and no more than the free space of its disk. Otherwise
-// the message for the operator, naming the archive `archiveName`.
+// Empty when `need` may be unpacked into `folder`: its bytes no more than
+// kMaxUnpackedBytes, and neither its bytes nor what they take on the disk
+// more than the free space of its disk. Otherwise the message for the
+// operator, naming the archive `archiveName`.
+std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName,
+                              const UnpackNeed& need, const std::string& folder);
+// The same for `bytes` that take no more than themselves on the disk.
 std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName, uint64_t bytes,
                               const std::string& folder);
 
 // False with a message when no format fits the file, the library is
 // missing, an item states no size, or the items would unpack to more than
-// UnpackRoomMessage allows in `outputFolder`; library errors (damaged
-// archive, failed item, an item longer than its stated size, full disk) and
-// hostile item paths are raised. Nothing is written until every item to be
+// UnpackRoomMessage allows in `outputFolder`. The archive's faults (damaged,
+// a failed item, an item longer than its stated size) are raised as
+// plat::ArchiveError and hostile item paths as paths::InvalidPathError;
+// this machine's failures (a file or folder that cannot be made or written,
+// a full disk) pass through as plat::PlatformError, never turned into the
+// archive's fault: the archive may well be good. Nothing is written until every item to be
 // extracted has been checked. A folder item that names the output folder
 // itself ("./") is skipped. `onProgress` is told the items written.
 bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,

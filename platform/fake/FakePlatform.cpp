@@ -508,11 +508,11 @@ public:
     for (const auto& [index, path] : targets) {
       const plat::ArchiveItem& item = items.at(index);
       if (static_cast<int>(index) == content_.failOnExtractIndex)
-        throw plat::PlatformError("Data error in '" + item.path + "'");
+        throw plat::ArchiveError("Data error in '" + item.path + "'");
       if (item.isFolder) {
         files_.CreateDirectories(path);
       } else if (item.size && Data(index).size() > *item.size) {
-        throw plat::PlatformError("'" + item.path + "' holds more than its stated size");
+        throw plat::ArchiveError("'" + item.path + "' holds more than its stated size");
       } else {
         files_.WriteFile(path, Data(index));
       }
@@ -546,7 +546,7 @@ std::unique_ptr<plat::IArchive> FakeArchiveLibrary::Open(const std::string& form
   if (it == archives.end())
     it = archives.find("content:" + files_.Contents(archivePath));
   if (it == archives.end() || it->second.format != formatName)
-    throw plat::PlatformError("Cannot open the file '" + archivePath + "' as archive");
+    throw plat::ArchiveError("Cannot open the file '" + archivePath + "' as archive");
   return std::make_unique<FakeArchive>(it->second, files_);
 }
 

@@ -23,6 +23,9 @@ namespace {
 
 constexpr const wchar_t* kUserAgent = L"VeltraDynamicRemoteHMI/1.0";
 constexpr DWORD kReadChunk = 64 * 1024;
+// Where WinHTTP, as measured under Wine, ends a chunked body that has not
+// ended by then, reporting a normal end.
+constexpr uint64_t kWinHttpChunkedEnd = 0xFFFF0000;
 
 constexpr DWORD kProtocolsUpToTls12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 |
                                       WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
@@ -447,29 +450,28 @@ private:
     // last byte, and a body that stops short of it is cut. A chunked body
     // ends with its last (empty) chunk, but WinHTTP decodes the chunks itself
     // and, as measured under Wine, reports a connection closed in order
-    // before the last chunk as a normal end, and even ends an endless
-    // chunked body after 0xFFFF0000 bytes as if it were complete; a body
-    // with neither ends where the connection closes, just as a cut one does.
-    // So an answer kept in memory (a small JSON document, whose reader
-    // notices a cut) is taken as it came, but a body for a file (an archive
-    // that later launches take as whole) is taken only with its length
-    // announced, and within the file cap.
+    // before the last chunk as a normal end, and even ends an endless chunked
+    // body after kWinHttpChunkedEnd bytes as if it were complete; a body with
+    // neither ends where the connection closes, just as a cut one does.
+    // Such a body is taken as it came, a file body too: a device's CGI
+    // commonly streams its files so, and what proves an archive whole is the
+    // archive's own check when it is extracted (one that fails is removed).
+    // Where a cut can be told (the announced length not reached, a
+    // connection reset) the request fails.
     const bool bodyExpected =
         request.method != "HEAD" && status >= 200 && status != 204 && status != 304;
-    const std::optional<uint64_t> announced = ContentLength(req);
-    if (bodyExpected && request.bodyFile && status < 300) {
-      if (!announced || ChunkedEncoding(req)) {
-        error = "The answer announces no length, so its end cannot be told from a cut";
-        return std::nullopt;
-      }
-      if (*announced > settings_.maxFileBodyBytes) {
-        error = BodySink::TooLarge(settings_.maxFileBodyBytes);
-        return std::nullopt;
-      }
+    const bool chunked = ChunkedEncoding(req);
+    const std::optional<uint64_t> length = chunked ? std::nullopt : ContentLength(req);
+    const bool hasLength = length.has_value();
+    const uint64_t announced = length.value_or(0);
+    if (bodyExpected && request.bodyFile && status < 300 && hasLength &&
+        announced > settings_.maxFileBodyBytes) {
+      error = BodySink::TooLarge(settings_.maxFileBodyBytes);
+      return std::nullopt;
     }
 
-    if (announced)
-      told.total = *announced;
+    if (hasLength)
+      told.total = announced;
     // Each read takes what has arrived, never more. A synchronous read for
     // more waits until that much has come (as measured under Wine, 64 reads
     // of 1 MiB for a 64 MiB body), so a device sending a byte now and then
@@ -502,9 +504,14 @@ private:
         return std::nullopt;
     }
 
-    if (bodyExpected && announced && received < *announced) {
+    if (bodyExpected && hasLength && received < announced) {
       error = "The answer ended after " + std::to_string(received) + " of " +
-              std::to_string(*announced) + " bytes";
+              std::to_string(announced) + " bytes";
+      return std::nullopt;
+    }
+    // That end is WinHTTP's, not the device's, and comes before the file cap.
+    if (chunked && received == kWinHttpChunkedEnd) {
+      error = "The chunked answer did not end before " + std::to_string(received) + " bytes";
       return std::nullopt;
     }
     sink.Finish();

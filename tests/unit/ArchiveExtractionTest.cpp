@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 namespace {
 
 using fake::FakeArchiveContent;
@@ -47,7 +50,7 @@ TEST_F(ExtractTest, FormatFollowsTheNameInLibraryOrder) {
 
 TEST_F(ExtractTest, TheNameDecidesNotTheContent) {
   p.archives.Add("C:\\a\\really-a-zip.7z", Content("zip", {{"f", "x"}}));
-  EXPECT_THROW(Extract("C:\\a\\really-a-zip.7z", "C:\\out"), plat::PlatformError);
+  EXPECT_THROW(Extract("C:\\a\\really-a-zip.7z", "C:\\out"), plat::ArchiveError);
   EXPECT_TRUE(Extract("C:\\a\\really-a-zip.7z", "C:\\out", true, "", "zip"));
 }
 
@@ -152,7 +155,7 @@ TEST_F(ExtractTest, AnArchiveThatWouldUnpackBeyondTheRoomIsRefusedBeforeAnything
     bool all;            // false: only the item "0" is extracted
     std::string message; // empty: extracted
   } cases[] = {
-      {"fits", {3 * kGiB}, 3 * kGiB, "C:\\img", true, ""},
+      {"fits", {3 * kGiB}, 3 * kGiB + kMiB, "C:\\img", true, ""},
       {"more than the free space",
        {2 * kGiB, kGiB},
        500 * kMiB + 1,
@@ -216,13 +219,123 @@ TEST_F(ExtractTest, DamagedArchivesAreErrorsNotExtractions) {
   FakeArchiveContent truncated = Content("zip", {{"bin/javaw.exe", "MZ"}});
   truncated.damaged = true;
   p.archives.Add("C:\\t.zip", truncated);
-  EXPECT_THROW(Extract("C:\\t.zip", "C:\\img"), plat::PlatformError);
+  EXPECT_THROW(Extract("C:\\t.zip", "C:\\img"), plat::ArchiveError);
   EXPECT_FALSE(p.files.FileExists("C:\\img\\bin\\javaw.exe"));
 
   FakeArchiveContent crc = Content("zip", {{"a", "1"}, {"b", "2"}});
   crc.failOnExtractIndex = 1;
   p.archives.Add("C:\\crc.zip", crc);
-  EXPECT_THROW(Extract("C:\\crc.zip", "C:\\img2"), plat::PlatformError);
+  EXPECT_THROW(Extract("C:\\crc.zip", "C:\\img2"), plat::ArchiveError);
+}
+
+// Small files take whole clusters and a directory entry each: an archive of
+// thousands of them needs many times the bytes it states.
+TEST_F(ExtractTest, TheRoomCountsWhatTheFileSystemTakesPerItem) {
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  struct Case {
+    const char* name;
+    uint64_t files; // file items of `fileBytes` each
+    uint64_t fileBytes;
+    uint64_t folders; // folder items
+    uint64_t freeOnC;
+    std::string message; // empty: extracted
+  } cases[] = {
+      {"twelve thousand small files on a small disk", 12001, 100, 0, 38 * kMiB,
+       "The archive twelve thousand small files on a small disk.zip would unpack to 59 MB, more "
+       "than the 38 MB free on the disk."},
+      {"the same files on a disk that takes them", 12001, 100, 0, 60 * kMiB, ""},
+      {"a cluster and an entry for each folder too", 1, 100, 7999, 39 * kMiB,
+       "The archive a cluster and an entry for each folder too.zip would unpack to 40 MB, more "
+       "than the 39 MB free on the disk."},
+      {"a file of whole clusters takes no more than its clusters", 1, 64 * 4096, 0,
+       64 * 4096 + 1024, ""},
+      {"one byte more takes another cluster", 1, 64 * 4096 + 1, 0, 64 * 4096 + 1024,
+       "The archive one byte more takes another cluster.zip would unpack to 1 MB, more than "
+       "the 0 MB free on the disk."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakePlatform fp;
+    fp.files.freeBytes["c:"] = c.freeOnC;
+    FakeArchiveContent content;
+    content.format = "zip";
+    for (uint64_t i = 0; i < c.files; ++i) {
+      content.items.push_back({"f/" + std::to_string(i), false, c.fileBytes});
+      content.data.push_back("x");
+    }
+    for (uint64_t i = 0; i < c.folders; ++i) {
+      content.items.push_back({"d" + std::to_string(i), true});
+      content.data.push_back("");
+    }
+    const std::string archive = std::string("C:\\a\\") + c.name + ".zip";
+    fp.archives.Add(archive, content);
+    std::string msg = "unset";
+    EXPECT_EQ(store::ExtractArchive(fp.services, archive, "C:\\img", msg, "", true),
+              c.message.empty());
+    EXPECT_EQ(msg, c.message);
+    EXPECT_EQ(fp.files.DirectoryExists("C:\\img"), c.message.empty());
+  }
+}
+
+// Whose fault a failure is decides what becomes of a good cached archive:
+// this machine's failures pass through as PlatformError, never as the
+// archive's fault, and the archive's own faults never as PlatformError.
+TEST_F(ExtractTest, AFailureOfThisMachineIsNotTheArchivesFault) {
+  enum class Fault { Machine, Archive, HostileName };
+  struct Case {
+    const char* name;
+    std::function<void(fake::FakePlatform&, FakeArchiveContent&)> prepare;
+    Fault fault;
+  } cases[] = {
+      {"a file that cannot be written",
+       [](fake::FakePlatform& fp, FakeArchiveContent&) {
+         fp.files.unwritable.insert("C:\\img\\lib\\rt.jar");
+       },
+       Fault::Machine},
+      {"a folder that cannot be made",
+       [](fake::FakePlatform& fp, FakeArchiveContent&) {
+         fp.files.uncreatable.insert("C:\\img\\lib");
+       },
+       Fault::Machine},
+      {"an item that fails its check",
+       [](fake::FakePlatform&, FakeArchiveContent& c) { c.failOnExtractIndex = 1; },
+       Fault::Archive},
+      {"a damaged archive", [](fake::FakePlatform&, FakeArchiveContent& c) { c.damaged = true; },
+       Fault::Archive},
+      {"an item longer than it states",
+       [](fake::FakePlatform&, FakeArchiveContent& c) { c.items[1].size = 1; }, Fault::Archive},
+      {"a hostile item name",
+       [](fake::FakePlatform&, FakeArchiveContent& c) { c.items[1].path = "../rt.jar"; },
+       Fault::HostileName},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakePlatform fp;
+    FakeArchiveContent content =
+        Content("zip", {{"bin/javaw.exe", "MZ"}, {"lib/rt.jar", "PK-data"}});
+    c.prepare(fp, content);
+    fp.archives.Add("C:\\a.zip", content);
+    std::string msg;
+    std::optional<Fault> raised;
+    std::string what;
+    try {
+      store::ExtractArchive(fp.services, "C:\\a.zip", "C:\\img", msg, "", true);
+    } catch (const plat::PlatformError& e) {
+      raised = Fault::Machine;
+      what = e.what();
+    } catch (const plat::ArchiveError& e) {
+      raised = Fault::Archive;
+      what = e.what();
+    } catch (const paths::InvalidPathError& e) {
+      raised = Fault::HostileName;
+      what = e.what();
+    }
+    ASSERT_TRUE(raised.has_value());
+    EXPECT_EQ(*raised, c.fault) << what;
+    EXPECT_FALSE(what.empty());
+    // The archive itself is never touched by the extraction.
+    EXPECT_TRUE(fp.files.FileExists("C:\\a.zip"));
+  }
 }
 
 } // namespace

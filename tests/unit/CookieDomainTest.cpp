@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -85,5 +88,122 @@ TEST(CookieDomain, HostOnlyCookiesAndAddressesNeverSuffixMatch) {
   EXPECT_EQ(store.HeaderFor("https://127.1.0.1/"), "");
   EXPECT_EQ(store.HeaderFor("https://y.x.0.1/"), "");
 }
+
+// What a device that sets cookies without end leaves in the store: bounded
+// per domain, oldest out first, the session cookie always kept, and other
+// hosts' cookies untouched.
+struct FloodCase {
+  const char* name;
+  std::function<void(CookieStore&)> set; // the answers the store takes
+  size_t keptForDevice;                  // cookies of the device's host afterwards
+  std::vector<std::string> kept;         // names that must be kept
+  std::vector<std::string> gone;         // names that must not be
+};
+
+constexpr const char* kDevice = "https://192.0.2.7/LOGIN";
+constexpr const char* kSession = "R930::AuthCookieHandler_R930HMI";
+
+void SetFrom(CookieStore& store, const char* url, const std::string& name,
+             const std::string& value) {
+  store.TakeFrom(url, {{"Set-Cookie", name + "=" + value + "; path=/"}});
+}
+
+// `count` cookies c0, c1, ... of `valueBytes` bytes each, one answer each.
+std::function<void(CookieStore&)> Flood(int count, size_t valueBytes) {
+  return [=](CookieStore& store) {
+    for (int i = 0; i < count; ++i)
+      SetFrom(store, kDevice, "c" + std::to_string(i), std::string(valueBytes, 'v'));
+  };
+}
+
+void PrintTo(const FloodCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class CookieFloodTest : public testing::TestWithParam<FloodCase> {};
+
+TEST_P(CookieFloodTest, TheStoreStaysWithinItsBoundsPerDomain) {
+  const FloodCase& c = GetParam();
+  CookieStore store;
+  c.set(store);
+  std::vector<std::string> names;
+  size_t bytes = 0;
+  for (const CookieStore::Cookie& cookie : store.Cookies()) {
+    if (cookie.domain != "192.0.2.7")
+      continue;
+    names.push_back(cookie.name);
+    bytes += cookie.name.size() + cookie.value.size();
+  }
+  EXPECT_EQ(names.size(), c.keptForDevice);
+  EXPECT_LE(names.size(), device::kMaxCookiesPerDomain);
+  EXPECT_LE(bytes, device::kMaxCookieBytesPerDomain + device::kMaxCookieBytes);
+  for (const std::string& name : c.kept)
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+  for (const std::string& name : c.gone)
+    EXPECT_EQ(std::find(names.begin(), names.end(), name), names.end()) << name;
+  // What goes back to the device is what was kept.
+  EXPECT_LE(store.HeaderFor(kDevice).size(), device::kMaxCookieBytesPerDomain + 2 * 50 + 4096);
+}
+
+const FloodCase kFloodCases[] = {
+    {"a thousand small cookies: the newest fifty stay",
+     Flood(1000, 8),
+     50,
+     {"c950", "c999"},
+     {"c0", "c949"}},
+    {"seventy of 1 KB: the newest that fit in the domain's bytes stay",
+     Flood(70, 1024 - 3),
+     16,
+     {"c54", "c69"},
+     {"c0", "c53"}},
+    {"the session cookie outlives a flood set after it",
+     [](CookieStore& store) {
+       SetFrom(store, kDevice, kSession, std::string(32, 'a'));
+       Flood(1000, 8)(store);
+     },
+     50,
+     {kSession, "c999"},
+     {"c950"}},
+    {"a session cookie set again after a flood is still kept",
+     [](CookieStore& store) {
+       SetFrom(store, kDevice, kSession, "old");
+       Flood(60, 8)(store);
+       SetFrom(store, kDevice, kSession, "new");
+     },
+     50,
+     {kSession, "c59"},
+     {"c10"}},
+    {"one cookie longer than a cookie may be is not kept",
+     [](CookieStore& store) {
+       SetFrom(store, kDevice, "big", std::string(4096 - 3 + 1, 'v'));
+       SetFrom(store, kDevice, "fits", std::string(4096 - 4, 'v'));
+     },
+     1,
+     {"fits"},
+     {"big"}},
+    {"a cookie set again is not counted twice",
+     [](CookieStore& store) {
+       for (int round = 0; round < 3; ++round)
+         Flood(50, 8)(store);
+     },
+     50,
+     {"c0", "c49"},
+     {}},
+    {"another host's flood leaves the device's cookies alone",
+     [](CookieStore& store) {
+       SetFrom(store, kDevice, kSession, "s");
+       SetFrom(store, kDevice, "mine", "1");
+       for (int i = 0; i < 200; ++i)
+         SetFrom(store, "https://192.0.2.8/LOGIN", "o" + std::to_string(i), "x");
+     },
+     2,
+     {kSession, "mine"},
+     {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, CookieFloodTest, testing::ValuesIn(kFloodCases),
+                         [](const testing::TestParamInfo<FloodCase>& info) {
+                           return "Case" + std::to_string(info.index);
+                         });
 
 } // namespace

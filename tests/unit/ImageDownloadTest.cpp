@@ -268,7 +268,7 @@ TEST_F(DownloadTest, AnImageIsInstalledWholeOrNotAtAll) {
   broken.failOnExtractIndex = 1;
   p.archives.archives[p.files.Normalize(kJreCache)] = broken;
   p.files.AddFile(kJreImage + "\\lib\\stale.jar", "from an earlier, broken image");
-  EXPECT_THROW(Run(), plat::PlatformError);
+  EXPECT_THROW(Run(), plat::ArchiveError);
   // The image folder is as it was: no marker, and no scratch folder beside it.
   EXPECT_EQ(Below(kRoot + "\\JREImage"),
             (std::vector<std::string>{"v17.0.2.0", "v17.0.2.0\\lib", "v17.0.2.0\\lib\\stale.jar"}));

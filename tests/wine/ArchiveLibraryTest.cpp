@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -24,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using plat::ArchiveError;
 using plat::ArchiveFormat;
 using plat::ArchiveItem;
 using plat::IArchive;
@@ -31,6 +33,7 @@ using plat::IArchiveLibrary;
 using plat::PlatformError;
 using plat::win32::CreateWin32ArchiveLibrary;
 using plat::win32::Narrow;
+using plat::win32::SystemErrorText;
 using plat::win32::Widen;
 using testing::Contains;
 using testing::Field;
@@ -307,23 +310,26 @@ TEST(ArchiveLibraryTest, FlagsATruncatedZip) {
   std::unique_ptr<IArchive> archive;
   try {
     archive = library->Open("zip", Utf8(DataPath("truncated.zip")));
-  } catch (const PlatformError&) {
+  } catch (const ArchiveError&) {
     return; // refusing it outright is as good
   }
   EXPECT_TRUE(archive->HasErrors());
 }
 
 TEST(ArchiveLibraryTest, RefusesToOpenWhatIsNotAnArchiveOfTheFormat) {
+  // The file's own fault is the archive's; a file that is not there, or a
+  // library without the format, is this machine's.
   struct Case {
     const char* format;
     const char* file;
+    bool archivesFault;
   };
   const Case cases[] = {
-      {"zip", "not-an-archive.txt"},  // plain text
-      {"7z", "not-an-archive.txt"},   // plain text
-      {"7z", "good.zip"},             // an archive, of another format
-      {"zip", "no-such-file.zip"},    // missing
-      {"no-such-format", "good.zip"}, // a format the library lacks
+      {"zip", "not-an-archive.txt", true},   // plain text
+      {"7z", "not-an-archive.txt", true},    // plain text
+      {"7z", "good.zip", true},              // an archive, of another format
+      {"zip", "no-such-file.zip", false},    // missing
+      {"no-such-format", "good.zip", false}, // a format the library lacks
   };
   auto library = LoadedLibrary();
   for (const Case& c : cases) {
@@ -332,7 +338,11 @@ TEST(ArchiveLibraryTest, RefusesToOpenWhatIsNotAnArchiveOfTheFormat) {
     try {
       library->Open(c.format, path);
       ADD_FAILURE() << "opened";
+    } catch (const ArchiveError& e) {
+      EXPECT_TRUE(c.archivesFault) << e.what();
+      EXPECT_THAT(e.what(), HasSubstr(path));
     } catch (const PlatformError& e) {
+      EXPECT_FALSE(c.archivesFault) << e.what();
       EXPECT_THAT(e.what(), HasSubstr(path));
     }
   }
@@ -350,7 +360,7 @@ TEST(ArchiveLibraryTest, RaisesADataErrorOfADamaged7zAndLeavesNoPartialFile) {
     try {
       archive->Extract({{data, Utf8(out / L"data.bin")}});
       ADD_FAILURE() << "the damage went unnoticed";
-    } catch (const PlatformError& e) {
+    } catch (const ArchiveError& e) {
       EXPECT_THAT(e.what(), HasSubstr(items[data].path));
       EXPECT_THAT(e.what(), testing::AnyOf(HasSubstr("CRC error"), HasSubstr("data error")));
     }
@@ -373,7 +383,7 @@ TEST(ArchiveLibraryTest, RaisesALaterItemsChecksumErrorAfterTheItemsBeforeIt) {
     archive->Extract(
         {{javaw, Utf8(out.Path() / L"javaw.exe")}, {runtime, Utf8(out.Path() / L"rt.jar")}});
     ADD_FAILURE() << "the checksum error went unnoticed";
-  } catch (const PlatformError& e) {
+  } catch (const ArchiveError& e) {
     EXPECT_THAT(e.what(), HasSubstr("lib/rt.jar"));
     EXPECT_THAT(e.what(), HasSubstr("CRC error"));
   }
@@ -408,12 +418,59 @@ TEST(ArchiveLibraryTest, WritesNoMoreThanAnItemsStatedSize) {
       archive->Extract({{0, Utf8(target)}});
       EXPECT_FALSE(c.refused);
       EXPECT_EQ(fs::file_size(target), c.stated);
-    } catch (const PlatformError& e) {
+    } catch (const ArchiveError& e) {
       EXPECT_TRUE(c.refused) << e.what();
       EXPECT_THAT(e.what(), HasSubstr("more data than its stated size"));
       EXPECT_FALSE(fs::exists(target));
     }
   }
+}
+
+// A disk that fills up while an item is written is this machine's failure,
+// not the archive's: the archive may be good. Needs a small file system of
+// its own (a few MiB, e.g. a tmpfs), named by VELTRA_SMALL_DISK as a Linux
+// path; skipped without one.
+TEST(ArchiveLibraryTest, AFullDiskIsThisMachinesFailureNotTheArchives) {
+  const char* smallDisk = std::getenv("VELTRA_SMALL_DISK");
+  if (smallDisk == nullptr || *smallDisk == '\0')
+    GTEST_SKIP() << "VELTRA_SMALL_DISK names no small file system";
+  const fs::path root = winetest::WindowsPath(smallDisk);
+  const fs::path filler = root / L"filler.bin";
+  const fs::path target = root / L"data.bin";
+  struct Cleanup {
+    std::vector<fs::path> files;
+    ~Cleanup() {
+      for (const fs::path& f : files)
+        DeleteFileW(f.c_str());
+    }
+  } cleanup{{filler, target}};
+
+  // Leaves a few KiB of room, far less than the item's megabyte.
+  ULARGE_INTEGER freeBytes{};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(root.c_str(), &freeBytes, nullptr, nullptr)) << GetLastError();
+  ASSERT_GT(freeBytes.QuadPart, 64u * 1024) << "the small disk is full already";
+  {
+    std::ofstream fill(filler, std::ios::binary);
+    const std::string block(64 * 1024, 'f');
+    for (uint64_t left = freeBytes.QuadPart - 16 * 1024; left > 0;) {
+      const uint64_t n = std::min<uint64_t>(left, block.size());
+      fill.write(block.data(), static_cast<std::streamsize>(n));
+      left -= n;
+    }
+  }
+
+  auto archive = LoadedLibrary()->Open("gzip", Utf8(LimitsPath("zeros.gz")));
+  try {
+    archive->Extract({{0, Utf8(target)}});
+    ADD_FAILURE() << "a megabyte went into a few KiB";
+  } catch (const ArchiveError& e) {
+    ADD_FAILURE() << "taken for the archive's fault: " << e.what();
+  } catch (const PlatformError& e) {
+    EXPECT_THAT(e.what(), HasSubstr(Utf8(target)));
+    // The system's own reason, as Win32 words it.
+    EXPECT_THAT(e.what(), HasSubstr(SystemErrorText(ERROR_DISK_FULL)));
+  }
+  EXPECT_FALSE(fs::exists(target));
 }
 
 // --- Package files -----------------------------------------------------------

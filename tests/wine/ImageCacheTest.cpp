@@ -109,13 +109,13 @@ TEST_F(ImageCacheTest, AnArchiveThatFailsHalfWayLeavesTheImageAsItWas) {
   try {
     InstallFrom("crc-later.zip");
     ADD_FAILURE() << "the checksum error went unnoticed";
-  } catch (const PlatformError& e) {
+  } catch (const plat::ArchiveError& e) {
     EXPECT_NE(std::string(e.what()).find("CRC error"), std::string::npos) << e.what();
   }
   EXPECT_EQ(Tree(parent.Path()), before);
 
   // Holds a megabyte, states a thousand bytes: cut off, and nothing stays.
-  EXPECT_THROW(InstallFrom("size-lie.gz"), PlatformError);
+  EXPECT_THROW(InstallFrom("size-lie.gz"), plat::ArchiveError);
   EXPECT_EQ(Tree(parent.Path()), before);
 
   // A sound archive replaces the broken image with exactly its own files.

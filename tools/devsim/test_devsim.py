@@ -447,6 +447,31 @@ class DevsimTest(unittest.TestCase):
         self.assertIsNone(r.getheader("Content-Length"))
         self.assertEqual(data, self.jre_bytes[:len(self.jre_bytes) // 2])
 
+    def test_whole_answers_streamed_without_a_length(self):
+        # Chunked with its last chunk, and unframed ended by an orderly close:
+        # the whole file either way.
+        _, token, _ = self.login()
+        mp, ct = multipart("/mnt/flash/hmi/jre/jre_v_17.0.2.zip")
+        path = "/cgi-bin/ReadBinaryFile.cgi"
+        for key, framing in (("chunked", "Transfer-Encoding: chunked"),
+                             ("unframed", "Connection: close")):
+            with self.subTest(key):
+                self.config(**{"chunked": None, "unframed": None, key: {path: True}})
+                status, r, data = self.req("POST", path, mp, {"Content-Type": ct},
+                                           cookie=token)
+                self.assertEqual(status, 200)
+                self.assertIsNone(r.getheader("Content-Length"))
+                self.assertIn(framing, str(r.headers))
+                self.assertEqual(data, self.jre_bytes)
+        # A whole chunked answer keeps the connection for the next request.
+        self.config(chunked={"/info.cgi": True}, unframed=None)
+        c = self.conn()
+        for _ in range(2):
+            c.request("GET", "/info.cgi")
+            r = c.getresponse()
+            self.assertEqual(r.getheader("Transfer-Encoding"), "chunked")
+            self.assertEqual(r.read(), b'{"autologin": "disabled", "emergency": "false"}')
+
     def test_endless_body_goes_on_until_the_client_leaves(self):
         self.config(endless_body={"/info.cgi": True})
         want = 1024 * 1024
@@ -505,6 +530,19 @@ class DevsimTest(unittest.TestCase):
         for bad in ({"info_members": -1}, {"info_members": "many"}, {"drip_ms": {"*": "x"}},
                     {"cookie_domain": 5}, {"chunked_cut": {"*": 3}}):
             self.assertEqual(control(self.cport, "POST", "/config", bad)[0], 400, bad)
+
+    def test_login_can_flood_the_client_with_cookies(self):
+        self.config(login_cookies={"count": 3, "bytes": 5})
+        body = urllib.parse.urlencode([("credential_0", "admin"), ("credential_1", "Adm1n-pw")])
+        status, r, _ = self.req("POST", "/LOGIN", body, {"Content-Type": FORM_CT})
+        self.assertEqual(status, 200)
+        cookies = r.headers.get_all("Set-Cookie")
+        self.assertEqual(len(cookies), 4)
+        self.assertTrue(cookies[0].startswith(COOKIE + "="))
+        self.assertEqual(cookies[1:], ["c%d=vvvvv; path=/" % i for i in range(3)])
+        for bad in ({"count": 1}, {"count": -1, "bytes": 1}, {"count": 1, "bytes": 0}, 7):
+            self.assertEqual(control(self.cport, "POST", "/config", {"login_cookies": bad})[0],
+                             400, bad)
 
     def test_request_log_records_headers_and_body(self):
         _, token, _ = self.login()
