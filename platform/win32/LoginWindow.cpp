@@ -163,10 +163,10 @@ LoginWindow::LoginWindow(IFormEvents& events) : events_(&events) {
   if (hwnd == nullptr)
     throw PlatformError("The login window cannot be created. " + SystemErrorText(GetLastError()));
   dpi_ = WindowDpi(hwnd_);
-  MakeFont();
 
   mainWindow = hwnd_;
   try {
+    MakeFont();
     FitClientArea();
     CreateControls();
   } catch (...) {
@@ -194,9 +194,7 @@ void LoginWindow::MakeFont() {
   FontHandle font(CreateFontW(-Scaled(kFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                               DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
-  if (!font)
-    throw PlatformError("The login window's font cannot be made. " +
-                        SystemErrorText(GetLastError()));
+  // Without it the controls keep the system's font: still usable.
   font_ = std::move(font);
 }
 

@@ -2,6 +2,7 @@
 # The installer under Wine's msiexec, in a Wine prefix of its own
 # (build/wineprefix-installer), so that the other Wine tests never see an
 # installed launcher:
+#   0. the portable zip holds the program files as the MSI does;
 #   1. a silent install of an older package (same binaries, version 0.9.0.0):
 #      the files in Program Files, the Start-menu shortcut, one entry in
 #      Add/Remove Programs with publisher, version and icon;
@@ -52,8 +53,10 @@ fail() {
 
 version=$(tr -d '[:space:]' <"$build/version.txt")
 old_version=0.9.0.0
-new_msi=$(bash scripts/make-installer.sh --no-setup --no-build --no-zip --out "$out/new" | tail -n 1) ||
+made=$(bash scripts/make-installer.sh --no-setup --no-build --out "$out/new") ||
   fail "the current package could not be made"
+new_msi=$(sed -n 1p <<<"$made")
+new_zip=$(sed -n 2p <<<"$made")
 old_msi=$(bash scripts/make-installer.sh --no-setup --no-build --no-zip --out "$out/old" \
   --version "$old_version" | tail -n 1) || fail "the older package could not be made"
 [ -d "$build/standin-testdata/jre" ] || fail "no stand-in device archives in $build/standin-testdata"
@@ -266,6 +269,20 @@ for code in $(arp_entries | cut -d'|' -f4); do
   wine msiexec /x "$code" /qn >>"$out/msiexec.out" 2>&1 </dev/null || true
 done
 rm -rf "$app_dir"
+
+# --- 0. The portable zip ---------------------------------------------------------------
+
+echo "portable zip"
+check "the zip holds the launcher, 7z.dll and the notices as packed, in one folder" python3 -c '
+import sys, zipfile
+stage, zip_path = sys.argv[1], sys.argv[2]
+folder = zip_path.rsplit("/", 1)[-1][:-len(".zip")]
+names = ["VeltraDynamicRemoteHMI.exe", "7z.dll", "ThirdPartyNotices.txt"]
+with zipfile.ZipFile(zip_path) as z:
+    assert sorted(z.namelist()) == sorted(folder + "/" + n for n in names), z.namelist()
+    for n in names:
+        assert z.read(folder + "/" + n) == open(stage + "/" + n, "rb").read(), n
+' "$out/new/stage" "$new_zip"
 
 # --- 1. Install the older package -----------------------------------------------------
 
