@@ -133,12 +133,17 @@ cp platform/win32/main/VeltraDynamicRemoteHMI.ico "$stage/"
 name="VeltraDynamicRemoteHMI-$version-x64"
 msi="$out/$name.msi"
 rm -f "$msi"
+wixl_log="$out/wixl.log"
 (cd "$stage" && wixl -a x64 -D Version="$version" -o "$msi" \
-  "$repo/packaging/VeltraDynamicRemoteHMI.wxs") >>"$log" 2>&1 ||
-  { tail -n 30 "$log" >&2; fail "wixl failed"; }
-# wixl reports some unsupported attributes only as warnings: the package must
-# not come out without its parts.
-grep -q 'CRITICAL\|WARNING' "$log" && { tail -n 30 "$log" >&2; fail "wixl warned"; }
+  "$repo/packaging/VeltraDynamicRemoteHMI.wxs") >"$wixl_log" 2>&1 ||
+  { cat "$wixl_log" >&2; fail "wixl failed"; }
+# wixl reports an attribute or element it does not know only as a warning:
+# the package must not come out without a part of it.
+if grep -q 'CRITICAL\|WARNING' "$wixl_log"; then
+  cat "$wixl_log" >&2
+  rm -f "$msi"
+  fail "wixl warned"
+fi
 echo "$msi"
 
 if [ -n "$zip_it" ]; then
