@@ -33,11 +33,33 @@ target_compile_options(veltra_win32 PRIVATE ${VELTRA_WARNINGS})
 target_compile_definitions(veltra_win32 PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                            _WIN32_WINNT=0x0601)
 
+# One version for everything: project(VERSION) in CMakeLists.txt feeds the
+# executable's version record, its manifest and (through version.txt) the
+# installer that scripts/make-installer.sh makes.
+string(REPLACE "." "," VELTRA_VERSION_COMMAS "${PROJECT_VERSION}")
+set(VELTRA_MAIN_SOURCE_DIR ${CMAKE_SOURCE_DIR}/platform/win32/main)
+set(VELTRA_MANIFEST_FILE ${CMAKE_BINARY_DIR}/generated/VeltraDynamicRemoteHMI.manifest)
+configure_file(${VELTRA_MAIN_SOURCE_DIR}/VeltraDynamicRemoteHMI.manifest.in ${VELTRA_MANIFEST_FILE}
+               @ONLY)
+configure_file(${VELTRA_MAIN_SOURCE_DIR}/VeltraDynamicRemoteHMI.rc.in
+               ${CMAKE_BINARY_DIR}/generated/VeltraDynamicRemoteHMI.rc @ONLY)
+file(WRITE ${CMAKE_BINARY_DIR}/version.txt.new "${PROJECT_VERSION}\n")
+file(COPY_FILE ${CMAKE_BINARY_DIR}/version.txt.new ${CMAKE_BINARY_DIR}/version.txt ONLY_IF_DIFFERENT)
+
 add_executable(VeltraDynamicRemoteHMI WIN32 platform/win32/main/WinMain.cpp
-               platform/win32/main/VeltraDynamicRemoteHMI.rc)
+               ${CMAKE_BINARY_DIR}/generated/VeltraDynamicRemoteHMI.rc)
+set_source_files_properties(${CMAKE_BINARY_DIR}/generated/VeltraDynamicRemoteHMI.rc PROPERTIES
+  OBJECT_DEPENDS "${VELTRA_MANIFEST_FILE};${VELTRA_MAIN_SOURCE_DIR}/VeltraDynamicRemoteHMI.ico")
 target_link_libraries(VeltraDynamicRemoteHMI PRIVATE veltra_launcher veltra_win32)
 target_compile_options(VeltraDynamicRemoteHMI PRIVATE ${VELTRA_WARNINGS})
 target_link_options(VeltraDynamicRemoteHMI PRIVATE -municode)
+
+# The installer's helper that writes the settings file of a fleet install
+# (PACKAGEFOLDER); a console program, run by the installer only.
+add_executable(InstallSettings platform/win32/main/InstallSettings.cpp)
+target_link_libraries(InstallSettings PRIVATE veltra_win32)
+target_compile_options(InstallSettings PRIVATE ${VELTRA_WARNINGS})
+target_link_options(InstallSettings PRIVATE -municode)
 
 file(GLOB VELTRA_WINE_TESTS CONFIGURE_DEPENDS tests/wine/*.cpp)
 add_executable(wine_tests ${VELTRA_WINE_TESTS})

@@ -15,6 +15,8 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   # packages, archives and the device simulator
   libgsf-bin p7zip-full python3 openssl
+  # the installer (scripts/make-installer.sh): wixl builds the MSI, msitools reads it
+  wixl msitools
 )
 
 missing=()

@@ -5,7 +5,9 @@
 #   3. a bounded fuzzing run (about 50 s) of the readers of outside input:
 #      property sets, JSON answers, Set-Cookie headers, archive item paths,
 #      compound files, params.txt and the command line;
-#   4. the self-tests of the Python tools.
+#   4. the self-tests of the Python tools;
+#   5. the installer under Wine's msiexec (tests/installer/test_installer.sh,
+#      in a Wine prefix of its own).
 # Every step runs even when an earlier one failed (a step whose build failed
 # counts as failed without running). The last line says how many steps passed
 # and failed; the exit code is non-zero when any failed.
@@ -144,7 +146,9 @@ else
   not_run "native unit tests" "native build failed"
 fi
 
+cross_built=""
 if step "cross build (win64)" cross_build; then
+  cross_built=1
   step "Wine tests" wine_tests
 else
   not_run "Wine tests" "cross build failed"
@@ -158,6 +162,18 @@ for t in tools/devsim/test_devsim.py tools/pkgmaker/test_pkgmaker.py; do
     step "$t" python_self_test "$t"
   fi
 done
+
+# The MSI of the cross build: install, a launch from Program Files, upgrade,
+# downgrade, removal, a fleet install, the window at two DPI.
+installer_tests() {
+  bash scripts/make-installer.sh --no-setup --no-build &&
+    bash tests/installer/test_installer.sh
+}
+if [ "${cross_built:-}" = 1 ]; then
+  step "installer (msiexec under Wine)" installer_tests
+else
+  not_run "installer (msiexec under Wine)" "cross build failed"
+fi
 
 echo
 echo "=== summary (total $((SECONDS - total_start))s)"

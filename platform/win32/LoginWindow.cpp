@@ -2,13 +2,13 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Resources.h"
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Internal.h"
 #include "platform/win32/Win32Text.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cmath>
 #include <exception>
 #include <vector>
 
@@ -28,6 +28,48 @@ constexpr int kRadioInsetBottom = 4;
 constexpr int kRadioHeight = 17;
 // Wide enough for "1023.9 of 1024.0 MB (99%), 100.0 MB/s" in the window's font.
 constexpr int kProgressPartWidth = 230;
+// The window's font: Tahoma 8 point, 11 pixels high at 96 DPI.
+constexpr int kFontHeight = 11;
+// Room a push button needs beside its caption: its frame and a margin.
+constexpr int kButtonTextMargin = 16;
+// The layout's numbers are pixels at this DPI.
+constexpr int kDesignDpi = 96;
+// Sent when the window moves to a monitor of another DPI or the scale
+// changes (newer headers name it WM_DPICHANGED).
+constexpr UINT kWmDpiChanged = 0x02E0;
+
+// The DPI the window is shown at: the monitor's for a per-monitor aware
+// program on a system that tells, else the system's.
+int WindowDpi(HWND hwnd) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr && hwnd != nullptr) {
+    UINT dpi = getDpiForWindow(hwnd);
+    if (dpi != 0)
+      return static_cast<int>(dpi);
+  }
+  int dpi = 0;
+  if (HDC screen = GetDC(nullptr); screen != nullptr) {
+    dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+  }
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+
+// The frame around a client area of the given size at the given DPI.
+RECT FrameForClient(int width, int height, int dpi) {
+  using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+  static const auto adjustForDpi = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+  RECT frame{0, 0, width, height};
+  if (adjustForDpi == nullptr ||
+      !adjustForDpi(&frame, kWindowStyle, FALSE, kWindowExStyle, static_cast<UINT>(dpi))) {
+    frame = RECT{0, 0, width, height};
+    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+  }
+  return frame;
+}
 
 HWND mainWindow = nullptr;
 
@@ -110,46 +152,28 @@ LoginWindow::LoginWindow(IFormEvents& events) : events_(&events) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   RegisterWindowClass(instance, &LoginWindow::WindowProc);
 
-  font_ =
-      CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
-
-  RECT frame{0, 0, kClientWidth, kClientHeight};
-  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+  // Created at the system's DPI; the monitor the window lands on may have
+  // another, so the size is set again once the window knows its own.
+  dpi_ = WindowDpi(nullptr);
+  RECT frame = FrameForClient(Scaled(kClientWidth), Scaled(kClientHeight), dpi_);
   std::wstring caption = Widen(kFormCaption);
   HWND hwnd = CreateWindowExW(kWindowExStyle, kLoginWindowClass, caption.c_str(), kWindowStyle,
                               CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                               frame.bottom - frame.top, nullptr, nullptr, instance, this);
-  if (hwnd == nullptr) {
-    DWORD error = GetLastError();
-    if (font_ != nullptr)
-      DeleteObject(font_);
-    throw PlatformError("The login window cannot be created. " + SystemErrorText(error));
-  }
-
-  // The frame's size comes from the system's metrics, which a theme or the
-  // window manager may not honour exactly: correct by what the client area
-  // really came out as.
-  RECT client{};
-  GetClientRect(hwnd_, &client);
-  int dx = kClientWidth - (client.right - client.left);
-  int dy = kClientHeight - (client.bottom - client.top);
-  if (dx != 0 || dy != 0) {
-    RECT window{};
-    GetWindowRect(hwnd_, &window);
-    SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left + dx,
-                 window.bottom - window.top + dy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  if (hwnd == nullptr)
+    throw PlatformError("The login window cannot be created. " + SystemErrorText(GetLastError()));
+  dpi_ = WindowDpi(hwnd_);
 
   mainWindow = hwnd_;
   try {
+    MakeFont();
+    FitClientArea();
     CreateControls();
   } catch (...) {
     // No destructor runs for a half-built view: take the window down here.
     events_ = nullptr;
     destroyingFromView_ = true;
     DestroyWindow(hwnd_);
-    DeleteObject(font_);
     throw;
   }
 }
@@ -160,13 +184,45 @@ LoginWindow::~LoginWindow() {
     destroyingFromView_ = true;
     DestroyWindow(hwnd_);
   }
-  if (font_ != nullptr)
-    DeleteObject(font_);
+}
+
+int LoginWindow::Scaled(int value) const {
+  return MulDiv(value, dpi_, kDesignDpi);
+}
+
+void LoginWindow::MakeFont() {
+  FontHandle font(CreateFontW(-Scaled(kFontHeight), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Tahoma"));
+  // Without it the controls keep the system's font: still usable.
+  font_ = std::move(font);
+}
+
+void LoginWindow::FitClientArea() {
+  // The frame's size comes from the system's metrics, which a theme or the
+  // window manager may not honour exactly: correct by what the client area
+  // really came out as.
+  const int width = Scaled(kClientWidth);
+  const int height = Scaled(kClientHeight);
+  RECT frame = FrameForClient(width, height, dpi_);
+  SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  int dx = width - (client.right - client.left);
+  int dy = height - (client.bottom - client.top);
+  if (dx != 0 || dy != 0) {
+    RECT window{};
+    GetWindowRect(hwnd_, &window);
+    SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left + dx,
+                 window.bottom - window.top + dy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 void LoginWindow::CreateControls() {
   for (const ControlLayout* layout : CreationOrder())
     CreateControl(*layout);
+  LayOut();
   ShowItemIndex(itemIndex_);
 }
 
@@ -219,50 +275,108 @@ void LoginWindow::CreateControl(const ControlLayout& layout) {
     break;
   }
 
+  // Placed and given the font by LayOut, at the window's DPI.
   std::wstring caption = layout.kind == ControlKind::StatusBar ? L"" : Widen(layout.caption);
-  HWND control = CreateWindowExW(exStyle, className, caption.c_str(), style, layout.left,
-                                 layout.top, layout.width, layout.height, hwnd_,
+  HWND control = CreateWindowExW(exStyle, className, caption.c_str(), style, 0, 0, 0, 0, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)),
                                  GetModuleHandleW(nullptr), nullptr);
   if (control == nullptr)
     throw PlatformError("A control of the login window cannot be created. " +
                         SystemErrorText(GetLastError()));
-  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
-  if (layout.kind == ControlKind::Label)
-    FitLabel(control);
   if (layout.kind == ControlKind::PasswordEdit)
     SendMessageW(control, EM_SETPASSWORDCHAR, L'*', 0);
-  if (layout.kind == ControlKind::StatusBar) {
-    // Parts rather than the simple mode: WM_GETTEXT from another process
-    // then reads the first part's text, the status. The second, at the right
-    // end, shows a download's or an extraction's progress.
-    int parts[2] = {layout.width - kProgressPartWidth, -1};
-    SendMessageW(control, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
-    SendMessageW(control, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(caption.c_str()));
-  }
   if (layout.kind == ControlKind::RadioGroup)
-    CreateRadioItems(layout);
+    CreateRadioItems();
 }
 
-void LoginWindow::CreateRadioItems(const ControlLayout& group) {
+void LoginWindow::CreateRadioItems() {
   // Siblings of the group box rather than its children, so that their
   // notifications reach this window.
-  int band = (group.height - kRadioInsetTop - kRadioInsetBottom) / kOperationalModeCount;
   for (int i = 0; i < kOperationalModeCount; ++i) {
     DWORD style = WS_CHILD | WS_VISIBLE | BS_RADIOBUTTON | (i == 0 ? WS_GROUP : 0);
-    int top = group.top + kRadioInsetTop + i * band + (band - kRadioHeight) / 2;
     std::wstring caption = Widen(kOperationalModeItems[static_cast<size_t>(i)]);
-    HWND radio = CreateWindowExW(0, L"BUTTON", caption.c_str(), style, group.left + kRadioInsetLeft,
-                                 top, group.width - 2 * kRadioInsetLeft, kRadioHeight, hwnd_,
+    HWND radio = CreateWindowExW(0, L"BUTTON", caption.c_str(), style, 0, 0, 0, 0, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kRadioItemBase + i)),
                                  GetModuleHandleW(nullptr), nullptr);
     if (radio == nullptr)
       throw PlatformError("A control of the login window cannot be created. " +
                           SystemErrorText(GetLastError()));
-    SendMessageW(radio, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     radios_[static_cast<size_t>(i)] = radio;
   }
+}
+
+void LoginWindow::LayOut() {
+  // The table's numbers are pixels at 96 DPI; every place, size and inset
+  // scales by the window's DPI, the font with them. Labels and push buttons
+  // then take the room their captions need in that font, wherever it renders
+  // wider than the numbers assume.
+  const WPARAM font = reinterpret_cast<WPARAM>(font_.get());
+  for (const ControlLayout& layout : kLoginFormLayout) {
+    HWND control = GetDlgItem(hwnd_, static_cast<int>(layout.id));
+    if (control == nullptr)
+      continue;
+    int left = Scaled(layout.left);
+    int top = Scaled(layout.top);
+    int width = Scaled(layout.width);
+    int height = Scaled(layout.height);
+    if (layout.kind == ControlKind::StatusBar) {
+      // The bottom edge, the whole width, whatever the rounding.
+      left = 0;
+      width = Scaled(kClientWidth);
+      height = Scaled(kStatusBarHeight);
+      top = Scaled(kClientHeight) - height;
+    }
+    SendMessageW(control, WM_SETFONT, font, FALSE);
+    SetWindowPos(control, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+
+    switch (layout.kind) {
+    case ControlKind::Label:
+      FitLabel(control);
+      break;
+    case ControlKind::Button:
+    case ControlKind::DefaultButton:
+      FitButton(control, width);
+      break;
+    case ControlKind::StatusBar: {
+      // Parts rather than the simple mode: WM_GETTEXT from another process
+      // then reads the first part's text, the status. The second, at the
+      // right end, shows a download's or an extraction's progress.
+      int parts[2] = {width - Scaled(kProgressPartWidth), -1};
+      SendMessageW(control, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+      break;
+    }
+    case ControlKind::RadioGroup: {
+      // Below the group's caption, one equal band each.
+      int insetTop = Scaled(kRadioInsetTop);
+      int band = (height - insetTop - Scaled(kRadioInsetBottom)) / kOperationalModeCount;
+      int radioHeight = Scaled(kRadioHeight);
+      for (int i = 0; i < kOperationalModeCount; ++i) {
+        HWND radio = radios_[static_cast<size_t>(i)];
+        SendMessageW(radio, WM_SETFONT, font, FALSE);
+        SetWindowPos(radio, nullptr, left + Scaled(kRadioInsetLeft),
+                     top + insetTop + i * band + (band - radioHeight) / 2,
+                     width - 2 * Scaled(kRadioInsetLeft), radioHeight,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      break;
+    }
+    default:
+      break;
+    }
+  }
+  InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void LoginWindow::OnDpiChanged(int dpi, const RECT& suggested) {
+  dpi_ = dpi;
+  // The controls leave the old font before it goes.
+  FontHandle old = std::move(font_);
+  MakeFont();
+  SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  FitClientArea();
+  LayOut();
 }
 
 HWND LoginWindow::Control(ControlId control) const {
@@ -342,14 +456,37 @@ void LoginWindow::FitLabel(HWND label) {
   HDC dc = GetDC(label);
   if (dc == nullptr)
     return;
-  HGDIOBJ old = SelectObject(dc, font_);
   RECT extent{0, 0, 0, 0};
-  DrawTextW(dc, caption.empty() ? L" " : caption.c_str(), -1, &extent,
-            DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
-  SelectObject(dc, old);
+  {
+    SelectedObject font(dc, font_.get());
+    DrawTextW(dc, caption.empty() ? L" " : caption.c_str(), -1, &extent,
+              DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
+  }
   ReleaseDC(label, dc);
   int width = caption.empty() ? 0 : extent.right - extent.left;
   SetWindowPos(label, nullptr, 0, 0, width, extent.bottom - extent.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void LoginWindow::FitButton(HWND button, int width) {
+  // A push button keeps its place and its width from the layout unless its
+  // caption needs more; then it grows to the right.
+  std::wstring caption = Widen(WindowText(button));
+  HDC dc = GetDC(button);
+  if (dc == nullptr)
+    return;
+  RECT extent{0, 0, 0, 0};
+  {
+    SelectedObject font(dc, font_.get());
+    DrawTextW(dc, caption.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
+  }
+  ReleaseDC(button, dc);
+  int needed = extent.right - extent.left + Scaled(kButtonTextMargin);
+  if (needed <= width)
+    return;
+  RECT rect{};
+  GetWindowRect(button, &rect);
+  SetWindowPos(button, nullptr, 0, 0, needed, rect.bottom - rect.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -547,11 +684,14 @@ LRESULT LoginWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_DRAWITEM: {
     const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
     if (item->CtlID == static_cast<UINT>(ControlId::Image1)) {
-      DrawLogo(*item);
+      logo_.Paint(item->hDC, item->rcItem);
       return TRUE;
     }
     break;
   }
+  case kWmDpiChanged:
+    OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+    return 0;
   case WM_COMMAND:
     if (lParam != 0 || LOWORD(wParam) == IDOK)
       OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -645,87 +785,6 @@ void LoginWindow::Paint() {
   if (dc != nullptr)
     FillRect(dc, &ps.rcPaint, GetSysColorBrush(COLOR_BTNFACE));
   EndPaint(hwnd_, &ps);
-}
-
-namespace {
-
-// The logo is drawn in a design box of 300 x 100 units, scaled evenly into
-// the picture and centred in it.
-constexpr double kLogoWidth = 300;
-constexpr double kLogoHeight = 100;
-
-struct LogoScale {
-  double factor;
-  double left, top;
-  int X(double x) const { return static_cast<int>(std::lround(left + x * factor)); }
-  int Y(double y) const { return static_cast<int>(std::lround(top + y * factor)); }
-  int Size(double s) const { return std::max(1, static_cast<int>(std::lround(s * factor))); }
-};
-
-constexpr COLORREF kMarkColour = RGB(11, 94, 120);
-constexpr COLORREF kAccentColour = RGB(240, 138, 36);
-constexpr COLORREF kWordColour = RGB(10, 61, 85);
-constexpr COLORREF kTaglineColour = RGB(88, 98, 108);
-
-void DrawWord(HDC dc, const LogoScale& s, const wchar_t* word, double height, int weight,
-              COLORREF colour, RECT box) {
-  HFONT font = CreateFontW(-s.Size(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                           OUT_TT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                           VARIABLE_PITCH | FF_SWISS, L"Tahoma");
-  HGDIOBJ old = SelectObject(dc, font);
-  SetTextColor(dc, colour);
-  DrawTextW(dc, word, -1, &box, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
-  SelectObject(dc, old);
-  DeleteObject(font);
-}
-
-} // namespace
-
-void LoginWindow::DrawLogo(const DRAWITEMSTRUCT& item) {
-  HDC dc = item.hDC;
-  RECT area = item.rcItem;
-  FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE));
-  double width = area.right - area.left;
-  double height = area.bottom - area.top;
-  double factor = std::min(width / kLogoWidth, height / kLogoHeight);
-  if (factor <= 0)
-    return;
-  LogoScale s{factor, area.left + (width - kLogoWidth * factor) / 2,
-              area.top + (height - kLogoHeight * factor) / 2};
-
-  int savedDc = SaveDC(dc);
-  SetBkMode(dc, TRANSPARENT);
-
-  // The mark: a rounded square carrying a white chevron, with an accent dot
-  // set off from its corner.
-  HBRUSH markBrush = CreateSolidBrush(kMarkColour);
-  SelectObject(dc, GetStockObject(NULL_PEN));
-  SelectObject(dc, markBrush);
-  RoundRect(dc, s.X(4), s.Y(12), s.X(84), s.Y(92), s.Size(22), s.Size(22));
-
-  SelectObject(dc, GetStockObject(WHITE_BRUSH));
-  const double chevron[][2] = {{18, 30}, {33, 30}, {44, 64}, {55, 30},
-                               {70, 30}, {52, 78}, {36, 78}};
-  POINT points[std::size(chevron)];
-  for (size_t i = 0; i < std::size(chevron); ++i)
-    points[i] = POINT{s.X(chevron[i][0]), s.Y(chevron[i][1])};
-  Polygon(dc, points, static_cast<int>(std::size(points)));
-
-  HPEN gapPen = CreatePen(PS_SOLID, s.Size(4), GetSysColor(COLOR_BTNFACE));
-  HBRUSH accentBrush = CreateSolidBrush(kAccentColour);
-  SelectObject(dc, gapPen);
-  SelectObject(dc, accentBrush);
-  Ellipse(dc, s.X(66), s.Y(2), s.X(94), s.Y(30));
-
-  // The word mark and the product line beneath it.
-  DrawWord(dc, s, L"Veltra", 50, FW_BOLD, kWordColour, RECT{s.X(98), s.Y(14), s.X(300), s.Y(70)});
-  DrawWord(dc, s, L"DYNAMIC REMOTE HMI", 14, FW_NORMAL, kTaglineColour,
-           RECT{s.X(101), s.Y(72), s.X(300), s.Y(92)});
-
-  RestoreDC(dc, savedDc);
-  DeleteObject(accentBrush);
-  DeleteObject(gapPen);
-  DeleteObject(markBrush);
 }
 
 } // namespace plat::win32

@@ -6,7 +6,9 @@
 #include "platform/FormLayout.h"
 #include "platform/FormView.h"
 
+#include "platform/win32/LogoPainter.h"
 #include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32Handles.h"
 
 #include <array>
 #include <string>
@@ -50,16 +52,24 @@ private:
 
   void CreateControls();
   void CreateControl(const ControlLayout& layout);
-  void CreateRadioItems(const ControlLayout& group);
+  void CreateRadioItems();
+  // Places every control and gives it the font, for the window's DPI.
+  void LayOut();
+  void OnDpiChanged(int dpi, const RECT& suggested);
+  // A length of the layout (pixels at 96 DPI) at the window's DPI.
+  int Scaled(int value) const;
+  void MakeFont();
+  // Sizes the window so that its client area is the layout's at its DPI.
+  void FitClientArea();
   HWND Control(ControlId control) const;
   std::string StatusPartText(WPARAM part);
   static bool IsLabel(ControlId control);
   void FitLabel(HWND label);
+  void FitButton(HWND button, int width);
 
   void OnCommand(int id, int code);
   LRESULT DefaultButton();
   void Paint();
-  void DrawLogo(const DRAWITEMSTRUCT& item);
 
   // Puts the check marks (and the group's tab stop) on item `index`.
   void ShowItemIndex(int index);
@@ -77,7 +87,9 @@ private:
 
   IFormEvents* events_;
   HWND hwnd_ = nullptr;
-  HFONT font_ = nullptr;
+  int dpi_ = 96;
+  FontHandle font_;
+  LogoPainter logo_;
   std::array<HWND, kOperationalModeCount> radios_{};
   int itemIndex_ = 0;
   bool timerEnabled_ = false;

@@ -63,6 +63,26 @@ struct ModuleHandleTraits {
   static bool Close(Type h) { return FreeLibrary(h) != FALSE; }
 };
 
+// GDI objects made by this process: fonts, brushes, pens, bitmaps. Each is
+// deleted once it is selected into no device context any more (a
+// SelectedObject scope, below, takes care of that order). Stock objects are
+// never to be owned.
+template <class Handle> struct GdiObjectTraits {
+  using Type = Handle;
+  static Type Empty() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr; }
+  static bool Close(Type h) { return DeleteObject(h) != FALSE; }
+};
+
+// Memory device contexts made with CreateCompatibleDC (not the ones from
+// GetDC or BeginPaint, which are released or ended instead).
+struct MemoryDcTraits {
+  using Type = HDC;
+  static Type Empty() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr; }
+  static bool Close(Type h) { return DeleteDC(h) != FALSE; }
+};
+
 // Sole owner of one handle; closes it when it goes out of scope.
 template <class Traits> class UniqueHandle {
 public:
@@ -119,6 +139,46 @@ using InternetHandle = UniqueHandle<InternetHandleTraits>;
 // Named apart from plat::RegistryKey, the interface's token for an open key.
 using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;
 using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
+using FontHandle = UniqueHandle<GdiObjectTraits<HFONT>>;
+using BrushHandle = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using PenHandle = UniqueHandle<GdiObjectTraits<HPEN>>;
+using BitmapHandle = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using MemoryDcHandle = UniqueHandle<MemoryDcTraits>;
+
+// An object selected into a device context for a scope: the one it replaced
+// goes back in when the scope ends, so that the owner of the selected object
+// can delete it afterwards. Declare it after that owner.
+class SelectedObject {
+public:
+  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ~SelectedObject() {
+    if (previous_ != nullptr && previous_ != HGDI_ERROR)
+      SelectObject(dc_, previous_);
+  }
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+
+private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// A device context's whole state (selected objects, colours, modes) saved
+// for a scope and restored at its end.
+class SavedDcState {
+public:
+  explicit SavedDcState(HDC dc) : dc_(dc), saved_(SaveDC(dc)) {}
+  ~SavedDcState() {
+    if (saved_ != 0)
+      RestoreDC(dc_, saved_);
+  }
+  SavedDcState(const SavedDcState&) = delete;
+  SavedDcState& operator=(const SavedDcState&) = delete;
+
+private:
+  HDC dc_;
+  int saved_;
+};
 
 // Holds one reference to a COM object. Copies add a reference; moves do not.
 template <class T> class ComPtr {
