@@ -204,6 +204,25 @@ std::optional<uint64_t> FakeFileSystem::FreeSpace(const std::string& path) {
   return it == freeBytes.end() ? uint64_t{1} << 40 : it->second;
 }
 
+std::vector<std::string> FakeFileSystem::ListFolder(const std::string& path) {
+  journal.push_back("list " + path);
+  const std::string prefix = Normalize(path) + "\\";
+  std::vector<std::string> names;
+  for (const auto& list : {AllDirectories(), AllFiles()})
+    for (const std::string& key : list)
+      if (key.rfind(prefix, 0) == 0 && key.find('\\', prefix.size()) == std::string::npos)
+        names.push_back(key.substr(prefix.size()));
+  return names;
+}
+
+bool FakeFileSystem::ShareFolderWithLocalUsers(const std::string& path) {
+  journal.push_back("share " + path);
+  if (unshareable.count(path) || !DirectoryExists(path))
+    return false;
+  sharedFolders.insert(Normalize(path));
+  return true;
+}
+
 void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes) {
   std::string key = Normalize(path);
   size_t slash = key.rfind('\\');

@@ -44,6 +44,13 @@ public:
   void MoveFolder(const std::string& from, const std::string& to) override;
   std::function<void(const std::string& from, const std::string& to)> onMoveFolder;
   std::optional<uint64_t> FreeSpace(const std::string& path) override;
+  // Names as they were made lower case (the fake keeps no other spelling).
+  std::vector<std::string> ListFolder(const std::string& path) override;
+  bool ShareFolderWithLocalUsers(const std::string& path) override;
+  // Folders given to every local user, by normalised path; paths in
+  // `unshareable` fail.
+  std::set<std::string> sharedFolders;
+  std::set<std::string> unshareable;
 
   // Test set-up and inspection, by the same path rules.
   void AddFile(const std::string& path, const std::string& bytes);

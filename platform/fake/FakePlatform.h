@@ -28,7 +28,7 @@ struct FakePlatform {
   FakeStructuredStorage storage{files};
   FakeXmlFile xml{files};
   FakeSecurity security;
-  FakeWindows windows{system};
+  FakeWindows windows{system, &processes};
   FakeProcesses processes{files};
   FakeRegistry registry{system};
   plat::Services services{system,  files, ui,       http,    network,   archives,

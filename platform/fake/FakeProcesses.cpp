@@ -50,13 +50,61 @@ FakeProcesses::CreateProcess(const std::string& commandLine, const std::string& 
   open_.insert(process.process);
   open_.insert(process.thread);
   exitCodes_[process.process] = plat::kStillActive;
+  const std::string image = start.program.empty() ? commandLine : start.program;
+  starts.back().processId = AddRunning(launcherProcessId, image);
+  ids_[process.process] = starts.back().processId;
+  lastStarted_ = starts.back().processId;
   if (onStart)
     onStart(starts.back(), process);
   return process;
 }
 
+uint32_t FakeProcesses::AddRunning(uint32_t parentId, const std::string& image) {
+  FakeProcess process;
+  process.id = nextId_;
+  nextId_ += 4;
+  process.parentId = parentId;
+  process.image = image;
+  process.started = ++clock_;
+  running.push_back(process);
+  return process.id;
+}
+
+uint32_t FakeProcesses::EarlierHmiId() {
+  if (earlierHmi_ == 0)
+    earlierHmi_ = AddRunning(4, earlierHmiImage);
+  return earlierHmi_;
+}
+
 void FakeProcesses::Exit(uint32_t process, uint32_t exitCode) {
   exitCodes_[process] = exitCode;
+  auto id = ids_.find(process);
+  if (id != ids_.end())
+    std::erase_if(running, [&](const FakeProcess& p) { return p.id == id->second; });
+}
+
+uint32_t FakeProcesses::ProcessIdOf(uint32_t process) {
+  auto it = ids_.find(process);
+  return it == ids_.end() || open_.count(process) == 0 ? 0 : it->second;
+}
+
+std::vector<plat::ProcessEntry> FakeProcesses::RunningProcesses() {
+  ++snapshots;
+  std::vector<plat::ProcessEntry> out;
+  for (const FakeProcess& p : running) {
+    size_t slash = p.image.find_last_of('\\');
+    out.push_back(plat::ProcessEntry{
+        p.id, p.parentId, slash == std::string::npos ? p.image : p.image.substr(slash + 1),
+        p.started});
+  }
+  return out;
+}
+
+std::optional<std::string> FakeProcesses::ProcessImagePath(uint32_t processId) {
+  for (const FakeProcess& p : running)
+    if (p.id == processId && !p.hidden)
+      return p.image;
+  return std::nullopt;
 }
 
 std::optional<uint32_t> FakeProcesses::GetExitCodeProcess(uint32_t process) {

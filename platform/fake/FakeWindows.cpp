@@ -1,6 +1,7 @@
 #include "platform/fake/FakeWindows.h"
 
 #include "common/Text.h"
+#include "platform/fake/FakeProcesses.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -167,6 +168,9 @@ std::vector<JournalEntry> DesktopJournal::Of(const std::string& message) const {
 
 plat::WindowHandle FakeWindows::Add(FakeWindow window) {
   auto handle = static_cast<plat::WindowHandle>(0x10010 + 0x10 * windows_.size());
+  if (window.processId == 0 && processes_ != nullptr)
+    window.processId =
+        processes_->LastStartedId() != 0 ? processes_->LastStartedId() : processes_->EarlierHmiId();
   Window entry;
   entry.script = std::move(window);
   entry.handle = handle;
@@ -240,6 +244,28 @@ plat::WindowHandle FakeWindows::FindWindow(const std::optional<std::string>& cla
     return it->handle;
   }
   return plat::WindowHandle::None;
+}
+
+std::vector<plat::WindowHandle>
+FakeWindows::FindWindows(const std::optional<std::string>& className,
+                         const std::optional<std::string>& title) {
+  ++findCalls;
+  std::vector<plat::WindowHandle> found;
+  for (auto it = windows_.rbegin(); it != windows_.rend(); ++it) {
+    if (!Alive(*it))
+      continue;
+    if (className && !text::EqualsIgnoreCase(*className, it->script.className))
+      continue;
+    if (title && !text::EqualsIgnoreCase(*title, it->script.title))
+      continue;
+    found.push_back(it->handle);
+  }
+  return found;
+}
+
+uint32_t FakeWindows::WindowProcessId(plat::WindowHandle window) {
+  const Window* w = Live(window);
+  return w ? w->script.processId : 0;
 }
 
 plat::WindowHandle FakeWindows::GetForegroundWindow() {

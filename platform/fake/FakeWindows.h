@@ -15,6 +15,8 @@
 
 namespace fake {
 
+class FakeProcesses;
+
 // A top-level window of another process, as a test scripts it.
 struct FakeWindow {
   std::string title = {};
@@ -30,6 +32,10 @@ struct FakeWindow {
   bool refusesClose = false; // handles WM_CLOSE and stays
   bool refusesMove = false;  // MoveWindow fails
   bool hung = false;         // its thread takes no sent message
+  // The process that made it. 0: on a desktop that knows the fake
+  // processes, the process started last before the window was added, or,
+  // when none was, an HMI of an earlier launch; otherwise none.
+  uint32_t processId = 0;
 };
 
 // One message or window operation as the fake desktop saw it.
@@ -111,7 +117,8 @@ private:
 
 class FakeWindows : public plat::IWindows {
 public:
-  explicit FakeWindows(FakeSystem& system) : system_(system) {}
+  explicit FakeWindows(FakeSystem& system, FakeProcesses* processes = nullptr)
+      : system_(system), processes_(processes) {}
 
   // Scripts a window; returns the handle it has once it exists.
   plat::WindowHandle Add(FakeWindow window);
@@ -147,6 +154,10 @@ public:
   // window added counts as the top of the z-order.
   plat::WindowHandle FindWindow(const std::optional<std::string>& className,
                                 const std::optional<std::string>& title) override;
+  // Every live window FindWindow would match, latest added first.
+  std::vector<plat::WindowHandle> FindWindows(const std::optional<std::string>& className,
+                                              const std::optional<std::string>& title) override;
+  uint32_t WindowProcessId(plat::WindowHandle window) override;
   plat::WindowHandle GetForegroundWindow() override;
   bool IsWindow(plat::WindowHandle window) override { return Exists(window); }
   bool FlashWindow(plat::WindowHandle window, bool invert) override;
@@ -189,6 +200,7 @@ private:
   void Deliver(Window& w, uint32_t message, uint64_t wParam, bool posted);
 
   FakeSystem& system_;
+  FakeProcesses* processes_;
   std::vector<Window> windows_;
   std::set<uint64_t> openEvents_;
   uint64_t nextEvent_ = 0x3000;
