@@ -205,7 +205,6 @@ std::optional<uint64_t> FakeFileSystem::FreeSpace(const std::string& path) {
 }
 
 std::vector<std::string> FakeFileSystem::ListFolder(const std::string& path) {
-  journal.push_back("list " + path);
   const std::string prefix = Normalize(path) + "\\";
   std::vector<std::string> names;
   for (const auto& list : {AllDirectories(), AllFiles()})
