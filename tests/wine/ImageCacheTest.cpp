@@ -103,6 +103,17 @@ protected:
   fs::path image = parent.Path() / L"v17.0.2.0";
 };
 
+// Opening a folder to every local user is a change of its access list that
+// the system takes. (Wine takes it but does not keep it: what it reads back
+// is made from the Unix file mode, so the entry itself is checked on the
+// fakes' side only.) A folder that is not there cannot be shared.
+TEST(Win32FileSystemTest, SharesAFolderWithLocalUsersOnlyWhenItExists) {
+  TempFolder temp;
+  plat::win32::Win32FileSystem files;
+  EXPECT_TRUE(files.ShareFolderWithLocalUsers(Narrow(temp.Path().wstring())));
+  EXPECT_FALSE(files.ShareFolderWithLocalUsers(Narrow((temp.Path() / L"missing").wstring())));
+}
+
 TEST_F(ImageCacheTest, AnArchiveThatFailsHalfWayLeavesTheImageAsItWas) {
   parent.WriteFile(L"v17.0.2.0\\lib\\stale.jar", "from an earlier, broken image");
   const std::vector<std::string> before{"v17.0.2.0", "v17.0.2.0\\lib", "v17.0.2.0\\lib\\stale.jar"};
