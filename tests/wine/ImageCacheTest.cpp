@@ -103,6 +103,17 @@ protected:
   fs::path image = parent.Path() / L"v17.0.2.0";
 };
 
+TEST(Win32FileSystemTest, ListsTheNamesInOneFolder) {
+  TempFolder temp;
+  temp.WriteFile(L"a.zip.12.0.part", "x");
+  temp.WriteFile(L"~v1_12_0\\new\\f", "x");
+  plat::win32::Win32FileSystem files;
+  std::vector<std::string> names = files.ListFolder(Narrow(temp.Path().wstring()));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.zip.12.0.part", "~v1_12_0"}));
+  EXPECT_TRUE(files.ListFolder(Narrow((temp.Path() / L"missing").wstring())).empty());
+}
+
 // Opening a folder to every local user is a change of its access list that
 // the system takes. (Wine takes it but does not keep it: what it reads back
 // is made from the Unix file mode, so the entry itself is checked on the
