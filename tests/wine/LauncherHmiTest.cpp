@@ -643,9 +643,12 @@ TEST_F(LauncherHmi, ForeignLoginWindowBeforeTheLaunchIsLeftAlone) {
 
 // A second stand-in, started apart from the launcher while it waits for its
 // HMI's login window, shows the same title first: it gets nothing, and the
-// HMI the launch started gets the credentials.
+// HMI the launch started gets the credentials. (The device is trusted and the
+// launch's HMI shows its window late, so that the launcher is already
+// waiting for a login window when only the foreign one is there.)
 TEST_F(LauncherHmi, ForeignLoginWindowDuringTheWaitGetsNothing) {
-  auto launcher = Start({{L"AUTO_ACCEPT", L"1"}, {L"PROMPT_MS", L"50"}, {L"DELAY_MS", L"2500"}});
+  trust_.Create();
+  auto launcher = Start({{L"DELAY_MS", L"6000"}});
   ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(*launcher, 0, "admin", "Adm1n-pw"));
   ASSERT_TRUE(WaitUntil([&] { return !Only(JournalLines(), "start").empty(); }, kLaunchDeadline));
   ApartStandin foreign(winetest::WindowsPath(VELTRA_STANDIN_EXE), temp_.Path() / L"foreign.txt",
