@@ -1,6 +1,13 @@
 #include "hmi/WindowFinder.h"
 
+#include "common/Paths.h"
+#include "common/Text.h"
+
 #include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
 
 namespace hmi {
 namespace {
@@ -33,6 +40,17 @@ TFindAction TWindowFinder::GetActionOrder(int32_t Index) {
 }
 
 plat::WindowHandle TWindowFinder::Candidate() {
+  if (FOwnerRule &&
+      (FMode == fmWindowClass || FMode == fmWindowTitle || FMode == fmWindowClassAndTitle)) {
+    const bool byClass = FMode != fmWindowTitle;
+    const bool byTitle = FMode != fmWindowClass;
+    for (plat::WindowHandle window :
+         windows_.FindWindows(byClass ? std::optional(FWindowClass) : std::nullopt,
+                              byTitle ? std::optional(FWindowTitle) : std::nullopt))
+      if (FOwnerRule(window))
+        return window;
+    return plat::WindowHandle::None;
+  }
   switch (FMode) {
   case fmVCLObject: {
     if (FVCLObject == nullptr)
@@ -146,6 +164,117 @@ void MinimizeWindow(TWindowFinder& finder, const std::string& aWindowTitle) {
 
 bool CloseWindow(TWindowFinder& finder, const std::string& aWindowTitle) {
   return FindByTitle(finder, aWindowTitle, {faClose});
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Notes each window passed over once: the finder looks again at every wake
+// of a wait.
+class PassedOver {
+public:
+  explicit PassedOver(launch::DiagnosticLog& log) : log_(log) {}
+  void Note(const HmiServices& s, plat::WindowHandle window, uint32_t processId,
+            const char* because) {
+    if (!noted_.insert(static_cast<uint64_t>(window)).second)
+      return;
+    char handle[24];
+    std::snprintf(handle, sizeof handle, "0x%llx",
+                  static_cast<unsigned long long>(static_cast<uint64_t>(window)));
+    const std::string program = s.processes.ProcessImagePath(processId).value_or("unknown");
+    log_.LogMessage("Window " + std::string(handle) + " of process " + std::to_string(processId) +
+                    " (" + program + ") passed over: " + because + ".");
+  }
+
+private:
+  launch::DiagnosticLog& log_;
+  std::set<uint64_t> noted_;
+};
+
+bool InTree(const std::map<uint32_t, plat::ProcessEntry>& processes, uint32_t root,
+            uint32_t processId) {
+  // Bounded: a snapshot taken while processes come and go may hold a loop.
+  for (size_t depth = 0; depth <= processes.size() && processId != 0; ++depth) {
+    if (processId == root)
+      return true;
+    auto entry = processes.find(processId);
+    if (entry == processes.end())
+      return false;
+    const uint32_t parentId = entry->second.parentId;
+    auto parent = processes.find(parentId);
+    // A parent that started after its child is a later process under an
+    // ended parent's id.
+    if (parent != processes.end() && parent->second.started != 0 && entry->second.started != 0 &&
+        parent->second.started > entry->second.started)
+      return false;
+    if (parentId == root)
+      return true;
+    if (parent == processes.end())
+      return false;
+    processId = parentId;
+  }
+  return false;
+}
+
+} // namespace
+
+TWindowOwnerRule OwnedByProcessTree(const HmiServices& s, uint32_t processHandle,
+                                    launch::DiagnosticLog& log) {
+  const uint32_t root = processHandle == 0 ? 0 : s.processes.ProcessIdOf(processHandle);
+  auto passed = std::make_shared<PassedOver>(log);
+  return [s, root, passed](plat::WindowHandle window) {
+    const uint32_t owner = s.windows.WindowProcessId(window);
+    if (root != 0 && owner == root)
+      return true;
+    bool inTree = false;
+    if (root != 0 && owner != 0) {
+      std::map<uint32_t, plat::ProcessEntry> processes;
+      for (plat::ProcessEntry& entry : s.processes.RunningProcesses())
+        processes[entry.id] = std::move(entry);
+      inTree = InTree(processes, root, owner);
+    }
+    if (!inTree)
+      passed->Note(s, window, owner, "not a process of the HMI this launch started");
+    return inTree;
+  };
+}
+
+TWindowOwnerRule OwnedByProgramUnder(const HmiServices& s, const std::string& folder,
+                                     launch::DiagnosticLog& log) {
+  std::string prefix = text::ToLowerAscii(folder);
+  std::replace(prefix.begin(), prefix.end(), '/', '\\');
+  while (!prefix.empty() && prefix.back() == '\\')
+    prefix.pop_back();
+  auto passed = std::make_shared<PassedOver>(log);
+  return [s, prefix, passed](plat::WindowHandle window) {
+    const uint32_t owner = s.windows.WindowProcessId(window);
+    bool ours = false;
+    if (!prefix.empty() && owner != 0)
+      if (std::optional<std::string> image = s.processes.ProcessImagePath(owner)) {
+        std::string path = text::ToLowerAscii(*image);
+        std::replace(path.begin(), path.end(), '/', '\\');
+        ours = path.size() > prefix.size() + 1 && path.compare(0, prefix.size(), prefix) == 0 &&
+               path[prefix.size()] == '\\' && path.find("\\..\\") == std::string::npos;
+      }
+    if (!ours)
+      passed->Note(s, window, owner, "not a program of the HMI's runtime images");
+    return ours;
+  };
+}
+
+void KeepToImagePrograms(TWindowFinder& finder, const HmiServices& s,
+                         const std::string& jreImageFolder, launch::DiagnosticLog& log) {
+  std::string image = jreImageFolder;
+  while (!image.empty() && (image.back() == '\\' || image.back() == '/'))
+    image.pop_back();
+  const std::string images = image.empty() ? std::string() : paths::ParentFolderOf(image);
+  finder.SetOwnerRule(OwnedByProgramUnder(s, images, log));
+}
+
+void KeepToProcessTree(TWindowFinder& finder, const HmiServices& s, uint32_t processHandle,
+                       launch::DiagnosticLog& log) {
+  finder.SetOwnerRule(OwnedByProcessTree(s, processHandle, log));
 }
 
 } // namespace hmi

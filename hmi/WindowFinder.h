@@ -2,6 +2,8 @@
 // of window actions on it, in an order that a handler may change.
 #pragma once
 
+#include "common/DiagnosticLog.h"
+#include "hmi/HmiServices.h"
 #include "platform/Desktop.h"
 #include "platform/Platform.h"
 
@@ -76,6 +78,10 @@ private:
 
 class TWindowFinder;
 
+// Whether the finder may take a window that matches its criteria. A finder
+// without one takes the first match, whichever program made it.
+using TWindowOwnerRule = std::function<bool(plat::WindowHandle)>;
+
 // May replace the action that comes at position `Index`.
 using TOnActionOrderEvent =
     std::function<void(TWindowFinder& Sender, int32_t Index, TFindAction& Action)>;
@@ -115,6 +121,10 @@ public:
   int32_t Delay() const { return FDelay; }
   // A negative delay is taken as none.
   void SetDelay(int32_t ADelay);
+  // By class and by title, the finder takes the first matching window, from
+  // the top of the z-order, that the rule accepts.
+  const TWindowOwnerRule& OwnerRule() const { return FOwnerRule; }
+  void SetOwnerRule(TWindowOwnerRule value) { FOwnerRule = std::move(value); }
   const TOnActionOrderEvent& OnActionOrder() const { return FOnActionOrder; }
   void SetOnActionOrder(TOnActionOrderEvent value) { FOnActionOrder = std::move(value); }
   plat::WindowHandle LastFound() const { return FLastFound; }
@@ -135,6 +145,7 @@ private:
   std::string FWindowTitle;
   int32_t FDelay = 0;
   TOnActionOrderEvent FOnActionOrder;
+  TWindowOwnerRule FOwnerRule;
 
   plat::IWindows& windows_;
   plat::IUi& ui_;
@@ -153,5 +164,34 @@ void MinimizeWindow(TWindowFinder& finder, const std::string& aWindowTitle);
 // Asks the window to close and waits for its answer; true when there was a
 // window, whether or not it then closed.
 bool CloseWindow(TWindowFinder& finder, const std::string& aWindowTitle);
+
+// Whose windows may be closed and typed into. A window with the HMI's title
+// may come from any program: the operator's password goes only to the HMI
+// this launch started, and only the HMI's windows are asked to close. A
+// window passed over is noted once in the developer log, without anything
+// typed or secret.
+
+// Windows of the process behind `processHandle` (as CreateProcess handed it
+// back; the handle is kept open, so its id names no other process) and of
+// the processes it started, and theirs in turn: the HMI's first program may
+// start the real one. A child counts only when it started after its parent
+// (an id of an ended process may come back for another one). Handle 0
+// accepts no window.
+TWindowOwnerRule OwnedByProcessTree(const HmiServices& s, uint32_t processHandle,
+                                    launch::DiagnosticLog& log);
+
+// Windows of processes that run a program from below `folder` (the HMI's
+// runtime images); an empty folder accepts no window.
+TWindowOwnerRule OwnedByProgramUnder(const HmiServices& s, const std::string& folder,
+                                     launch::DiagnosticLog& log);
+
+// Before the HMI starts: the finder takes only windows of programs run from
+// the JRE images, the folder that holds `jreImageFolder`.
+void KeepToImagePrograms(TWindowFinder& finder, const HmiServices& s,
+                         const std::string& jreImageFolder, launch::DiagnosticLog& log);
+
+// Once the HMI started: the finder takes only its process tree's windows.
+void KeepToProcessTree(TWindowFinder& finder, const HmiServices& s, uint32_t processHandle,
+                       launch::DiagnosticLog& log);
 
 } // namespace hmi

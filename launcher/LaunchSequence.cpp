@@ -105,6 +105,7 @@ void LaunchHMIMinimized(TLoginForm& form) {
   // 3. An HMI login window for this host from an earlier launch.
   if (!emergencyAccessMode && !text::Trim(form.HostText()).empty()) {
     LoginWindowName = hmi::GetLoginFormCaption(form, form.HostText());
+    hmi::KeepToImagePrograms(finder, hs, form.jreImageFolder, form.Log());
     if (hmi::CloseWindow(finder, LoginWindowName))
       s.system.Sleep(kOldLoginWindowPause);
     if (hmi::FindWindowByTitle(finder, LoginWindowName) != plat::WindowHandle::None) {
@@ -129,7 +130,9 @@ void LaunchHMIMinimized(TLoginForm& form) {
   // 6 to 8. The HMI starts; was its device trusted before?
   LoginWindowName = hmi::GetLoginFormCaption(form, form.HostText());
   const bool trustedBefore = hmi::LoginAuthorised(hs, hostText, 0);
+  const uint32_t earlierHmi = g.proc_id;
   hmi::RunJavaApp(hs, form, form.HostText(), form.SelectedMode(), g);
+  hmi::KeepToProcessTree(finder, hs, g.proc_id == earlierHmi ? 0 : g.proc_id, form.Log());
 
   // 9 and 10. The certificate prompt: up to 3.5 s for it to come, then as
   // long as the operator keeps it open.

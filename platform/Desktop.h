@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -56,6 +57,13 @@ public:
   // an absent criterion matches anything; hidden windows count.
   virtual WindowHandle FindWindow(const std::optional<std::string>& className,
                                   const std::optional<std::string>& title) = 0;
+  // Every top-level window that FindWindow would match, from the top of the
+  // z-order down (EnumWindows): the first one may belong to any program.
+  virtual std::vector<WindowHandle> FindWindows(const std::optional<std::string>& className,
+                                                const std::optional<std::string>& title) = 0;
+  // GetWindowThreadProcessId: the id of the process that made the window; 0
+  // when the window is gone.
+  virtual uint32_t WindowProcessId(WindowHandle window) = 0;
   virtual WindowHandle GetForegroundWindow() = 0;
   // True only for a window that exists now.
   virtual bool IsWindow(WindowHandle window) = 0;
@@ -105,6 +113,19 @@ struct StartedProcess {
   uint32_t thread = 0;  // thread handle; to be closed
 };
 
+// One process of the machine as a snapshot lists it.
+struct ProcessEntry {
+  uint32_t id = 0;
+  // The process that started it. It may have ended since, and its id may
+  // then name a later process: `started` tells them apart.
+  uint32_t parentId = 0;
+  // The program's file name ("javaw.exe"), without its folder.
+  std::string exeName;
+  // When it started, in 100 ns steps of the system clock; 0 when that could
+  // not be read (a process of another user, say).
+  uint64_t started = 0;
+};
+
 class IProcesses {
 public:
   virtual ~IProcesses() = default;
@@ -120,6 +141,16 @@ public:
   // GetExitCodeProcess: nothing when the handle cannot be read.
   virtual std::optional<uint32_t> GetExitCodeProcess(uint32_t process) = 0;
   virtual void CloseHandle(uint32_t handle) = 0;
+  // GetProcessId: the id of the process behind an open process handle; 0
+  // when the handle is not one. While the handle is open the id names no
+  // other process, even after the process ended.
+  virtual uint32_t ProcessIdOf(uint32_t process) = 0;
+  // The processes running now (a Toolhelp snapshot); empty when the snapshot
+  // failed.
+  virtual std::vector<ProcessEntry> RunningProcesses() = 0;
+  // The full path of the program a running process was started from
+  // (QueryFullProcessImageNameW); nothing when it cannot be read.
+  virtual std::optional<std::string> ProcessImagePath(uint32_t processId) = 0;
   // GetSystemMetrics, e.g. 78 and 79 for the virtual screen's size.
   virtual int32_t GetSystemMetrics(int32_t index) = 0;
 };

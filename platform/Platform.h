@@ -32,8 +32,9 @@ struct FileVersion {
   uint32_t ls = 0;
 };
 
-// A lock shared by the launcher processes of the user's session, held for as
-// long as the object lives. Dropping it lets the next waiting process in.
+// A lock shared by the launcher processes of the machine, every user's and
+// every session's, held for as long as the object lives. Dropping it lets the
+// next waiting process in.
 class NamedLock {
 public:
   virtual ~NamedLock() = default;
@@ -115,6 +116,19 @@ public:
   // the folder held open). A file system that cannot do it always throws.
   virtual void MoveFolder(const std::string& from, const std::string& to) {
     throw PlatformError("Cannot move folder \"" + from + "\" to \"" + to + "\".");
+  }
+  // The names (not paths) of the files and folders in one folder, "." and
+  // ".." left out, in no particular order; empty when it cannot be read.
+  virtual std::vector<std::string> ListFolder(const std::string& path) {
+    (void)path;
+    return {};
+  }
+  // Gives every local user (the Users group) the right to modify what lies
+  // below the folder, inherited by files and folders made in it later; the
+  // folder's own rights otherwise stay. False when that could not be done.
+  virtual bool ShareFolderWithLocalUsers(const std::string& path) {
+    (void)path;
+    return false;
   }
   // Bytes this user may still write on the volume that holds `path`, or
   // would hold it (a folder not yet made is looked up through the nearest

@@ -7,8 +7,22 @@ namespace store {
 using paths::CheckFolderName;
 using paths::JoinPath;
 
+void FolderUtils::EnsureAppRoot() {
+  const std::string root = GetAppRootFolder();
+  if (!paths::IsRootedPath(root) || s_.files.DirectoryExists(root))
+    return;
+  // Of two launchers making it at once, only the one whose call made it
+  // changes its rights. A root whose rights cannot be changed still serves
+  // this user.
+  if (s_.files.CreateNewDirectory(root))
+    s_.files.ShareFolderWithLocalUsers(root);
+}
+
 void FolderUtils::EnsureFolder(const std::string& path) {
-  if (s_.files.DirectoryExists(path) || s_.files.CreateDirectories(path))
+  if (s_.files.DirectoryExists(path))
+    return;
+  EnsureAppRoot();
+  if (s_.files.CreateDirectories(path))
     return;
   std::string root = paths::RootOf(path);
   if (!root.empty() && !s_.files.DirectoryExists(root))

@@ -41,6 +41,11 @@ public:
   std::string CreateUniqueDirectory(const std::string& baseDir, const std::string& prefix);
 
 private:
+  // Makes the application root when it is missing, and only then gives every
+  // local user the right to modify what lies below it: the cache is the
+  // machine's, and one user's launcher must be able to repair or replace
+  // what another's left. A root that exists keeps the rights it has.
+  void EnsureAppRoot();
   // Creates `path` with its parents when missing; a folder that cannot be
   // made is left for the later file operation to report, except when its
   // drive or root does not exist.

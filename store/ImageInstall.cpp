@@ -1,6 +1,11 @@
 #include "store/ImageInstall.h"
 
 #include "common/Paths.h"
+#include "common/Text.h"
+#include "platform/Desktop.h"
+
+#include <algorithm>
+#include <set>
 
 namespace store {
 
@@ -86,8 +91,10 @@ LockRuntimeImages(plat::Services& s, launch::ILaunchView& view,
       note(std::string("Runtime images provided without a lock: ") + e.what());
       return nullptr;
     }
-    if (lock)
+    if (lock) {
+      SweepLeftovers(s);
       return lock;
+    }
     if (s.system.TickCount() - start >= kLockPatienceMs) {
       note("Runtime images provided without a lock: another launcher kept it too long");
       return nullptr;
@@ -98,6 +105,112 @@ LockRuntimeImages(plat::Services& s, launch::ILaunchView& view,
     }
     view.ProcessMessages();
   }
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A process id or counter as the launcher writes it: decimal digits, no
+// sign, no leading zero but for "0" itself, within 32 bits.
+std::optional<uint32_t> Number(const std::string& digits) {
+  if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0') ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return std::nullopt;
+  const uint64_t value = std::stoull(digits);
+  if (value > UINT32_MAX)
+    return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+} // namespace
+
+std::optional<uint32_t> PartFileOwner(const std::string& name) {
+  const std::string suffix = ".part";
+  if (name.size() <= suffix.size() ||
+      !text::EqualsIgnoreCase(name.substr(name.size() - suffix.size()), suffix))
+    return std::nullopt;
+  const std::string stem = name.substr(0, name.size() - suffix.size());
+  const size_t counterDot = stem.rfind('.');
+  if (counterDot == std::string::npos || counterDot == 0)
+    return std::nullopt;
+  const size_t pidDot = stem.rfind('.', counterDot - 1);
+  if (pidDot == std::string::npos || pidDot == 0 || !Number(stem.substr(counterDot + 1)))
+    return std::nullopt;
+  return Number(stem.substr(pidDot + 1, counterDot - pidDot - 1));
+}
+
+std::optional<uint32_t> ScratchOwner(const std::string& name, const std::string& prefix) {
+  const size_t counterBar = name.rfind('_');
+  if (counterBar == std::string::npos || counterBar == 0)
+    return std::nullopt;
+  const size_t pidBar = name.rfind('_', counterBar - 1);
+  if (pidBar == std::string::npos || !Number(name.substr(counterBar + 1)))
+    return std::nullopt;
+  const std::string head = name.substr(0, pidBar);
+  const bool prefixMatches =
+      prefix == "~" ? head.size() > 1 && head[0] == '~' : text::EqualsIgnoreCase(head, prefix);
+  if (!prefixMatches)
+    return std::nullopt;
+  return Number(name.substr(pidBar + 1, counterBar - pidBar - 1));
+}
+
+std::vector<std::string> SweepLeftovers(plat::Services& s) {
+  std::vector<std::string> removed;
+  const std::vector<plat::ProcessEntry> processes = s.processes.RunningProcesses();
+  if (processes.empty())
+    return removed;
+  // Running launchers: processes of this launcher's program file name.
+  const std::string ownProgram = paths::FileNameOf(s.system.ExecutablePath());
+  std::set<uint32_t> launchers{s.system.ProcessId()};
+  for (const plat::ProcessEntry& p : processes)
+    if (text::EqualsIgnoreCase(p.exeName, ownProgram))
+      launchers.insert(p.id);
+  auto nobodys = [&](std::optional<uint32_t> owner) {
+    return owner && launchers.count(*owner) == 0;
+  };
+
+  FolderUtils folders(s);
+  const std::string root = folders.GetAppRootFolder();
+  auto removeFile = [&](const std::string& path) {
+    try {
+      s.files.DeleteFile(path);
+      removed.push_back(path);
+    } catch (const std::exception&) {
+    }
+  };
+  auto removeFolder = [&](const std::string& path) {
+    try {
+      s.files.DeleteTree(path);
+      removed.push_back(path);
+    } catch (const std::exception&) {
+    }
+  };
+  for (const char* cache : {"JRECache", "LIBCache"}) {
+    const std::string folder = paths::JoinPath(root, cache);
+    for (const std::string& name : s.files.ListFolder(folder)) {
+      const std::string path = paths::JoinPath(folder, name);
+      if (nobodys(PartFileOwner(name)) && s.files.FileExists(path))
+        removeFile(path);
+    }
+  }
+  auto sweepFolders = [&](const std::string& folder, const std::string& prefix) {
+    for (const std::string& name : s.files.ListFolder(folder)) {
+      const std::string path = paths::JoinPath(folder, name);
+      if (nobodys(ScratchOwner(name, prefix)) && s.files.DirectoryExists(path))
+        removeFolder(path);
+    }
+  };
+  sweepFolders(paths::JoinPath(root, "JREImage"), "~");
+  const std::string libImages = paths::JoinPath(root, "LIBImage");
+  for (const std::string& release : s.files.ListFolder(libImages)) {
+    const std::string folder = paths::JoinPath(libImages, release);
+    if (!release.empty() && release[0] != '~' && s.files.DirectoryExists(folder))
+      sweepFolders(folder, "~");
+  }
+  sweepFolders(paths::JoinPath(root, "PackageCache"), "TMP");
+  sweepFolders(s.system.TempFolder(), "PKG");
+  return removed;
 }
 
 } // namespace store

@@ -10,7 +10,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace store {
 
@@ -51,5 +53,24 @@ inline constexpr const char* kRuntimeImagesLock = "VeltraDynamicRemoteHMI.Runtim
 std::unique_ptr<plat::NamedLock>
 LockRuntimeImages(plat::Services& s, launch::ILaunchView& view,
                   const std::function<void(const std::string&)>& note);
+
+// What launchers ended halfway (the task manager, a crash, a power cut) leave
+// behind, named after their process id: part files of downloads
+// ("<file>.<pid>.<n>.part" in the archive caches), scratch folders of images
+// ("~<name>_<pid>_<n>" beside the image folders), staging folders of
+// packages ("TMP_<pid>_<n>" in the package cache) and package copies
+// ("PKG_<pid>_<n>" in the temporary folder). One whose process no longer
+// runs, or runs another program than this launcher's, is nobody's: it is
+// removed, never used. Taken under the runtime-images lock, so no launcher
+// of this machine is making such a name meanwhile; one that will not go (a
+// file held open) stays for the next time. Nothing is removed when the
+// running processes cannot be listed. Returns the paths removed.
+std::vector<std::string> SweepLeftovers(plat::Services& s);
+
+// The process id in a leftover's name: a part file's ("<file>.<pid>.<n>.part")
+// or a scratch folder's ("<prefix>_<pid>_<n>", with "~" and any image name
+// as the prefix when `prefix` is "~"); nothing for any other name.
+std::optional<uint32_t> PartFileOwner(const std::string& name);
+std::optional<uint32_t> ScratchOwner(const std::string& name, const std::string& prefix);
 
 } // namespace store

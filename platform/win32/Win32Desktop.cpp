@@ -1,6 +1,9 @@
 #include "platform/win32/Win32Desktop.h"
 
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Text.h"
+
+#include <tlhelp32.h>
 
 #include <vector>
 
@@ -25,6 +28,31 @@ WindowHandle Win32Windows::FindWindow(const std::optional<std::string>& classNam
   std::wstring wideTitle = title ? Widen(*title) : std::wstring();
   return ToWindowHandle(
       FindWindowW(className ? wideClass.c_str() : nullptr, title ? wideTitle.c_str() : nullptr));
+}
+
+std::vector<WindowHandle> Win32Windows::FindWindows(const std::optional<std::string>& className,
+                                                    const std::optional<std::string>& title) {
+  std::wstring wideClass = className ? Widen(*className) : std::wstring();
+  std::wstring wideTitle = title ? Widen(*title) : std::wstring();
+  // FindWindowExW with no parent walks the top-level windows in z-order, as
+  // FindWindowW does, and goes on after the one given.
+  std::vector<WindowHandle> found;
+  HWND after = nullptr;
+  while (found.size() < 4096) {
+    after = FindWindowExW(nullptr, after, className ? wideClass.c_str() : nullptr,
+                          title ? wideTitle.c_str() : nullptr);
+    if (after == nullptr)
+      break;
+    found.push_back(ToWindowHandle(after));
+  }
+  return found;
+}
+
+uint32_t Win32Windows::WindowProcessId(WindowHandle window) {
+  DWORD processId = 0;
+  if (window == WindowHandle::None || GetWindowThreadProcessId(ToHwnd(window), &processId) == 0)
+    return 0;
+  return processId;
 }
 
 WindowHandle Win32Windows::GetForegroundWindow() {
@@ -142,6 +170,52 @@ std::optional<uint32_t> Win32Processes::GetExitCodeProcess(uint32_t process) {
 
 void Win32Processes::CloseHandle(uint32_t handle) {
   ::CloseHandle(FromHandle32(handle));
+}
+
+uint32_t Win32Processes::ProcessIdOf(uint32_t process) {
+  return GetProcessId(FromHandle32(process));
+}
+
+namespace {
+
+uint64_t StartTimeOf(DWORD processId) {
+  KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!process || !GetProcessTimes(process.get(), &created, &exited, &kernel, &user))
+    return 0;
+  return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+} // namespace
+
+std::vector<ProcessEntry> Win32Processes::RunningProcesses() {
+  std::vector<ProcessEntry> processes;
+  KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot)
+    return processes;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    ProcessEntry process;
+    process.id = entry.th32ProcessID;
+    process.parentId = entry.th32ParentProcessID;
+    process.exeName = Narrow(entry.szExeFile);
+    process.started = StartTimeOf(entry.th32ProcessID);
+    processes.push_back(std::move(process));
+  }
+  return processes;
+}
+
+std::optional<std::string> Win32Processes::ProcessImagePath(uint32_t processId) {
+  KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process)
+    return std::nullopt;
+  std::vector<wchar_t> path(32768);
+  DWORD length = static_cast<DWORD>(path.size());
+  if (!QueryFullProcessImageNameW(process.get(), 0, path.data(), &length))
+    return std::nullopt;
+  return Narrow(std::wstring(path.data(), length));
 }
 
 int32_t Win32Processes::GetSystemMetrics(int32_t index) {

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace plat::win32 {
 
@@ -47,6 +48,9 @@ class Win32Windows : public IWindows {
 public:
   WindowHandle FindWindow(const std::optional<std::string>& className,
                           const std::optional<std::string>& title) override;
+  std::vector<WindowHandle> FindWindows(const std::optional<std::string>& className,
+                                        const std::optional<std::string>& title) override;
+  uint32_t WindowProcessId(WindowHandle window) override;
   WindowHandle GetForegroundWindow() override;
   bool IsWindow(WindowHandle window) override;
   bool FlashWindow(WindowHandle window, bool invert) override;
@@ -77,6 +81,9 @@ public:
   void WaitForInputIdle(uint32_t process) override;
   std::optional<uint32_t> GetExitCodeProcess(uint32_t process) override;
   void CloseHandle(uint32_t handle) override;
+  uint32_t ProcessIdOf(uint32_t process) override;
+  std::vector<ProcessEntry> RunningProcesses() override;
+  std::optional<std::string> ProcessImagePath(uint32_t processId) override;
   int32_t GetSystemMetrics(int32_t index) override;
 };
 

@@ -2,6 +2,8 @@
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 
+#include <aclapi.h>
+
 #include <algorithm>
 #include <limits>
 
@@ -351,6 +353,51 @@ bool Win32FileSystem::CreateDirectories(const std::string& path) {
     next = separator + 1;
   }
   return IsDirectory(wide);
+}
+
+std::vector<std::string> Win32FileSystem::ListFolder(const std::string& path) {
+  std::vector<std::string> names;
+  DWORD error = 0;
+  if (!path.empty())
+    ForEachEntry(Widen(path), error,
+                 [&](const WIN32_FIND_DATAW& entry) { names.push_back(Narrow(entry.cFileName)); });
+  return names;
+}
+
+bool Win32FileSystem::ShareFolderWithLocalUsers(const std::string& path) {
+  const std::wstring folder = Widen(path);
+  PACL current = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &current, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  // BUILTIN\Users by its well-known SID, so the name's language does not matter.
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID users = nullptr;
+  bool shared = false;
+  if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0,
+                               0, 0, 0, &users)) {
+    // Modify: read, write, run and delete, for the folder and, inherited,
+    // everything made below it.
+    EXPLICIT_ACCESSW access{};
+    access.grfAccessPermissions =
+        FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    access.grfAccessMode = GRANT_ACCESS;
+    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = static_cast<LPWSTR>(users);
+    PACL updated = nullptr;
+    if (SetEntriesInAclW(1, &access, current, &updated) == ERROR_SUCCESS) {
+      shared = SetNamedSecurityInfoW(const_cast<LPWSTR>(folder.c_str()), SE_FILE_OBJECT,
+                                     DACL_SECURITY_INFORMATION, nullptr, nullptr, updated,
+                                     nullptr) == ERROR_SUCCESS;
+      LocalFree(updated);
+    }
+    FreeSid(users);
+  }
+  LocalFree(descriptor);
+  return shared;
 }
 
 } // namespace plat::win32

@@ -33,8 +33,10 @@ public:
   uint32_t ProcessId() override;
   uint32_t TickCount() override;
   void Sleep(uint32_t milliseconds) override;
-  // A mutex in the session's namespace ("Local\\<name>"), where the user's
-  // launchers meet.
+  // A mutex in the machine-wide namespace ("Global\\<name>") that every
+  // signed-in user may wait for and release, so that the launchers of all
+  // sessions meet; the session's namespace ("Local\\<name>") when the global
+  // one is closed to this process.
   std::unique_ptr<NamedLock> AcquireNamedLock(const std::string& name, uint32_t waitMs) override;
 };
 
@@ -55,6 +57,10 @@ public:
   void CopyTree(const std::string& from, const std::string& to) override;
   void MoveFolder(const std::string& from, const std::string& to) override;
   std::optional<uint64_t> FreeSpace(const std::string& path) override;
+  std::vector<std::string> ListFolder(const std::string& path) override;
+  // Adds an entry for BUILTIN\\Users (Modify, inherited by files and folders)
+  // to the folder's access list.
+  bool ShareFolderWithLocalUsers(const std::string& path) override;
 };
 
 // Message boxes, the busy cursor and the common dialogs. Boxes and dialogs are

@@ -2,6 +2,7 @@
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -136,9 +137,45 @@ private:
 
 } // namespace
 
+namespace {
+
+// Every signed-in user of the machine (Authenticated Users) may wait for the
+// lock and let it go, and nothing more; the system and administrators keep
+// full control.
+constexpr const wchar_t* kSharedLockRights = L"D:(A;;0x00100001;;;AU)(A;;GA;;;SY)(A;;GA;;;BA)";
+constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
+// The lock in the machine-wide namespace, made with rights that let the
+// launchers of every user open it; null when it can neither be made nor
+// opened there.
+HANDLE OpenGlobalMutex(const std::wstring& name) {
+  const std::wstring fullName = L"Global\\" + name;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kSharedLockRights, SDDL_REVISION_1,
+                                                           &descriptor, nullptr)) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    // The access asked for is what the descriptor grants, so a lock another
+    // user made opens as well.
+    HANDLE mutex = CreateMutexExW(&attributes, fullName.c_str(), 0, kLockAccess);
+    LocalFree(descriptor);
+    if (mutex != nullptr)
+      return mutex;
+  }
+  return OpenMutexW(kLockAccess, FALSE, fullName.c_str());
+}
+
+} // namespace
+
 std::unique_ptr<NamedLock> Win32System::AcquireNamedLock(const std::string& name, uint32_t waitMs) {
-  const std::wstring fullName = L"Local\\" + Widen(name);
-  KernelHandle mutex(CreateMutexW(nullptr, FALSE, fullName.c_str()));
+  // Launchers of every session share the machine-wide cache, so they meet in
+  // the global namespace. Where that is closed to this process (a service
+  // without the right), the session's namespace still keeps this user's
+  // launchers apart.
+  KernelHandle mutex(OpenGlobalMutex(Widen(name)));
+  if (!mutex) {
+    const std::wstring localName = L"Local\\" + Widen(name);
+    mutex.reset(CreateMutexW(nullptr, FALSE, localName.c_str()));
+  }
   if (!mutex)
     throw PlatformError("Cannot create the lock " + name + ". " + SystemErrorText(GetLastError()));
   switch (WaitForSingleObject(mutex.get(), waitMs)) {

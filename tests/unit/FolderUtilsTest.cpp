@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using paths::JoinPath;
@@ -131,3 +133,39 @@ TEST_F(FolderUtilsTest, UniqueDirectoryCreatesParentsAndGivesUpAfter5001Tries) {
 }
 
 } // namespace
+
+// The cache is the machine's: the launcher that makes the root opens what
+// lies below it to every local user; a root that exists keeps its rights.
+TEST_F(FolderUtilsTest, TheRootIsSharedWithLocalUsersOnlyWhenThisLauncherMakesIt) {
+  struct Case {
+    const char* name;
+    bool rootThere;
+    bool shareFails;
+    bool shared;
+  } cases[] = {
+      {"root made here", false, false, true},
+      {"root there before", true, false, false},
+      {"rights cannot be changed", false, true, false},
+  };
+  for (const Case& c : cases) {
+    fake::FakePlatform q;
+    store::FolderUtils f{q.services};
+    q.files.CreateDirectories("C:\\ProgramData");
+    if (c.rootThere)
+      q.files.CreateDirectories(root);
+    if (c.shareFails)
+      q.files.unshareable.insert(root);
+    q.files.journal.clear();
+    // Every folder getter makes the root; the first one decides.
+    EXPECT_EQ(f.GetJRECacheFolder(), root + "\\JRECache") << c.name;
+    f.GetLIBImageFolder("v4.10", "v410_0007");
+    f.GetPackageCacheFolder();
+    EXPECT_TRUE(q.files.DirectoryExists(root + "\\LIBImage\\v4.10\\v410_0007")) << c.name;
+    EXPECT_EQ(q.files.sharedFolders.count(q.files.Normalize(root)), c.shared ? 1u : 0u) << c.name;
+    EXPECT_EQ(std::count(q.files.journal.begin(), q.files.journal.end(), "share " + root),
+              c.rootThere ? 0 : 1)
+        << c.name;
+    // Only the root: the folders below inherit.
+    EXPECT_EQ(q.files.sharedFolders.size(), c.shared ? 1u : 0u) << c.name;
+  }
+}

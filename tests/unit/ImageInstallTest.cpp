@@ -111,3 +111,127 @@ TEST(InstallImage, TheNewImageTakesThePlaceWholeOrNothingChanges) {
 }
 
 } // namespace
+
+// --- what launchers ended halfway left behind --------------------------------
+
+const std::string kRoot = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+const std::string kTemp = "C:\\Users\\operator\\AppData\\Local\\Temp";
+
+class LeftoverSweep : public ::testing::Test {
+protected:
+  LeftoverSweep() {
+    // A launcher running now, and another program under an id of its own.
+    launcher = p.processes.AddRunning(4, "C:\\Other Place\\VeltraDynamicRemoteHMI.exe");
+    other = p.processes.AddRunning(4, "C:\\Windows\\notepad.exe");
+    // The valid cache beside the leftovers.
+    p.files.AddFile(kRoot + "\\JRECache\\jre_v_17.0.2.zip", "jre");
+    p.files.AddFile(kRoot + "\\LIBCache\\lib_hmi_full_410_7_r.zip", "lib");
+    p.files.AddFile(kImage + "\\bin\\javaw.exe", "exe");
+    p.files.AddFile(kRoot + "\\LIBImage\\v4.10\\v410_0007\\config-gui.jar", "jar");
+  }
+  fake::FakePlatform p;
+  uint32_t launcher = 0;
+  uint32_t other = 0;
+  const uint32_t dead = 777;
+};
+
+TEST_F(LeftoverSweep, OnlyWhatNoRunningLauncherOwnsGoes) {
+  struct Case {
+    std::string path;
+    bool folder;
+    bool goes;
+  };
+  auto id = [](uint32_t pid) { return std::to_string(pid); };
+  const std::string jreCache = kRoot + "\\JRECache\\";
+  const std::string libImage = kRoot + "\\LIBImage\\v4.10\\";
+  const std::vector<Case> cases = {
+      // A dead process's leftovers, in each place a launcher makes them.
+      {jreCache + "jre_v_17.0.2.zip." + id(dead) + ".0.part", false, true},
+      {kRoot + "\\LIBCache\\lib_hmi_full_410_7_r.zip." + id(dead) + ".3.part", false, true},
+      {kParent + "\\~v17.0.2.0_" + id(dead) + "_0", true, true},
+      {libImage + "~v410_0007_" + id(dead) + "_1", true, true},
+      {kRoot + "\\PackageCache\\TMP_" + id(dead) + "_0", true, true},
+      {kTemp + "\\PKG_" + id(dead) + "_2", true, true},
+      // Those of a launcher that runs, of this one, and of an id that now
+      // names another program (whose leftovers they cannot be: it goes).
+      {jreCache + "jre_v_17.0.2.zip." + id(launcher) + ".0.part", false, false},
+      {kParent + "\\~v17.0.2.0_" + id(launcher) + "_0", true, false},
+      {jreCache + "jre_v_17.0.2.zip.4242.1.part", false, false},
+      {kTemp + "\\PKG_4242_0", true, false},
+      {jreCache + "jre_v_17.0.2.zip." + id(other) + ".0.part", false, true},
+      {kRoot + "\\PackageCache\\TMP_" + id(other) + "_5", true, true},
+      // Names that merely look alike.
+      {jreCache + "notes.part", false, false},
+      {jreCache + "jre.777.part", false, false},
+      {jreCache + "jre.x777.0.part", false, false},
+      {jreCache + "jre.0777.0.part", false, false},
+      {jreCache + "jre.99999999999.0.part", false, false},
+      {jreCache + "jre_v_17.0.2.zip.777.9.part", true, false}, // a folder, not a file
+      {kParent + "\\~v17.0.2.0_777_0", false, false},          // a file, not a folder
+      {kParent + "\\v17.0.2.0_777_0", true, false},
+      {kParent + "\\~_777_0", true, false},
+      {kRoot + "\\PackageCache\\TMPX_777_0", true, false},
+      {kRoot + "\\PackageCache\\jre_777_0.msi", true, false},
+      {kTemp + "\\TMP_777_0", true, false}, // the temporary folder is everybody's
+      {kTemp + "\\PKG_777", true, false},
+      {kRoot + "\\JREImage\\~v17.0.2.0_777_0.zip", false, false},
+  };
+  for (const Case& c : cases) {
+    if (c.folder)
+      p.files.CreateDirectories(c.path + "\\new\\bin");
+    else
+      p.files.AddFile(c.path, "partial");
+  }
+  store::SweepLeftovers(p.services);
+  for (const Case& c : cases) {
+    const bool there = c.folder ? p.files.DirectoryExists(c.path) : p.files.FileExists(c.path);
+    EXPECT_EQ(there, !c.goes) << c.path;
+  }
+  // The cache itself is untouched.
+  for (const std::string& kept :
+       {kRoot + "\\JRECache\\jre_v_17.0.2.zip", kRoot + "\\LIBCache\\lib_hmi_full_410_7_r.zip",
+        kImage + "\\bin\\javaw.exe", kRoot + "\\LIBImage\\v4.10\\v410_0007\\config-gui.jar"})
+    EXPECT_TRUE(p.files.FileExists(kept)) << kept;
+}
+
+TEST_F(LeftoverSweep, NothingGoesWhenTheProcessesCannotBeListedOrALeftoverIsHeld) {
+  const std::string part = kRoot + "\\JRECache\\jre_v_17.0.2.zip.777.0.part";
+  const std::string scratch = kParent + "\\~v17.0.2.0_777_0";
+  p.files.AddFile(part, "partial");
+  p.files.CreateDirectories(scratch);
+  p.files.undeletable.insert(part);
+  EXPECT_EQ(store::SweepLeftovers(p.services), std::vector<std::string>{scratch});
+  EXPECT_TRUE(p.files.FileExists(part));
+
+  p.files.CreateDirectories(scratch);
+  p.processes.running.clear();
+  EXPECT_TRUE(store::SweepLeftovers(p.services).empty());
+  EXPECT_TRUE(p.files.DirectoryExists(scratch));
+}
+
+struct QuietView : launch::ILaunchView {
+  void SetStatusText(const std::string&) override {}
+  void ShowProgress(const std::string&) override {}
+  void ProcessMessages() override {}
+  std::string HostText() override { return {}; }
+  void SetHostText(const std::string&) override {}
+  std::string UserNameText() override { return {}; }
+  std::string PasswordText() override { return {}; }
+  int SelectedMode() override { return 0; }
+  void HideBrowse() override {}
+};
+
+TEST_F(LeftoverSweep, TheLockTakesThemAwayOnlyOnceItIsHeld) {
+  const std::string part = kRoot + "\\JRECache\\jre_v_17.0.2.zip.777.0.part";
+  p.files.AddFile(part, "partial");
+  QuietView view;
+  auto note = [](const std::string&) {};
+  // Another launcher keeps the lock too long: nothing is swept without it.
+  p.system.locksHeldElsewhere.insert(store::kRuntimeImagesLock);
+  EXPECT_EQ(store::LockRuntimeImages(p.services, view, note), nullptr);
+  EXPECT_TRUE(p.files.FileExists(part));
+  p.system.locksHeldElsewhere.clear();
+  auto lock = store::LockRuntimeImages(p.services, view, note);
+  ASSERT_NE(lock, nullptr);
+  EXPECT_FALSE(p.files.FileExists(part));
+}

@@ -16,9 +16,11 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -202,6 +204,41 @@ TEST_F(ChildWindowTest, FoundByWholeTitleOrClassInAnyLetterCase) {
   EXPECT_EQ(w.windows.FindWindow(std::nullopt, t.substr(0, t.size() - 1)), None);
   EXPECT_EQ(w.windows.FindWindow(std::string("Edit"), t), None);
   EXPECT_TRUE(w.windows.IsWindow(window));
+}
+
+// Whose window it is: the started process's id, its parent (this test), its
+// program and start time, as the finder's owner rules read them.
+TEST_F(ChildWindowTest, TheWindowsOwnerItsParentAndItsProgramAreKnown) {
+  const uint32_t id = w.processes.ProcessIdOf(child.process);
+  EXPECT_EQ(id, GetProcessId(Process()));
+  EXPECT_EQ(w.windows.WindowProcessId(window), id);
+  EXPECT_EQ(w.windows.WindowProcessId(None), 0u);
+  EXPECT_EQ(w.windows.FindWindows(std::nullopt, Narrow(title)), std::vector<WindowHandle>{window});
+  EXPECT_TRUE(w.windows.FindWindows(std::nullopt, Narrow(title) + "x").empty());
+
+  std::optional<plat::ProcessEntry> entry, self;
+  for (const plat::ProcessEntry& p : w.processes.RunningProcesses()) {
+    if (p.id == id)
+      entry = p;
+    if (p.id == GetCurrentProcessId())
+      self = p;
+  }
+  ASSERT_TRUE(entry.has_value());
+  ASSERT_TRUE(self.has_value());
+  EXPECT_EQ(entry->parentId, GetCurrentProcessId());
+  EXPECT_EQ(entry->exeName, Narrow(std::filesystem::path(OwnPath()).filename().wstring()));
+  EXPECT_GE(entry->started, self->started);
+  EXPECT_NE(entry->started, 0u);
+  EXPECT_EQ(w.processes.ProcessImagePath(id), Narrow(OwnPath()));
+
+  hmi::TWindowFinder finder(w.windows, w.ui, w.system);
+  bool logging = false;
+  launch::DiagnosticLog log(w.services, logging);
+  hmi::KeepToProcessTree(finder, s, child.process, log);
+  EXPECT_EQ(hmi::FindWindowByTitle(finder, Narrow(title)), window);
+  hmi::KeepToImagePrograms(finder, s, "C:\\ProgramData\\Veltra Dynamic Remote HMI\\JREImage\\v1",
+                           log);
+  EXPECT_EQ(hmi::FindWindowByTitle(finder, Narrow(title)), None);
 }
 
 TEST_F(ChildWindowTest, StartupInformationPlacesTheFirstWindowWhileTheProcessRuns) {

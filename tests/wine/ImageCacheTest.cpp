@@ -103,6 +103,28 @@ protected:
   fs::path image = parent.Path() / L"v17.0.2.0";
 };
 
+TEST(Win32FileSystemTest, ListsTheNamesInOneFolder) {
+  TempFolder temp;
+  temp.WriteFile(L"a.zip.12.0.part", "x");
+  temp.WriteFile(L"~v1_12_0\\new\\f", "x");
+  plat::win32::Win32FileSystem files;
+  std::vector<std::string> names = files.ListFolder(Narrow(temp.Path().wstring()));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.zip.12.0.part", "~v1_12_0"}));
+  EXPECT_TRUE(files.ListFolder(Narrow((temp.Path() / L"missing").wstring())).empty());
+}
+
+// Opening a folder to every local user is a change of its access list that
+// the system takes. (Wine takes it but does not keep it: what it reads back
+// is made from the Unix file mode, so the entry itself is checked on the
+// fakes' side only.) A folder that is not there cannot be shared.
+TEST(Win32FileSystemTest, SharesAFolderWithLocalUsersOnlyWhenItExists) {
+  TempFolder temp;
+  plat::win32::Win32FileSystem files;
+  EXPECT_TRUE(files.ShareFolderWithLocalUsers(Narrow(temp.Path().wstring())));
+  EXPECT_FALSE(files.ShareFolderWithLocalUsers(Narrow((temp.Path() / L"missing").wstring())));
+}
+
 TEST_F(ImageCacheTest, AnArchiveThatFailsHalfWayLeavesTheImageAsItWas) {
   parent.WriteFile(L"v17.0.2.0\\lib\\stale.jar", "from an earlier, broken image");
   const std::vector<std::string> before{"v17.0.2.0", "v17.0.2.0\\lib", "v17.0.2.0\\lib\\stale.jar"};

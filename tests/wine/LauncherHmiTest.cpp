@@ -268,6 +268,62 @@ private:
   HWND window_ = nullptr;
 };
 
+// A stand-in the test starts itself, apart from any launcher, for the device
+// 127.0.0.1:1 (its trust record is removed before and after): another
+// program's login window, or an earlier launch's HMI when its program lies in
+// the JRE images. It trusts the device by itself, and is ended with the object.
+class ApartStandin {
+public:
+  ApartStandin(const fs::path& program, const fs::path& journal,
+               std::vector<std::pair<std::wstring, std::wstring>> settings)
+      : journal_(journal), reaper_(journal) {
+    settings.emplace_back(L"JOURNAL", journal.wstring());
+    settings.emplace_back(L"LIFETIME_MS", kStandinLifetimeMs);
+    settings.emplace_back(L"AUTO_ACCEPT", L"1");
+    settings.emplace_back(L"PROMPT_MS", L"50");
+    // The settings reach it through the environment it inherits; the test's
+    // own is put back at once, so that no launcher started later sees them.
+    std::vector<std::pair<std::wstring, std::optional<std::wstring>>> saved;
+    for (const auto& [name, value] : settings) {
+      const std::wstring variable = L"VELTRA_STANDIN_" + name;
+      wchar_t old[32768];
+      const DWORD n = GetEnvironmentVariableW(variable.c_str(), old, 32768);
+      saved.emplace_back(variable,
+                         n ? std::optional<std::wstring>(std::wstring(old, n)) : std::nullopt);
+      SetEnvironmentVariableW(variable.c_str(), value.c_str());
+    }
+    std::wstring commandLine =
+        winetest::QuoteArgument(program.wstring()) + L" -host 127.0.0.1 -port 1";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    const std::wstring folder = program.parent_path().wstring();
+    const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr,
+                                        FALSE, 0, nullptr, folder.c_str(), &startup, &info);
+    for (const auto& [variable, value] : saved)
+      SetEnvironmentVariableW(variable.c_str(), value ? value->c_str() : nullptr);
+    if (!started)
+      throw winetest::HarnessError("the apart stand-in did not start");
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    if (!WaitUntil([&] { return !Only(Lines(), "login-shown").empty(); }))
+      throw winetest::HarnessError("the apart stand-in shows no login window");
+  }
+  ApartStandin(const ApartStandin&) = delete;
+  ApartStandin& operator=(const ApartStandin&) = delete;
+
+  std::vector<JournalLine> Lines() const { return ReadJournal(journal_); }
+  bool Running() const {
+    auto starts = Only(Lines(), "start");
+    return !starts.empty() && StandinRunning(starts[0].pid);
+  }
+
+private:
+  fs::path journal_;
+  TrustValue trust_{L"127.0.0.1:1"};
+  StandinReaper reaper_;
+};
+
 // --- The fixture -----------------------------------------------------------------------
 
 DeviceSimulatorOptions ServingTheStandin() {
@@ -523,10 +579,24 @@ INSTANTIATE_TEST_SUITE_P(Launcher, LauncherHmiEmergency,
                            return info.param.name;
                          });
 
-// --- An old login window for the same host ---------------------------------------------
+// --- Windows with the login title that are not this launch's HMI ---------------------
 
+// The stand-in's program put into a JRE image of the cache that no launch
+// uses: an HMI an earlier launch started.
+fs::path EarlierHmiProgram(const CleanAppFolder& app) {
+  const fs::path program = app.Path() / L"JREImage" / L"v0-earlier" / L"bin" / L"javaw.exe";
+  fs::create_directories(program.parent_path());
+  fs::copy_file(winetest::WindowsPath(VELTRA_STANDIN_EXE), program,
+                fs::copy_options::overwrite_existing);
+  return program;
+}
+
+// An earlier HMI's login window for this host that will not close stops the
+// launch. (Its title in another letter case still counts as the same.)
 TEST_F(LauncherHmi, OldLoginWindowThatStaysStopsTheLaunch) {
-  OldLoginWindow old(Widen("Login (" + std::string(kHost) + ")"), false);
+  ApartStandin old(
+      EarlierHmiProgram(app_), temp_.Path() / L"old.txt",
+      {{L"LOGIN_TITLE", Widen("LOGIN (" + std::string(kHost) + ")")}, {L"REFUSE_CLOSE", L"1"}});
   auto launcher = Start({{L"AUTO_ACCEPT", L"1"}, {L"PROMPT_MS", L"50"}});
   ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(*launcher, 0, "admin", "Adm1n-pw"));
 
@@ -537,22 +607,81 @@ TEST_F(LauncherHmi, OldLoginWindowThatStaysStopsTheLaunch) {
   launcher->PressOk(box);
   ASSERT_NO_FATAL_FAILURE(ExpectLauncherClosedByItself(*launcher));
 
-  EXPECT_GE(old.CloseRequests(), 1);
-  EXPECT_TRUE(old.Exists());
+  EXPECT_THAT(EventNames(old.Lines()), Contains("close-refused"));
+  EXPECT_TRUE(old.Running());
+  ExpectNothingTyped(old.Lines());
   EXPECT_THAT(JournalLines(), IsEmpty()) << "no HMI may start";
 }
 
-// The old window's title in another letter case still counts as the same.
 TEST_F(LauncherHmi, OldLoginWindowThatClosesLetsTheLaunchGoOn) {
-  OldLoginWindow old(Widen("LOGIN (" + std::string(kHost) + ")"), true);
+  ApartStandin old(EarlierHmiProgram(app_), temp_.Path() / L"old.txt",
+                   {{L"LOGIN_TITLE", Widen("Login (" + std::string(kHost) + ")")}});
   auto launcher = Start({{L"AUTO_ACCEPT", L"1"}, {L"PROMPT_MS", L"50"}});
   ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(*launcher, 0, "admin", "Adm1n-pw"));
   ASSERT_NO_FATAL_FAILURE(ExpectLauncherClosedByItself(*launcher));
 
-  EXPECT_EQ(old.CloseRequests(), 1);
-  EXPECT_FALSE(old.Exists());
+  const auto closed = Only(old.Lines(), "exit");
+  ASSERT_EQ(closed.size(), 1u);
+  EXPECT_EQ(closed[0].Get("reason"), "closed");
+  ExpectNothingTyped(old.Lines());
   const auto lines = StandinJournalWith("submit");
   ExpectTypedOffScreen(lines, "admin", "Adm1n-pw");
+}
+
+// Another program's window with this host's login title is not the HMI's:
+// it is neither asked to close nor typed into, and the launch goes on.
+TEST_F(LauncherHmi, ForeignLoginWindowBeforeTheLaunchIsLeftAlone) {
+  OldLoginWindow foreign(Widen("Login (" + std::string(kHost) + ")"), true);
+  auto launcher = Start({{L"AUTO_ACCEPT", L"1"}, {L"PROMPT_MS", L"50"}});
+  ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(*launcher, 0, "admin", "Adm1n-pw"));
+  ASSERT_NO_FATAL_FAILURE(ExpectLauncherClosedByItself(*launcher));
+
+  EXPECT_EQ(foreign.CloseRequests(), 0);
+  EXPECT_TRUE(foreign.Exists());
+  ExpectTypedOffScreen(StandinJournalWith("submit"), "admin", "Adm1n-pw");
+}
+
+// A second stand-in, started apart from the launcher while it waits for its
+// HMI's login window, shows the same title first: it gets nothing, and the
+// HMI the launch started gets the credentials. (The device is trusted and the
+// launch's HMI shows its window late, so that the launcher is already
+// waiting for a login window when only the foreign one is there.)
+TEST_F(LauncherHmi, ForeignLoginWindowDuringTheWaitGetsNothing) {
+  trust_.Create();
+  auto launcher = Start({{L"DELAY_MS", L"6000"}});
+  ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(*launcher, 0, "admin", "Adm1n-pw"));
+  ASSERT_TRUE(WaitUntil([&] { return !Only(JournalLines(), "start").empty(); }, kLaunchDeadline));
+  ApartStandin foreign(winetest::WindowsPath(VELTRA_STANDIN_EXE), temp_.Path() / L"foreign.txt",
+                       {{L"LOGIN_TITLE", Widen("Login (" + std::string(kHost) + ")")}});
+  ASSERT_NO_FATAL_FAILURE(ExpectLauncherClosedByItself(*launcher));
+
+  ExpectNothingTyped(foreign.Lines());
+  EXPECT_TRUE(foreign.Running());
+  for (const JournalLine& l : foreign.Lines())
+    EXPECT_NE(l.event, "moved") << "the foreign window was moved";
+  ExpectTypedOffScreen(StandinJournalWith("submit"), "admin", "Adm1n-pw");
+}
+
+// An HMI whose first program starts the real one, which shows the windows
+// and ends itself: the child's login window is typed into.
+TEST_F(LauncherHmi, HmiThatHandsOverToAChildIsStillTypedInto) {
+  auto launcher = Start({{L"AUTO_ACCEPT", L"1"}, {L"PROMPT_MS", L"50"}, {L"START_CHILD", L"1"}});
+  ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(*launcher, 0, "admin", "Adm1n-pw"));
+  ASSERT_NO_FATAL_FAILURE(ExpectLauncherClosedByItself(*launcher));
+
+  std::vector<JournalLine> lines;
+  ASSERT_TRUE(WaitUntil([&] {
+    lines = JournalLines();
+    return !Only(lines, "submit").empty();
+  })) << testing::PrintToString(lines);
+  const auto handedOver = Only(lines, "child-started");
+  ASSERT_EQ(handedOver.size(), 1u);
+  const DWORD child = static_cast<DWORD>(std::stoul(handedOver[0].Get("pid")));
+  std::vector<JournalLine> childLines;
+  for (const JournalLine& l : lines)
+    if (l.pid == child)
+      childLines.push_back(l);
+  ExpectTypedOffScreen(childLines, "admin", "Adm1n-pw");
 }
 
 // --- An HMI that fails ------------------------------------------------------------------------

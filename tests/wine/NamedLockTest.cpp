@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -71,6 +73,42 @@ TEST(NamedLock, AHolderThatEndedWithoutLettingGoLeavesItFree) {
   const std::string name = LockName("abandoned");
   OtherHolder(name, false).LetGo();
   EXPECT_NE(system.AcquireNamedLock(name, 5000), nullptr);
+}
+
+// Launchers of other sessions and users meet in the global namespace: the
+// lock is there, and every signed-in user may wait for it and let it go.
+TEST(NamedLock, LivesInTheGlobalNamespaceOpenToEverySignedInUser) {
+  plat::win32::Win32System system;
+  const std::string name = LockName("global");
+  std::unique_ptr<plat::NamedLock> lock = system.AcquireNamedLock(name, 0);
+  ASSERT_NE(lock, nullptr);
+  const std::wstring global = L"Global\\" + std::wstring(name.begin(), name.end());
+  HANDLE mutex = OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, global.c_str());
+  ASSERT_NE(mutex, nullptr) << "no lock of that name in the global namespace";
+
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            &dacl, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID authenticatedUsers = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 1, SECURITY_AUTHENTICATED_USER_RID, 0, 0, 0, 0, 0, 0, 0,
+                                       &authenticatedUsers));
+  DWORD granted = 0;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) &&
+        ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+      auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+      if (EqualSid(&allowed->SidStart, authenticatedUsers))
+        granted |= allowed->Mask;
+    }
+  }
+  FreeSid(authenticatedUsers);
+  LocalFree(descriptor);
+  CloseHandle(mutex);
+  EXPECT_EQ(granted, static_cast<DWORD>(SYNCHRONIZE | MUTEX_MODIFY_STATE));
 }
 
 TEST(NamedLock, ANameTheSystemRefusesIsAnError) {

@@ -58,6 +58,7 @@ constexpr KeyInfo kKeys[] = {
     {L"exit_now", KeyKind::Flag},          {L"refuse_move", KeyKind::Flag},
     {L"auto_accept", KeyKind::Flag},       {L"auto_reject", KeyKind::Flag},
     {L"prompt_ms", KeyKind::Milliseconds}, {L"lifetime_ms", KeyKind::Milliseconds},
+    {L"start_child", KeyKind::Flag},       {L"refuse_close", KeyKind::Flag},
 };
 
 bool IsKnownKey(const std::wstring& key) {
@@ -87,6 +88,10 @@ void Apply(Settings& s, const std::wstring& key, const std::wstring& text) {
     s.autoAccept = *ParseFlag(text);
   else if (key == L"auto_reject")
     s.autoReject = *ParseFlag(text);
+  else if (key == L"start_child")
+    s.startChild = *ParseFlag(text);
+  else if (key == L"refuse_close")
+    s.refuseClose = *ParseFlag(text);
 }
 
 bool Valid(KeyKind kind, const std::wstring& text) {

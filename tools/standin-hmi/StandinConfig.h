@@ -50,6 +50,8 @@ struct Settings {
   bool autoReject = false;
   unsigned promptMs = 300;
   std::optional<unsigned> lifetimeMs;
+  bool startChild = false;
+  bool refuseClose = false;
 };
 
 // How one key of the settings was met, for the journal.

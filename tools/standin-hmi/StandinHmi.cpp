@@ -216,6 +216,10 @@ LRESULT CALLBACK LoginProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
   case WM_CLOSE:
+    if (app.settings.refuseClose) {
+      app.journal.Write("close-refused");
+      return 0;
+    }
     DestroyWindow(hwnd);
     return 0;
   case WM_DESTROY:
@@ -371,7 +375,7 @@ void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
   }
 }
 
-std::wstring ModuleDirectory() {
+std::wstring ModulePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -379,10 +383,14 @@ std::wstring ModuleDirectory() {
       return {};
     if (n < path.size()) {
       path.resize(n);
-      break;
+      return path;
     }
     path.resize(path.size() * 2);
   }
+}
+
+std::wstring ModuleDirectory() {
+  std::wstring path = ModulePath();
   size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
@@ -484,6 +492,28 @@ void JournalStart(const std::wstring& journalPath, const standin::LoadedSettings
   }
 }
 
+// Starts a copy of this program with the same command line, working
+// directory and environment, except that the copy starts none itself; it
+// shows the windows, as the real program that a first one hands over to.
+void StartChild() {
+  SetEnvironmentVariableW(L"VELTRA_STANDIN_START_CHILD", L"0");
+  const std::wstring program = ModulePath();
+  std::wstring commandLine = GetCommandLineW();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &info)) {
+    app.journal.Write("child-failed", {{"code", std::to_wstring(GetLastError())}});
+    Quit(L"error", kExitNoWindow);
+    return;
+  }
+  app.journal.Write("child-started", {{"pid", std::to_wstring(info.dwProcessId)}});
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  Quit(L"child", kExitOk);
+}
+
 int Run(HINSTANCE instance) {
   app.instance = instance;
 
@@ -509,6 +539,10 @@ int Run(HINSTANCE instance) {
 
   if (app.settings.exitNow) {
     Quit(L"exit_now", kExitNow);
+    return app.exitCode;
+  }
+  if (app.settings.startChild) {
+    StartChild();
     return app.exitCode;
   }
   if (!RegisterClasses()) {

@@ -1,15 +1,15 @@
-#include "platform/fake/FakeDesktop.h"
+#include "platform/fake/FakeWindows.h"
 
 #include "common/Text.h"
-#include "platform/fake/FakePlatform.h"
+#include "platform/fake/FakeProcesses.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
 namespace fake {
-namespace {
 
+namespace {
 std::string Hex(uint64_t value) {
   char buffer[24];
   std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
@@ -56,17 +56,38 @@ std::string CharName(uint64_t unit) {
   return buffer;
 }
 
-std::string Describe(uint32_t message, uint64_t wParam, int64_t lParam) {
-  std::string out = MessageName(message);
+// The arguments of a message as the journal shows them.
+std::string Arguments(uint32_t message, uint64_t wParam, int64_t lParam) {
+  std::string out;
+  auto add = [&out](const std::string& part) { out += (out.empty() ? "" : " ") + part; };
   if (message == plat::kWmChar)
-    out += " " + CharName(wParam);
+    add(CharName(wParam));
   else if (message == plat::kWmKeyDown || message == plat::kWmKeyUp)
-    out += " " + KeyName(wParam);
+    add(KeyName(wParam));
   else if (wParam != 0)
-    out += " wParam=" + std::to_string(wParam);
+    add("wParam=" + std::to_string(wParam));
   if (lParam != 0)
-    out += " lParam=" + std::to_string(lParam);
+    add("lParam=" + std::to_string(lParam));
   return out;
+}
+
+JournalEntry MessageEntry(JournalEntry::Via via, uint32_t message, uint64_t wParam,
+                          int64_t lParam) {
+  JournalEntry e;
+  e.via = via;
+  e.message = MessageName(message);
+  e.text = Arguments(message, wParam, lParam);
+  e.code = message;
+  e.wParam = wParam;
+  e.lParam = lParam;
+  return e;
+}
+
+JournalEntry CallEntry(std::string operation, std::string text) {
+  JournalEntry e;
+  e.message = std::move(operation);
+  e.text = std::move(text);
+  return e;
 }
 
 std::string InsertAfterName(int64_t insertAfter) {
@@ -105,14 +126,51 @@ std::string ShowName(int32_t command) {
 
 } // namespace
 
-bool TickReached(uint32_t now, uint32_t at) {
-  return static_cast<int32_t>(now - at) >= 0;
+std::string JournalEntry::Line() const {
+  std::string line;
+  if (via == Posted)
+    line = "POST ";
+  else if (via == SentWithTimeout)
+    line = "SendMessageTimeout ";
+  line += message;
+  if (!text.empty())
+    line += " " + text;
+  if (via == SentWithTimeout)
+    line += " SMTO " + Hex(flags) + " " + std::to_string(timeoutMs) + " ms";
+  line += " -> " + (found ? target : std::string("(no window)"));
+  if (!outcome.empty())
+    line += " (" + outcome + ")";
+  return line;
+}
+
+void DesktopJournal::Add(JournalEntry entry) {
+  lines_.push_back(entry.Line());
+  records_.push_back(std::move(entry));
+}
+
+std::vector<JournalEntry> DesktopJournal::To(plat::WindowHandle window) const {
+  std::vector<JournalEntry> out;
+  for (const JournalEntry& e : records_)
+    if (e.window == window)
+      out.push_back(e);
+  return out;
+}
+
+std::vector<JournalEntry> DesktopJournal::Of(const std::string& message) const {
+  std::vector<JournalEntry> out;
+  for (const JournalEntry& e : records_)
+    if (e.message == message)
+      out.push_back(e);
+  return out;
 }
 
 // ---------------------------------------------------------------------------
 
 plat::WindowHandle FakeWindows::Add(FakeWindow window) {
   auto handle = static_cast<plat::WindowHandle>(0x10010 + 0x10 * windows_.size());
+  if (window.processId == 0 && processes_ != nullptr)
+    window.processId =
+        processes_->LastStartedId() != 0 ? processes_->LastStartedId() : processes_->EarlierHmiId();
   Window entry;
   entry.script = std::move(window);
   entry.handle = handle;
@@ -163,9 +221,13 @@ int32_t FakeWindows::ShowState(plat::WindowHandle window) const {
   return w ? w->showState : 0;
 }
 
-FakeWindows::Window* FakeWindows::Target(plat::WindowHandle window, const std::string& what) {
+FakeWindows::Window* FakeWindows::Target(plat::WindowHandle window, JournalEntry entry) {
   Window* w = Live(window);
-  journal.push_back(what + " -> " + (w ? w->script.title : std::string("(no window)")));
+  entry.window = window;
+  entry.found = w != nullptr;
+  if (w != nullptr)
+    entry.target = w->script.title;
+  journal.Add(std::move(entry));
   return w;
 }
 
@@ -184,16 +246,38 @@ plat::WindowHandle FakeWindows::FindWindow(const std::optional<std::string>& cla
   return plat::WindowHandle::None;
 }
 
+std::vector<plat::WindowHandle>
+FakeWindows::FindWindows(const std::optional<std::string>& className,
+                         const std::optional<std::string>& title) {
+  ++findCalls;
+  std::vector<plat::WindowHandle> found;
+  for (auto it = windows_.rbegin(); it != windows_.rend(); ++it) {
+    if (!Alive(*it))
+      continue;
+    if (className && !text::EqualsIgnoreCase(*className, it->script.className))
+      continue;
+    if (title && !text::EqualsIgnoreCase(*title, it->script.title))
+      continue;
+    found.push_back(it->handle);
+  }
+  return found;
+}
+
+uint32_t FakeWindows::WindowProcessId(plat::WindowHandle window) {
+  const Window* w = Live(window);
+  return w ? w->script.processId : 0;
+}
+
 plat::WindowHandle FakeWindows::GetForegroundWindow() {
   return Exists(foreground) ? foreground : plat::WindowHandle::None;
 }
 
 bool FakeWindows::FlashWindow(plat::WindowHandle window, bool invert) {
-  return Target(window, invert ? "FlashWindow TRUE" : "FlashWindow FALSE") != nullptr;
+  return Target(window, CallEntry("FlashWindow", invert ? "TRUE" : "FALSE")) != nullptr;
 }
 
 bool FakeWindows::SetForegroundWindow(plat::WindowHandle window) {
-  if (Target(window, "SetForegroundWindow") == nullptr)
+  if (Target(window, CallEntry("SetForegroundWindow", "")) == nullptr)
     return false;
   foreground = window;
   return true;
@@ -201,15 +285,15 @@ bool FakeWindows::SetForegroundWindow(plat::WindowHandle window) {
 
 bool FakeWindows::SetWindowPos(plat::WindowHandle window, int64_t insertAfter, int32_t x, int32_t y,
                                int32_t cx, int32_t cy, uint32_t flags) {
-  std::string what = "SetWindowPos " + InsertAfterName(insertAfter);
+  std::string what = InsertAfterName(insertAfter);
   if (x != 0 || y != 0 || cx != 0 || cy != 0)
     what += " " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(cx) + "x" +
             std::to_string(cy);
-  return Target(window, what + " flags " + Hex(flags)) != nullptr;
+  return Target(window, CallEntry("SetWindowPos", what + " flags " + Hex(flags))) != nullptr;
 }
 
 bool FakeWindows::ShowWindow(plat::WindowHandle window, int32_t command) {
-  Window* w = Target(window, "ShowWindow " + ShowName(command));
+  Window* w = Target(window, CallEntry("ShowWindow", ShowName(command)));
   if (w == nullptr)
     return false;
   bool wasVisible = w->showState != 0;
@@ -226,15 +310,16 @@ std::optional<plat::WindowRect> FakeWindows::GetWindowRect(plat::WindowHandle wi
 
 bool FakeWindows::MoveWindow(plat::WindowHandle window, int32_t x, int32_t y, int32_t width,
                              int32_t height, bool repaint) {
-  std::string what = "MoveWindow " + std::to_string(x) + "," + std::to_string(y) + " " +
-                     std::to_string(width) + "x" + std::to_string(height) +
-                     (repaint ? "" : " no repaint");
+  JournalEntry entry = CallEntry(
+      "MoveWindow", std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(width) +
+                        "x" + std::to_string(height) + (repaint ? "" : " no repaint"));
   Window* w = Live(window);
   if (w != nullptr && w->script.refusesMove) {
-    journal.push_back(what + " -> " + w->script.title + " (refused)");
+    entry.outcome = "refused";
+    Target(window, std::move(entry));
     return false;
   }
-  if (Target(window, what) == nullptr)
+  if (Target(window, std::move(entry)) == nullptr)
     return false;
   w->script.rect = plat::WindowRect{x, y, x + width, y + height};
   return true;
@@ -251,7 +336,7 @@ void FakeWindows::Deliver(Window& w, uint32_t message, uint64_t wParam, bool pos
 
 bool FakeWindows::PostMessage(plat::WindowHandle window, uint32_t message, uint64_t wParam,
                               int64_t lParam) {
-  Window* w = Target(window, "POST " + Describe(message, wParam, lParam));
+  Window* w = Target(window, MessageEntry(JournalEntry::Posted, message, wParam, lParam));
   if (w == nullptr)
     return false;
   Deliver(*w, message, wParam, true);
@@ -260,7 +345,7 @@ bool FakeWindows::PostMessage(plat::WindowHandle window, uint32_t message, uint6
 
 int64_t FakeWindows::SendMessage(plat::WindowHandle window, uint32_t message, uint64_t wParam,
                                  int64_t lParam) {
-  Window* w = Target(window, Describe(message, wParam, lParam));
+  Window* w = Target(window, MessageEntry(JournalEntry::Sent, message, wParam, lParam));
   if (w == nullptr)
     return 0;
   if (w->script.hung)
@@ -272,15 +357,17 @@ int64_t FakeWindows::SendMessage(plat::WindowHandle window, uint32_t message, ui
 
 bool FakeWindows::SendMessageTimeout(plat::WindowHandle window, uint32_t message, uint64_t wParam,
                                      int64_t lParam, uint32_t flags, uint32_t timeoutMs) {
-  std::string what = "SendMessageTimeout " + Describe(message, wParam, lParam) + " SMTO " +
-                     Hex(flags) + " " + std::to_string(timeoutMs) + " ms";
+  JournalEntry entry = MessageEntry(JournalEntry::SentWithTimeout, message, wParam, lParam);
+  entry.flags = flags;
+  entry.timeoutMs = timeoutMs;
   Window* w = Live(window);
   if (w != nullptr && w->script.hung) {
-    journal.push_back(what + " -> " + w->script.title + " (timed out)");
+    entry.outcome = "timed out";
+    Target(window, std::move(entry));
     system_.tick += timeoutMs;
     return false;
   }
-  if (Target(window, what) == nullptr)
+  if (Target(window, std::move(entry)) == nullptr)
     return false;
   Deliver(*w, message, wParam, false);
   return true;
@@ -333,135 +420,6 @@ bool FakeWindows::CloseEvent(plat::EventHandle event) {
     return false;
   }
   return true;
-}
-
-// ---------------------------------------------------------------------------
-
-std::string FakeProcesses::ResolveProgram(const std::string& commandLine) const {
-  auto isProgram = [&](std::string candidate) -> std::string {
-    size_t nameStart = candidate.find_last_of("\\/:");
-    nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
-    if (candidate.find('.', nameStart) == std::string::npos)
-      candidate += ".exe";
-    return files_.FileExists(candidate) ? candidate : std::string();
-  };
-  if (!commandLine.empty() && commandLine[0] == '"') {
-    size_t close = commandLine.find('"', 1);
-    return close == std::string::npos ? std::string() : isProgram(commandLine.substr(1, close - 1));
-  }
-  // An unquoted path with blanks is ambiguous: the system tries each prefix
-  // that ends before a blank, shortest first, then the whole line.
-  size_t blank = 0;
-  for (;;) {
-    blank = commandLine.find(' ', blank);
-    std::string candidate = commandLine.substr(0, blank);
-    if (!candidate.empty()) {
-      std::string found = isProgram(candidate);
-      if (!found.empty())
-        return found;
-    }
-    if (blank == std::string::npos)
-      return {};
-    ++blank;
-  }
-}
-
-std::optional<plat::StartedProcess>
-FakeProcesses::CreateProcess(const std::string& commandLine, const std::string& currentDirectory,
-                             const plat::StartupInfo& startup) {
-  ProcessStart start{commandLine, currentDirectory, startup, {}, false};
-  bool ok = !refuseStarts;
-  if (ok && checkFiles) {
-    start.program = ResolveProgram(commandLine);
-    ok = !start.program.empty() &&
-         (currentDirectory.empty() || files_.DirectoryExists(currentDirectory));
-  }
-  start.started = ok;
-  starts.push_back(start);
-  if (!ok)
-    return std::nullopt;
-  plat::StartedProcess process{nextHandle_, nextHandle_ + 4};
-  nextHandle_ += 8;
-  open_.insert(process.process);
-  open_.insert(process.thread);
-  exitCodes_[process.process] = plat::kStillActive;
-  if (onStart)
-    onStart(starts.back(), process);
-  return process;
-}
-
-void FakeProcesses::Exit(uint32_t process, uint32_t exitCode) {
-  exitCodes_[process] = exitCode;
-}
-
-std::optional<uint32_t> FakeProcesses::GetExitCodeProcess(uint32_t process) {
-  auto it = exitCodes_.find(process);
-  if (it == exitCodes_.end() || open_.count(process) == 0)
-    return std::nullopt;
-  return it->second;
-}
-
-void FakeProcesses::CloseHandle(uint32_t handle) {
-  if (open_.erase(handle) == 0)
-    ++badCloses;
-}
-
-int32_t FakeProcesses::GetSystemMetrics(int32_t index) {
-  auto it = metrics.find(index);
-  return it == metrics.end() ? 0 : it->second;
-}
-
-// ---------------------------------------------------------------------------
-
-void FakeRegistry::AddValue(const std::string& key, const std::string& name,
-                            std::optional<uint32_t> appearsAt) {
-  values_.push_back(Value{text::ToLowerAscii(key), name, appearsAt});
-}
-
-void FakeRegistry::AddKey(const std::string& key) {
-  keys_.insert(text::ToLowerAscii(key));
-}
-
-bool FakeRegistry::KeyExists(const std::string& lowerKey) const {
-  if (keys_.count(lowerKey))
-    return true;
-  return std::any_of(values_.begin(), values_.end(), [&](const Value& v) {
-    return v.key == lowerKey && (!v.appearsAt || TickReached(system_.tick, *v.appearsAt));
-  });
-}
-
-plat::RegistryKey FakeRegistry::OpenCurrentUserKey(const std::string& keyName, uint32_t access) {
-  std::string lower = text::ToLowerAscii(keyName);
-  bool denied = std::any_of(deniedKeys.begin(), deniedKeys.end(), [&](const std::string& k) {
-    return text::EqualsIgnoreCase(k, keyName);
-  });
-  std::string line = "open " + keyName + " " + Hex(access);
-  if (denied || !KeyExists(lower)) {
-    journal.push_back(line + " (failed)");
-    return plat::RegistryKey::None;
-  }
-  journal.push_back(line);
-  uint64_t handle = nextKey_;
-  nextKey_ += 4;
-  open_[handle] = lower;
-  return static_cast<plat::RegistryKey>(handle);
-}
-
-bool FakeRegistry::ValueExists(plat::RegistryKey key, const std::string& valueName) {
-  journal.push_back("query " + valueName);
-  auto it = open_.find(static_cast<uint64_t>(key));
-  if (it == open_.end())
-    return false;
-  return std::any_of(values_.begin(), values_.end(), [&](const Value& v) {
-    return v.key == it->second && text::EqualsIgnoreCase(v.name, valueName) &&
-           (!v.appearsAt || TickReached(system_.tick, *v.appearsAt));
-  });
-}
-
-void FakeRegistry::CloseKey(plat::RegistryKey key) {
-  journal.push_back("close");
-  if (open_.erase(static_cast<uint64_t>(key)) == 0)
-    ++badCloses;
 }
 
 } // namespace fake
