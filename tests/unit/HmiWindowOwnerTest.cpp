@@ -24,6 +24,15 @@ const std::string kLibImage =
     "C:\\ProgramData\\Veltra Dynamic Remote HMI\\LIBImage\\v4.10\\v410_0007";
 const std::string kForeignProgram = "C:\\Users\\operator\\Downloads\\grabber.exe";
 
+// Both images downloaded and in place, as a cache that holds them would give.
+class ImagesInPlace : public device::ImageSource {
+public:
+  device::Provisioned Provide(device::LaunchContext&, const device::DeviceFacts&,
+                              device::DeviceSession&) override {
+    return {device::RuntimeImages{kJreImage, kLibImage, true, "", ""}, "", false};
+  }
+};
+
 // A launcher whose device is trusted and whose HMI shows no prompt: what the
 // started process and the others do is up to each test (`onStart`).
 struct OwnerLaunch {
@@ -36,12 +45,7 @@ struct OwnerLaunch {
     view().Type(ControlId::edtHost, "gw:8443");
     view().Type(ControlId::edtUserName, "op");
     view().Type(ControlId::edtPassword, "secret-pw");
-    form.downloadBranch = [this](int32_t, std::string&) {
-      form.jreImageFolder = kJreImage;
-      form.hmiLibImageFolder = kLibImage;
-      form.includeHostInLoginCaption = true;
-      return true;
-    };
+    form.downloadBranch = &images;
     g.enableLogging = true;
     p.registry.AddValue(hmi::kTrustKeyName, "gw:8443");
     p.processes.checkFiles = false;
@@ -61,6 +65,7 @@ struct OwnerLaunch {
   launch::LauncherGlobals g;
   launcher::TLoginForm form{p.services, g};
   testsupport::FakeDevice device;
+  ImagesInPlace images;
   uint32_t hmiId = 0;
   std::function<void(uint32_t hmi, uint32_t now)> onStart;
 };
