@@ -150,6 +150,11 @@ public:
 
   // What an operator does.
   void Click(plat::ControlId button) { events_.ButtonClick(button); }
+  // The window's close box: the logic hears of it, then the window goes.
+  void CloseBox() {
+    events_.FormClose();
+    closed = true;
+  }
   void SelectMode(int index);
   void Type(plat::ControlId box, const std::string& text) { texts[box] = text; }
 
@@ -243,6 +248,8 @@ public:
   // By normalised path, or by "content:" and the file's bytes (Add).
   std::map<std::string, FakeArchiveContent> archives;
   std::vector<std::string> opened; // "format path"
+  // Runs before each item is extracted, with its target path.
+  std::function<void(const std::string&)> onExtractItem;
 
   void Add(const std::string& path, FakeArchiveContent content);
   bool Load() override { return present; }
