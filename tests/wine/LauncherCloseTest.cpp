@@ -1,6 +1,8 @@
 // The operator closes the real launcher's window while it downloads from the
 // device simulator over a slow line: the launch is given up at once, not
 // finished unseen.
+#include "platform/win32/Win32Archive.h"
+#include "platform/win32/Win32Text.h"
 #include "tests/wine/DeviceSimulator.h"
 #include "tests/wine/LauncherHarness.h"
 #include "tests/wine/LauncherSteps.h"
@@ -8,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 namespace {
@@ -78,6 +81,29 @@ TEST(LauncherClose, ClosedDuringASlowDownloadTheLaunchEndsAndLeavesNothingBehind
   EXPECT_FALSE(waited);
   ASSERT_NO_FATAL_FAILURE(winetest::ExpectLaunchSucceeded(next, device, since));
   EXPECT_TRUE(fs::exists(app.Path() / winetest::kJavaw));
+}
+
+// The archive library asked to stop (as the launcher's close asks it): the
+// extraction ends with Stopped and leaves no file behind, in either format.
+TEST(LauncherClose, AnExtractionAskedToStopEndsWithoutWriting) {
+  std::wstring folder = plat::win32::Widen(VELTRA_ARCHIVE_TESTDATA);
+  std::replace(folder.begin(), folder.end(), L'/', L'\\');
+  auto library = plat::win32::CreateWin32ArchiveLibrary();
+  ASSERT_TRUE(library->Load());
+  for (const char* format : {"zip", "7z"}) {
+    SCOPED_TRACE(format);
+    const fs::path file = fs::path(L"Z:" + folder) / (L"good." + plat::win32::Widen(format));
+    std::unique_ptr<plat::IArchive> archive =
+        library->Open(format, plat::win32::Narrow(file.wstring()));
+    winetest::TempFolder out;
+    plat::ExtractTargets targets;
+    for (uint32_t i = 0; i < archive->Items().size(); ++i)
+      targets.emplace_back(i, plat::win32::Narrow((out.Path() / std::to_wstring(i)).wstring()));
+    plat::StopFlag stop;
+    stop.Request();
+    EXPECT_THROW(archive->Extract(targets, {}, &stop), plat::Stopped);
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+  }
 }
 
 } // namespace
