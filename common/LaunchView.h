@@ -2,6 +2,8 @@
 // step says so. The login window implements it; a test can keep a journal.
 #pragma once
 
+#include "platform/Stop.h"
+
 #include <string>
 
 namespace launch {
@@ -27,6 +29,14 @@ public:
   virtual int SelectedMode() = 0;
   // Hides the Browse button: the package folder cannot be changed.
   virtual void HideBrowse() = 0;
+  // Requested once the operator closed the window: the step in progress gives
+  // up at its next piece, cleans up as after a failure, shows nothing and
+  // starts nothing. A worker thread may read it.
+  virtual const plat::StopFlag& Stop() const {
+    static const plat::StopFlag never;
+    return never;
+  }
+  bool StopRequested() const { return Stop().Requested(); }
 };
 
 } // namespace launch

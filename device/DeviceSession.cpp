@@ -100,10 +100,10 @@ bool DownLoadFile(LaunchContext& c, const std::string& remotePath, const std::st
   }
   try {
     launch::ProgressDisplay progress(c.view, c.s.system);
-    std::optional<plat::HttpResponse> response =
-        c.http.PostForFile(url, contentType, body, partial, [&](const plat::TransferProgress& p) {
-          progress.Bytes(p.received, p.total);
-        });
+    std::optional<plat::HttpResponse> response = c.http.PostForFile(
+        url, contentType, body, partial,
+        [&](const plat::TransferProgress& p) { progress.Bytes(p.received, p.total); },
+        &c.view.Stop());
     if (response && response->status == 200 && response->complete) {
       // A rename in one folder: the archive is replaced whole or not at all,
       // even when another launcher put one there meanwhile.
@@ -367,6 +367,8 @@ Attempt TryPort(LaunchContext& c, DeviceEndpoint& at, int attempt,
       return result;
     }
     reached = Stage::Provisioning;
+    if (c.view.StopRequested())
+      throw plat::Stopped();
     Provisioned provided = ProvideImages(c, result.device, *session);
     if (!provided.images) {
       result.failure = {Stage::Provisioning, provided.message, !provided.stop};
@@ -409,8 +411,16 @@ Verification VerifyCredentials(LaunchContext& c) {
       break;
     }
     verification.failure = std::move(tried.failure);
-    if (!verification.failure.nextPortMayHelp)
+    // Closed meanwhile: no other port is tried.
+    if (!verification.failure.nextPortMayHelp || view.StopRequested())
       break;
+  }
+  // Closed meanwhile: even images that came in time are not used, and the
+  // session is logged out, not left to an HMI that will not start.
+  const bool stopped = view.StopRequested();
+  if (stopped && verification) {
+    verification.verified.reset();
+    verification.failure = {Stage::Provisioning, "", false};
   }
 
   // End step, after a stop as well. In emergency access, from the release
@@ -425,7 +435,7 @@ Verification VerifyCredentials(LaunchContext& c) {
   session.reset();
   view.SetStatusText("");
   c.s.ui.SetBusyCursor(false);
-  if (verification && emergency && !verification.verified->sessionHandedOver)
+  if (verification && emergency && !verification.verified->sessionHandedOver && !stopped)
     c.s.ui.ShowMessage(plat::MessageKind::Confirmation,
                        "Please generate a new emergency access code and press Enter when it is "
                        "available.");

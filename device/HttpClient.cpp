@@ -334,7 +334,8 @@ THttpClient::Post(const std::string& url, const std::string& contentType, const 
 std::optional<plat::HttpResponse>
 THttpClient::PostForFile(const std::string& url, const std::string& contentType,
                          const std::string& body, const std::string& bodyFile,
-                         std::function<void(const plat::TransferProgress&)> onProgress) {
+                         std::function<void(const plat::TransferProgress&)> onProgress,
+                         const plat::StopFlag* stop) {
   plat::HttpRequest r;
   r.method = "POST";
   r.url = url;
@@ -342,6 +343,7 @@ THttpClient::PostForFile(const std::string& url, const std::string& contentType,
   r.body = body;
   r.bodyFile = bodyFile;
   r.onProgress = std::move(onProgress);
+  r.stop = stop;
   return Send(std::move(r));
 }
 

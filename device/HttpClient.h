@@ -82,10 +82,12 @@ public:
                                          const std::string& body);
   // A POST whose answer's body goes to `bodyFile`, with its progress told
   // as it arrives. A local failure (the file cannot be written) raises.
+  // A requested `stop` ends the transfer at its next piece, as a failure.
   std::optional<plat::HttpResponse>
   PostForFile(const std::string& url, const std::string& contentType, const std::string& body,
               const std::string& bodyFile,
-              std::function<void(const plat::TransferProgress&)> onProgress);
+              std::function<void(const plat::TransferProgress&)> onProgress,
+              const plat::StopFlag* stop = nullptr);
 
   CookieStore& Cookies() { return cookies_; }
 

@@ -58,6 +58,9 @@ bool ProvideImage(LaunchContext& c, const ImagePlan& plan, DeviceSession& sessio
   if (!plan.cacheFirst && !fetchWhenMissing())
     return false;
 
+  // Closed meanwhile: a fetched archive stays cached, but nothing is unpacked.
+  if (c.view.StopRequested())
+    throw plat::Stopped();
   c.view.SetStatusText(plan.extractingText);
   errorMessage.clear();
   auto extract = [&](const std::string& newImage) {
@@ -65,7 +68,10 @@ bool ProvideImage(LaunchContext& c, const ImagePlan& plan, DeviceSession& sessio
       launch::ProgressDisplay progress(c.view, c.s.system);
       return store::ExtractArchive(
           c.s, cacheFile, newImage, errorMessage, "", true, std::nullopt,
-          [&](uint64_t done, uint64_t total) { progress.Items(done, total); });
+          [&](uint64_t done, uint64_t total) { progress.Items(done, total); }, &c.view.Stop());
+    } catch (const plat::Stopped&) {
+      // Given up, not failed: the archive is as good as it was.
+      throw;
     } catch (const plat::PlatformError&) {
       // This machine failed (no room, a write refused): the archive may be
       // good, and fetching it again would not help.

@@ -34,7 +34,7 @@ uint32_t Millis(int32_t pause) {
 // tried again every 200 ms, with the launcher's messages running between
 // tries, until it works, the window is gone, or the retry limit is reached.
 void MoveOffScreen(const hmi::HmiServices& hs, plat::WindowHandle window,
-                   const plat::WindowRect& rect) {
+                   const plat::WindowRect& rect, const plat::StopFlag& stop) {
   const int32_t width = rect.right - rect.left;
   const int32_t height = rect.bottom - rect.top;
   const uint32_t start = hs.system.TickCount();
@@ -44,7 +44,7 @@ void MoveOffScreen(const hmi::HmiServices& hs, plat::WindowHandle window,
       return;
     hs.system.Sleep(kMoveRetryPause);
     hs.ui.ProcessMessages();
-    if (!hs.windows.IsWindow(window))
+    if (stop.Requested() || !hs.windows.IsWindow(window))
       return;
   }
 }
@@ -83,6 +83,9 @@ void LaunchHMIMinimized(TLoginForm& form) {
   hmi::TWindowFinder& finder = form.windowFinder;
   // The trust record is named after the host box as it reads at each check.
   const auto hostText = [&form] { return form.HostText(); };
+  // Once the operator closed the window, the launch ends where it is: an HMI
+  // already started keeps its windows as they are, untouched.
+  const auto closed = [&form] { return form.StopRequested(); };
 
   // 1. Verification and provisioning. A second press of Launch meanwhile
   // would log in again and replace this launch's session: it is refused.
@@ -92,6 +95,8 @@ void LaunchHMIMinimized(TLoginForm& form) {
     device::LaunchContext context = form.Context();
     verification = device::VerifyCredentials(context);
   }
+  if (closed())
+    return;
   if (!verification) {
     s.ui.ShowMessage(plat::MessageKind::Error, verification.failure.message);
     return;
@@ -108,6 +113,8 @@ void LaunchHMIMinimized(TLoginForm& form) {
     hmi::KeepToImagePrograms(finder, hs, form.jreImageFolder, form.Log());
     if (hmi::CloseWindow(finder, LoginWindowName))
       s.system.Sleep(kOldLoginWindowPause);
+    if (closed())
+      return;
     if (hmi::FindWindowByTitle(finder, LoginWindowName) != plat::WindowHandle::None) {
       s.ui.ShowMessage(plat::MessageKind::Error, "Please close the login form for this host.");
       form.CloseLauncher();
@@ -140,11 +147,13 @@ void LaunchHMIMinimized(TLoginForm& form) {
   hmi::WaitForWindowName(hs, finder, hmi::kCertificatePromptTitle, warningTimedOut, kPromptTimeout,
                          true);
   s.ui.ProcessMessages();
+  if (closed())
+    return;
 
   // 11. The trust gate.
   const bool goOn = g.doAutoLogin || (trustedBefore && warningTimedOut) ||
                     hmi::LoginAuthorised(hs, hostText, kTrustTimeout);
-  if (!goOn) {
+  if (!goOn || closed()) {
     form.CloseLauncher();
     return;
   }
@@ -154,14 +163,18 @@ void LaunchHMIMinimized(TLoginForm& form) {
   if (!emergencyAccessMode) {
     bool timedOut = false;
     hmi::WaitForWindowName(hs, finder, LoginWindowName, timedOut, kLoginWindowTimeout, false);
+    if (closed())
+      return;
     LoginDlgHandle = hmi::FindWindowByTitle(finder, LoginWindowName);
     if (LoginDlgHandle != plat::WindowHandle::None) {
       const plat::WindowRect WinRect =
           s.windows.GetWindowRect(LoginDlgHandle).value_or(plat::WindowRect{});
       if (rules::NeedsReadyMessage(form.releaseVersionAsInt))
         hmi::WaitForWindowReady(hs, LoginDlgHandle);
+      if (closed())
+        return;
       if (MovesLoginWindow(g, form.releaseVersionAsInt))
-        MoveOffScreen(hs, LoginDlgHandle, WinRect);
+        MoveOffScreen(hs, LoginDlgHandle, WinRect, form.Stop());
     }
   }
 
@@ -177,6 +190,8 @@ void LaunchHMIMinimized(TLoginForm& form) {
   const std::vector<TypingStep> plan = PlanTyping(form.SelectedMode(), g, form.wanConnection,
                                                   form.UserNameText(), form.PasswordText());
   for (const TypingStep& step : plan) {
+    if (closed())
+      return;
     switch (step.kind) {
     case TypingStep::Pause:
       s.system.Sleep(step.pauseMs);

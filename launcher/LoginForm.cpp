@@ -119,9 +119,13 @@ template <typename F> void TLoginForm::Guarded(F&& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    s_.ui.ShowMessage(plat::MessageKind::Error, e.what());
+    // After the operator closed the window, what the given-up step raised
+    // on its way out is no news to anyone.
+    if (!StopRequested())
+      s_.ui.ShowMessage(plat::MessageKind::Error, e.what());
   } catch (...) {
-    s_.ui.ShowMessage(plat::MessageKind::Error, "Unexpected error.");
+    if (!StopRequested())
+      s_.ui.ShowMessage(plat::MessageKind::Error, "Unexpected error.");
   }
 }
 
@@ -329,10 +333,14 @@ bool TLoginForm::FormHelp() {
   return true;
 }
 
+void TLoginForm::FormClose() {
+  stop_.Request();
+}
+
 void TLoginForm::btnLaunchClick() {
   // A press that arrives while a launch or an import waits (its pending
-  // messages run) is not run inside it.
-  if (busy_)
+  // messages run) is not run inside it, nor one after a close.
+  if (busy_ || StopRequested())
     return;
   LaunchHMIMinimized();
 }
@@ -369,6 +377,8 @@ void TLoginForm::btnImportPackageClick() {
     SetStatusText("");
     imported = store::ImportPackage(store, *file, errorMessage);
   }
+  if (StopRequested())
+    return;
   if (imported)
     s_.ui.ShowMessage(plat::MessageKind::Information, "Imported package successfully");
   else

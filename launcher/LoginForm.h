@@ -49,6 +49,12 @@ public:
   void ButtonClick(ControlId button) override;
   void OperationalModeSelected(int index) override;
   bool FormHelp() override;
+  // The operator closed the window. Whatever a launch or an import is doing
+  // then is given up: a download or an extraction ends at its next piece,
+  // the device's session is logged out, the lock released, and nothing more
+  // is shown, started, moved or typed. The program ends once the running
+  // handler returns.
+  void FormClose() override;
 
   void btnLaunchClick();
   void btnImportPackageClick();
@@ -103,6 +109,7 @@ public:
   std::string PasswordText() override;
   int SelectedMode() override;
   void HideBrowse() override;
+  const plat::StopFlag& Stop() const override { return stop_; }
 
   // The HTTPS client's events.
   bool NetHTTPClientValidateServerCertificate() { return true; }
@@ -132,6 +139,7 @@ private:
   device::THttpClient http_;
   std::string portArgument_;
   bool busy_ = false;
+  plat::StopFlag stop_;
 };
 
 } // namespace launcher

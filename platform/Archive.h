@@ -1,6 +1,8 @@
 // The archive library, loaded at run time, and the archives it opens.
 #pragma once
 
+#include "platform/Stop.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,9 +61,14 @@ public:
   // that size is written (an item without a stated size is not bounded
   // here); PlatformError for a file or folder that cannot be made or
   // written. Items before the failing one stay written; the failing one's
-  // file goes.
-  virtual void Extract(const ExtractTargets& targets, const ItemProgress& onProgress) = 0;
-  void Extract(const ExtractTargets& targets) { Extract(targets, {}); }
+  // file goes. When `stop` is requested meanwhile, the extraction ends at the
+  // next piece and raises Stopped, the unfinished item's file gone.
+  virtual void Extract(const ExtractTargets& targets, const ItemProgress& onProgress,
+                       const StopFlag* stop) = 0;
+  void Extract(const ExtractTargets& targets, const ItemProgress& onProgress) {
+    Extract(targets, onProgress, nullptr);
+  }
+  void Extract(const ExtractTargets& targets) { Extract(targets, {}, nullptr); }
 };
 
 class IArchiveLibrary {

@@ -44,6 +44,9 @@ public:
   virtual void OperationalModeSelected(int index) = 0;
   // A help request (F1); returns whether it was handled.
   virtual bool FormHelp() = 0;
+  // The operator closed the window (its close box, Alt+F4, a close request
+  // from outside); the window goes once this returns.
+  virtual void FormClose() {}
 };
 
 // The window and its controls.

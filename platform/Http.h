@@ -5,6 +5,8 @@
 // in device/ does that, because it must be able to list them).
 #pragma once
 
+#include "platform/Stop.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -35,6 +37,10 @@ struct HttpRequest {
   // Told how the body comes along: on the caller's thread, a few times a
   // second while it arrives, and once more when all of it is in.
   std::function<void(const TransferProgress&)> onProgress;
+  // When set and requested, the request gives up before it is sent or at
+  // the next piece of the body, and fails as a cut body does (nothing left
+  // at the body file's path).
+  const StopFlag* stop = nullptr;
 };
 
 // Answers kept in memory are the device's small JSON documents; one larger

@@ -183,7 +183,7 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
                     const std::string& outputFolder, std::string& errorMessage,
                     const std::string& embeddedArchiveName, bool extractAll,
                     const std::optional<std::string>& recommendedDecompressorClass,
-                    const plat::ItemProgress& onProgress) {
+                    const plat::ItemProgress& onProgress, const plat::StopFlag* stop) {
   errorMessage.clear();
   // The library knows the formats and their file-name patterns, so it is
   // needed before the format can be chosen.
@@ -253,7 +253,7 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
     if (!s.files.DirectoryExists(folder) && !s.files.CreateDirectories(folder))
       throw plat::PlatformError("Cannot create the folder " + folder + ".");
   }
-  archive->Extract(targets, onProgress);
+  archive->Extract(targets, onProgress, stop);
   return true;
 }
 

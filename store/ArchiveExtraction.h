@@ -67,11 +67,13 @@ std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName,
 // a full disk) pass through as plat::PlatformError, never turned into the
 // archive's fault: the archive may well be good. Nothing is written until every item to be
 // extracted has been checked. A folder item that names the output folder
-// itself ("./") is skipped. `onProgress` is told the items written.
+// itself ("./") is skipped. `onProgress` is told the items written. A
+// requested `stop` ends the extraction at its next piece with plat::Stopped.
 bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
                     const std::string& outputFolder, std::string& errorMessage,
                     const std::string& embeddedArchiveName, bool extractAll,
                     const std::optional<std::string>& recommendedDecompressorClass = std::nullopt,
-                    const plat::ItemProgress& onProgress = {});
+                    const plat::ItemProgress& onProgress = {},
+                    const plat::StopFlag* stop = nullptr);
 
 } // namespace store

@@ -104,6 +104,9 @@ LockRuntimeImages(plat::Services& s, launch::ILaunchView& view,
       waiting = true;
     }
     view.ProcessMessages();
+    // Closed while waiting: nothing is to be provided any more.
+    if (view.StopRequested())
+      throw plat::Stopped();
   }
 }
 

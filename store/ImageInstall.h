@@ -49,7 +49,8 @@ inline constexpr const char* kRuntimeImagesLock = "VeltraDynamicRemoteHMI.Runtim
 // status bar says what is awaited. Nothing when no lock can be had (it cannot
 // be made, or another launcher has kept it for ten minutes): the filling then
 // runs without it, `note` told why; part files and scratch folders of their
-// own still keep launchers apart.
+// own still keep launchers apart. Raises plat::Stopped when the view's stop
+// is requested while it waits.
 std::unique_ptr<plat::NamedLock>
 LockRuntimeImages(plat::Services& s, launch::ILaunchView& view,
                   const std::function<void(const std::string&)>& note);

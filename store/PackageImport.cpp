@@ -129,8 +129,9 @@ bool ImportPackage(StoreContext& c, const std::string& fileName, std::string& er
   auto extract = [&](const std::string& archive, const std::string& folder,
                      const std::optional<std::string>& format) {
     launch::ProgressDisplay progress(c.view, s.system);
-    return ExtractArchive(s, archive, folder, errorMessage, "", true, format,
-                          [&](uint64_t done, uint64_t total) { progress.Items(done, total); });
+    return ExtractArchive(
+        s, archive, folder, errorMessage, "", true, format,
+        [&](uint64_t done, uint64_t total) { progress.Items(done, total); }, &c.view.Stop());
   };
   if (!extract(staged, scratch, std::nullopt))
     return false;

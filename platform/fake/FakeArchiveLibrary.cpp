@@ -6,8 +6,9 @@ namespace {
 
 class FakeArchive : public plat::IArchive {
 public:
-  FakeArchive(FakeArchiveContent content, FakeFileSystem& files)
-      : content_(std::move(content)), files_(files) {}
+  FakeArchive(FakeArchiveContent content, FakeFileSystem& files,
+              std::function<void(const std::string&)> onItem)
+      : content_(std::move(content)), files_(files), onItem_(std::move(onItem)) {}
   std::vector<plat::ArchiveItem> Items() override {
     std::vector<plat::ArchiveItem> items = content_.items;
     for (size_t i = 0; i < items.size(); ++i) {
@@ -19,11 +20,16 @@ public:
     return items;
   }
   bool HasErrors() override { return content_.damaged; }
-  void Extract(const plat::ExtractTargets& targets, const plat::ItemProgress& onProgress) override {
+  void Extract(const plat::ExtractTargets& targets, const plat::ItemProgress& onProgress,
+               const plat::StopFlag* stop) override {
     const std::vector<plat::ArchiveItem> items = Items();
     uint64_t done = 0;
     for (const auto& [index, path] : targets) {
       const plat::ArchiveItem& item = items.at(index);
+      if (onItem_)
+        onItem_(path);
+      if (plat::StopRequested(stop))
+        throw plat::Stopped();
       if (static_cast<int>(index) == content_.failOnExtractIndex)
         throw plat::ArchiveError("Data error in '" + item.path + "'");
       if (item.isFolder) {
@@ -44,6 +50,7 @@ private:
   }
   FakeArchiveContent content_;
   FakeFileSystem& files_;
+  std::function<void(const std::string&)> onItem_;
 };
 
 } // namespace
@@ -64,7 +71,7 @@ std::unique_ptr<plat::IArchive> FakeArchiveLibrary::Open(const std::string& form
     it = archives.find("content:" + files_.Contents(archivePath));
   if (it == archives.end() || it->second.format != formatName)
     throw plat::ArchiveError("Cannot open the file '" + archivePath + "' as archive");
-  return std::make_unique<FakeArchive>(it->second, files_);
+  return std::make_unique<FakeArchive>(it->second, files_, onExtractItem);
 }
 
 } // namespace fake

@@ -4,6 +4,7 @@
 #include "platform/Archive.h"
 #include "platform/fake/FakeFileSystem.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,6 +36,8 @@ public:
   // By normalised path, or by "content:" and the file's bytes (Add).
   std::map<std::string, FakeArchiveContent> archives;
   std::vector<std::string> opened; // "format path"
+  // Runs before each item is extracted, with its target path.
+  std::function<void(const std::string&)> onExtractItem;
 
   void Add(const std::string& path, FakeArchiveContent content);
   bool Load() override { return present; }

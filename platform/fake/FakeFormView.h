@@ -34,6 +34,11 @@ public:
 
   // What an operator does.
   void Click(plat::ControlId button) { events_.ButtonClick(button); }
+  // The window's close box: the logic hears of it, then the window goes.
+  void CloseBox() {
+    events_.FormClose();
+    closed = true;
+  }
   void SelectMode(int index);
   void Type(plat::ControlId box, const std::string& text) { texts[box] = text; }
 

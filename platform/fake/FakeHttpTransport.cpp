@@ -37,6 +37,11 @@ std::optional<plat::HttpResponse> FakeHttpTransport::Send(const plat::HttpReques
     error = "The answer ended early";
     response.reset();
   }
+  // A stop requested while the device answered ends the transfer as a cut.
+  if (response && plat::StopRequested(request.stop)) {
+    error = "Stopped";
+    response.reset();
+  }
   if (request.bodyFile) {
     if (response) {
       // A file that cannot be written raises, as the real transport does.

@@ -728,6 +728,10 @@ LRESULT LoginWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_SETFOCUS:
     RestoreFocus();
     return 0;
+  case WM_CLOSE:
+    // The logic gives up what it is doing; the default then destroys us.
+    Deliver([&] { events_->FormClose(); });
+    break;
   case WM_DESTROY:
     KillTimer(hwnd_, kTimer1);
     if (mainWindow == hwnd_)

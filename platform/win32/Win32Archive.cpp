@@ -52,7 +52,8 @@ public:
     return false;
   }
 
-  void Extract(const ExtractTargets& targets, const ItemProgress& onProgress) override {
+  void Extract(const ExtractTargets& targets, const ItemProgress& onProgress,
+               const StopFlag* stop) override {
     if (targets.empty())
       return;
     uint32_t count = Count();
@@ -71,6 +72,7 @@ public:
     for (const auto& entry : chosen)
       indices.push_back(entry.first);
     auto callback = MakeCom<ExtractCallback>(*archive_, path_, std::move(chosen));
+    callback->StopWhen(stop);
     // Thousands of files take seconds: the window goes on answering meanwhile.
     // The library's objects are plain interfaces, bound to no thread.
     const uint64_t total = indices.size();

@@ -187,6 +187,8 @@ HRESULT ExtractCallback::GetStream(UINT32 index, sz::ISequentialOutStream** stre
       return E_POINTER;
     *stream = nullptr;
     Abandon();
+    if (StopRequested(stop_))
+      return E_ABORT;
     // Solid archives also announce the items they decode on the way to a
     // chosen one; those are skipped.
     auto found = targets_.find(index);
@@ -250,6 +252,8 @@ HRESULT ExtractCallback::SetOperationResult(INT32 result) {
 
 void ExtractCallback::Finish(HRESULT hr) {
   Abandon();
+  if (StopRequested(stop_))
+    throw Stopped();
   if (failure_) {
     if (failure_->fault == Fault::Machine)
       throw PlatformError(failure_->message);

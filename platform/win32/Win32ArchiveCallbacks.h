@@ -119,7 +119,12 @@ public:
       : archive_(archive), archivePath_(std::move(archivePath)), targets_(std::move(targets)) {}
 
   HRESULT STDMETHODCALLTYPE SetTotal(UINT64) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE SetCompleted(const UINT64*) override { return S_OK; }
+  // The library reports its progress often while it decodes: the place to
+  // give up once a stop is requested.
+  HRESULT STDMETHODCALLTYPE SetCompleted(const UINT64*) override {
+    return StopRequested(stop_) ? E_ABORT : S_OK;
+  }
+  void StopWhen(const StopFlag* stop) { stop_ = stop; }
   HRESULT STDMETHODCALLTYPE GetStream(UINT32 index, sz::ISequentialOutStream** stream,
                                       INT32 askMode) override;
   HRESULT STDMETHODCALLTYPE PrepareOperation(INT32) override { return S_OK; }
@@ -181,6 +186,7 @@ private:
   ComPtr<OutFileStream> stream_;
   std::optional<Failure> failure_;
   std::atomic<uint64_t> written_{0};
+  const StopFlag* stop_ = nullptr;
 };
 
 } // namespace plat::win32

@@ -23,6 +23,7 @@ namespace {
 
 constexpr const wchar_t* kUserAgent = L"VeltraDynamicRemoteHMI/1.0";
 constexpr DWORD kReadChunk = 64 * 1024;
+constexpr const char* kStoppedText = "The request was given up: the launcher was closed";
 // Where WinHTTP, as measured under Wine, ends a chunked body that has not
 // ended by then, reporting a normal end.
 constexpr uint64_t kWinHttpChunkedEnd = 0xFFFF0000;
@@ -419,6 +420,10 @@ private:
       }
     }
 
+    if (StopRequested(request.stop)) {
+      error = kStoppedText;
+      return std::nullopt;
+    }
     DWORD bodySize = static_cast<DWORD>(request.body.size());
     LPVOID body = bodySize == 0 ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
     if (!WinHttpSendRequest(req, WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, bodySize, bodySize, 0)) {
@@ -502,6 +507,11 @@ private:
       told.received = received;
       if (!progress.Arrived(read, error))
         return std::nullopt;
+      // The launcher was closed: the rest of the body is not waited for.
+      if (StopRequested(request.stop)) {
+        error = kStoppedText;
+        return std::nullopt;
+      }
     }
 
     if (bodyExpected && hasLength && received < announced) {

@@ -34,12 +34,12 @@ private:
     explicit Archive(std::unique_ptr<plat::IArchive> inner) : inner_(std::move(inner)) {}
     std::vector<plat::ArchiveItem> Items() override { return inner_->Items(); }
     bool HasErrors() override { return false; }
-    void Extract(const plat::ExtractTargets& targets,
-                 const plat::ItemProgress& onProgress) override {
+    void Extract(const plat::ExtractTargets& targets, const plat::ItemProgress& onProgress,
+                 const plat::StopFlag* stop) override {
       if (inner_->HasErrors())
         throw std::runtime_error("The archive is damaged.");
       try {
-        inner_->Extract(targets, onProgress);
+        inner_->Extract(targets, onProgress, stop);
       } catch (const plat::PlatformError& e) {
         throw std::runtime_error(e.what());
       }

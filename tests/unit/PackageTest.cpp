@@ -577,6 +577,27 @@ TEST_F(PackageTest, ImportHoldsTheRuntimeImagesLockAndRefusesALaunchMeanwhile) {
   EXPECT_TRUE(view().Enabled(ControlId::btnLaunch));
 }
 
+// The window closed while an import unpacks the package: the import stops
+// there, cleans up as after a failure, says nothing and installs nothing.
+TEST_F(PackageTest, AnImportClosedWhileItUnpacksStopsWithoutAWord) {
+  const std::string package = "C:\\in\\Q614_410.VeltraDynamicRemoteHMI.KL7zip";
+  AddPackage(package, Props());
+  p.archives.archives[p.files.Normalize(kScratch + "\\Contents")] =
+      contentsByPackage[p.files.Normalize(package)];
+  p.ui.fileAnswers = {package};
+  p.archives.onExtractItem = [&](const std::string& target) {
+    if (target.find("config-gui.jar") != std::string::npos)
+      view().CloseBox();
+  };
+  view().Click(ControlId::btnImportPackage);
+  EXPECT_TRUE(p.ui.messages.empty());
+  EXPECT_FALSE(p.files.DirectoryExists(kScratch));
+  EXPECT_TRUE(p.system.locksHeld.empty());
+  EXPECT_FALSE(
+      p.files.FileExists(kRoot + "\\PackageCache\\Q614_410.VeltraDynamicRemoteHMI.KL7zip"));
+  EXPECT_FALSE(p.files.FileExists(kRoot + "\\JREImage\\v17.0.2.0\\bin\\javaw.exe"));
+}
+
 // An import that waited for another launcher and then fails before its first
 // own status text (a file that is no package, a package already installed)
 // leaves no waiting text in the status bar.
