@@ -159,8 +159,7 @@ bool LoadLibraryAt(const std::wstring& dll, Library& library) {
   };
   library.createObject = reinterpret_cast<sz::CreateObjectFn>(get("CreateObject"));
   library.numberOfFormats = reinterpret_cast<sz::GetNumberOfFormatsFn>(get("GetNumberOfFormats"));
-  library.handlerProperty =
-      reinterpret_cast<sz::GetHandlerProperty2Fn>(get("GetHandlerProperty2"));
+  library.handlerProperty = reinterpret_cast<sz::GetHandlerProperty2Fn>(get("GetHandlerProperty2"));
   return library.createObject && library.numberOfFormats && library.handlerProperty;
 }
 
@@ -337,8 +336,8 @@ int wmain(int argc, wchar_t** argv) {
     for (const Item& item : listed)
       if (!item.folder)
         ++files, bytes += item.size;
-    EmitLine("{\"event\":\"archive\",\"n\":" + std::to_string(n + 1) + ",\"ok\":" +
-             (ok ? "true" : "false") + ",\"files\":" + std::to_string(files) +
+    EmitLine("{\"event\":\"archive\",\"n\":" + std::to_string(n + 1) +
+             ",\"ok\":" + (ok ? "true" : "false") + ",\"files\":" + std::to_string(files) +
              ",\"bytes\":" + std::to_string(bytes) + ",\"start\":" + Fixed(start) +
              ",\"opened\":" + Fixed(opened) + ",\"end\":" + Fixed(EpochSeconds()) + "}");
   }
