@@ -2,7 +2,7 @@
 # The launcher's provisioning against the best tools on this machine.
 #
 #   bash bench/run.sh [--jre-mib 30] [--jre-files 900] [--lib-mib 6] [--lib-files 90]
-#                     [--rounds 5] [--throttle-s 12] [--throttle-rounds 1]
+#                     [--rounds 5] [--throttle-s 12] [--throttle-rounds 1] [--skip-warm]
 #
 # Sets up what it needs (scripts/setup.sh, plus curl and GNU time when
 # missing), builds the launcher and the stand-in HMI in build/win64-bench and
@@ -68,7 +68,8 @@ step "building the probes" "$out/build-probes.log" bash -c '
 
 for f in "$build/VeltraDynamicRemoteHMI.exe" "$build/7z.dll" \
   "$build/standin-hmi/bin/javaw.exe" "$build/probes/winprobe.exe" \
-  "$build/probes/barewindow.exe" "$build/probes/httpfloor.exe"; do
+  "$build/probes/barewindow.exe" "$build/probes/httpfloor.exe" \
+  "$build/probes/extractfloor.exe"; do
   [ -f "$f" ] || fail "$f was not built"
 done
 

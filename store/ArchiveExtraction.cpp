@@ -104,6 +104,33 @@ std::vector<uint32_t> AllOf(const std::vector<plat::ArchiveItem>& items) {
 
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 
+// Makes the folders the targets need. Thousands of files share a few
+// folders: each folder is looked at once, top down, so that a missing one is
+// made with a single call in a parent that is there; one that is there
+// already, or that the system refuses, takes the general way.
+void MakeFolders(plat::IFileSystem& files, const std::string& outputFolder,
+                 const std::vector<plat::ArchiveItem>& items,
+                 const std::vector<std::pair<uint32_t, std::string>>& targets) {
+  std::set<std::string> ready{outputFolder};
+  std::vector<std::string> missing;
+  for (const auto& [index, target] : targets) {
+    // The folder itself, then its parents up to one already looked at.
+    missing.clear();
+    for (std::string folder = items[index].isFolder ? target : paths::ParentFolderOf(target);
+         !folder.empty() && ready.count(folder) == 0; folder = paths::ParentFolderOf(folder)) {
+      if (!missing.empty() && missing.back().size() <= folder.size())
+        break; // a root: it has no parent
+      missing.push_back(folder);
+    }
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+      if (!files.CreateNewDirectory(*folder) && !files.DirectoryExists(*folder) &&
+          !files.CreateDirectories(*folder))
+        throw plat::PlatformError("Cannot create the folder " + *folder + ".");
+      ready.insert(*folder);
+    }
+  }
+}
+
 } // namespace
 
 std::string SafeItemPath(const std::string& packedName) {
@@ -207,12 +234,12 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
   std::vector<plat::ArchiveItem> items = archive->Items();
   s.ui.ProcessMessages();
 
+  // A comparison per item: thousands of them take less than one turn of the
+  // window's messages would.
   std::vector<bool> selected(items.size(), false);
-  for (size_t i = 0; i < items.size(); ++i) {
-    s.ui.ProcessMessages();
+  for (size_t i = 0; i < items.size(); ++i)
     if (items[i].path == embeddedArchiveName)
       selected[i] = true;
-  }
   if (items.empty())
     return true;
 
@@ -244,15 +271,7 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
     return false;
 
   s.files.CreateDirectories(outputFolder);
-  // Thousands of files share a few folders: each folder is looked at once.
-  std::set<std::string> ready{outputFolder};
-  for (const auto& [index, target] : targets) {
-    std::string folder = items[index].isFolder ? target : paths::ParentFolderOf(target);
-    if (folder.empty() || !ready.insert(folder).second)
-      continue;
-    if (!s.files.DirectoryExists(folder) && !s.files.CreateDirectories(folder))
-      throw plat::PlatformError("Cannot create the folder " + folder + ".");
-  }
+  MakeFolders(s.files, outputFolder, items, targets);
   archive->Extract(targets, onProgress, stop);
   return true;
 }
