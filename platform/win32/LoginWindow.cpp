@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace plat::win32 {
@@ -205,8 +206,13 @@ void LoginWindow::FitClientArea() {
   const int width = Scaled(kClientWidth);
   const int height = Scaled(kClientHeight);
   RECT frame = FrameForClient(width, height, dpi_);
-  SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT current{};
+  GetWindowRect(hwnd_, &current);
+  // Made at this size already unless the DPI turned out other than assumed.
+  if (current.right - current.left != frame.right - frame.left ||
+      current.bottom - current.top != frame.bottom - frame.top)
+    SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   RECT client{};
   GetClientRect(hwnd_, &client);
   int dx = width - (client.right - client.left);
@@ -219,14 +225,97 @@ void LoginWindow::FitClientArea() {
   }
 }
 
-void LoginWindow::CreateControls() {
-  for (const ControlLayout* layout : CreationOrder())
-    CreateControl(*layout);
-  LayOut();
-  ShowItemIndex(itemIndex_);
+// The window's font in a DC of the window, for the room captions need.
+class LoginWindow::CaptionMeasure {
+public:
+  CaptionMeasure(HWND window, HFONT font) : window_(window), dc_(GetDC(window)) {
+    if (dc_ != nullptr)
+      old_ = SelectObject(dc_, font);
+  }
+  ~CaptionMeasure() {
+    if (dc_ == nullptr)
+      return;
+    SelectObject(dc_, old_);
+    ReleaseDC(window_, dc_);
+  }
+  CaptionMeasure(const CaptionMeasure&) = delete;
+  CaptionMeasure& operator=(const CaptionMeasure&) = delete;
+
+  // The caption's extent on one line; nothing when there is no DC.
+  std::optional<SIZE> Extent(const std::wstring& caption) const {
+    if (dc_ == nullptr)
+      return std::nullopt;
+    RECT extent{0, 0, 0, 0};
+    DrawTextW(dc_, caption.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
+    return SIZE{extent.right - extent.left, extent.bottom - extent.top};
+  }
+
+private:
+  HWND window_;
+  HDC dc_;
+  HGDIOBJ old_ = nullptr;
+};
+
+RECT LoginWindow::ControlRect(const ControlLayout& layout, const std::wstring& caption,
+                              const CaptionMeasure& measure) const {
+  // The table's numbers are pixels at 96 DPI; every place, size and inset
+  // scales by the window's DPI, the font with them. Labels and push buttons
+  // then take the room their captions need in that font, wherever it renders
+  // wider than the numbers assume.
+  int left = Scaled(layout.left);
+  int top = Scaled(layout.top);
+  int width = Scaled(layout.width);
+  int height = Scaled(layout.height);
+  switch (layout.kind) {
+  case ControlKind::StatusBar:
+    // The bottom edge, the whole width, whatever the rounding.
+    left = 0;
+    width = Scaled(kClientWidth);
+    height = Scaled(kStatusBarHeight);
+    top = Scaled(kClientHeight) - height;
+    break;
+  case ControlKind::Label:
+    // As large as its caption, wherever the font renders wider or narrower
+    // than the numbers assume; it keeps its top-left corner.
+    if (std::optional<SIZE> extent = measure.Extent(caption.empty() ? L" " : caption)) {
+      width = caption.empty() ? 0 : extent->cx;
+      height = extent->cy;
+    }
+    break;
+  case ControlKind::Button:
+  case ControlKind::DefaultButton:
+    // Its width from the layout unless its caption needs more; then it grows
+    // to the right.
+    if (std::optional<SIZE> extent = measure.Extent(caption))
+      width = std::max(width, static_cast<int>(extent->cx) + Scaled(kButtonTextMargin));
+    break;
+  default:
+    break;
+  }
+  return RECT{left, top, left + width, top + height};
 }
 
-void LoginWindow::CreateControl(const ControlLayout& layout) {
+RECT LoginWindow::RadioRect(const RECT& group, int index) const {
+  // Below the group's caption, one equal band each.
+  const int insetTop = Scaled(kRadioInsetTop);
+  const int band =
+      (group.bottom - group.top - insetTop - Scaled(kRadioInsetBottom)) / kOperationalModeCount;
+  const int radioHeight = Scaled(kRadioHeight);
+  const int left = group.left + Scaled(kRadioInsetLeft);
+  const int top = group.top + insetTop + index * band + (band - radioHeight) / 2;
+  return RECT{left, top, group.right - Scaled(kRadioInsetLeft), top + radioHeight};
+}
+
+void LoginWindow::CreateControls() {
+  // Each control is made at its final place with its final style, so that
+  // nothing is moved, resized or restyled before the window first shows.
+  const CaptionMeasure measure(hwnd_, font_.get());
+  for (const ControlLayout* layout : CreationOrder())
+    CreateControl(*layout, measure);
+  InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void LoginWindow::CreateControl(const ControlLayout& layout, const CaptionMeasure& measure) {
   const wchar_t* className = L"STATIC";
   DWORD style = WS_CHILD | WS_VISIBLE;
   DWORD exStyle = 0;
@@ -275,94 +364,80 @@ void LoginWindow::CreateControl(const ControlLayout& layout) {
     break;
   }
 
-  // Placed and given the font by LayOut, at the window's DPI.
   std::wstring caption = layout.kind == ControlKind::StatusBar ? L"" : Widen(layout.caption);
-  HWND control = CreateWindowExW(exStyle, className, caption.c_str(), style, 0, 0, 0, 0, hwnd_,
+  const RECT rect = ControlRect(layout, caption, measure);
+  HWND control = CreateWindowExW(exStyle, className, caption.c_str(), style, rect.left, rect.top,
+                                 rect.right - rect.left, rect.bottom - rect.top, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)),
                                  GetModuleHandleW(nullptr), nullptr);
   if (control == nullptr)
     throw PlatformError("A control of the login window cannot be created. " +
                         SystemErrorText(GetLastError()));
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
 
   if (layout.kind == ControlKind::PasswordEdit)
     SendMessageW(control, EM_SETPASSWORDCHAR, L'*', 0);
+  if (layout.kind == ControlKind::StatusBar)
+    SetStatusParts(control, rect.right - rect.left);
   if (layout.kind == ControlKind::RadioGroup)
-    CreateRadioItems();
+    CreateRadioItems(rect);
 }
 
-void LoginWindow::CreateRadioItems() {
+void LoginWindow::SetStatusParts(HWND statusBar, int width) {
+  // Parts rather than the simple mode: WM_GETTEXT from another process then
+  // reads the first part's text, the status. The second, at the right end,
+  // shows a download's or an extraction's progress.
+  int parts[2] = {width - Scaled(kProgressPartWidth), -1};
+  SendMessageW(statusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+}
+
+void LoginWindow::CreateRadioItems(const RECT& group) {
   // Siblings of the group box rather than its children, so that their
-  // notifications reach this window.
+  // notifications reach this window. Tab enters the group at the selected
+  // item, or the first when none is.
+  const int tabStop = std::max(itemIndex_, 0);
   for (int i = 0; i < kOperationalModeCount; ++i) {
-    DWORD style = WS_CHILD | WS_VISIBLE | BS_RADIOBUTTON | (i == 0 ? WS_GROUP : 0);
+    DWORD style = WS_CHILD | WS_VISIBLE | BS_RADIOBUTTON | (i == 0 ? WS_GROUP : 0) |
+                  (i == tabStop ? WS_TABSTOP : 0);
     std::wstring caption = Widen(kOperationalModeItems[static_cast<size_t>(i)]);
-    HWND radio = CreateWindowExW(0, L"BUTTON", caption.c_str(), style, 0, 0, 0, 0, hwnd_,
+    const RECT rect = RadioRect(group, i);
+    HWND radio = CreateWindowExW(0, L"BUTTON", caption.c_str(), style, rect.left, rect.top,
+                                 rect.right - rect.left, rect.bottom - rect.top, hwnd_,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kRadioItemBase + i)),
                                  GetModuleHandleW(nullptr), nullptr);
     if (radio == nullptr)
       throw PlatformError("A control of the login window cannot be created. " +
                           SystemErrorText(GetLastError()));
     radios_[static_cast<size_t>(i)] = radio;
+    SendMessageW(radio, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    if (i == itemIndex_)
+      SendMessageW(radio, BM_SETCHECK, BST_CHECKED, 0);
   }
 }
 
 void LoginWindow::LayOut() {
-  // The table's numbers are pixels at 96 DPI; every place, size and inset
-  // scales by the window's DPI, the font with them. Labels and push buttons
-  // then take the room their captions need in that font, wherever it renders
-  // wider than the numbers assume.
+  // Every control again at the window's DPI, in the font made for it, with
+  // the captions it shows now.
   const WPARAM font = reinterpret_cast<WPARAM>(font_.get());
+  const CaptionMeasure measure(hwnd_, font_.get());
   for (const ControlLayout& layout : kLoginFormLayout) {
     HWND control = GetDlgItem(hwnd_, static_cast<int>(layout.id));
     if (control == nullptr)
       continue;
-    int left = Scaled(layout.left);
-    int top = Scaled(layout.top);
-    int width = Scaled(layout.width);
-    int height = Scaled(layout.height);
-    if (layout.kind == ControlKind::StatusBar) {
-      // The bottom edge, the whole width, whatever the rounding.
-      left = 0;
-      width = Scaled(kClientWidth);
-      height = Scaled(kStatusBarHeight);
-      top = Scaled(kClientHeight) - height;
-    }
+    const RECT rect = ControlRect(layout, Widen(WindowText(control)), measure);
     SendMessageW(control, WM_SETFONT, font, FALSE);
-    SetWindowPos(control, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-
-    switch (layout.kind) {
-    case ControlKind::Label:
-      FitLabel(control);
-      break;
-    case ControlKind::Button:
-    case ControlKind::DefaultButton:
-      FitButton(control, width);
-      break;
-    case ControlKind::StatusBar: {
-      // Parts rather than the simple mode: WM_GETTEXT from another process
-      // then reads the first part's text, the status. The second, at the
-      // right end, shows a download's or an extraction's progress.
-      int parts[2] = {width - Scaled(kProgressPartWidth), -1};
-      SendMessageW(control, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
-      break;
-    }
-    case ControlKind::RadioGroup: {
-      // Below the group's caption, one equal band each.
-      int insetTop = Scaled(kRadioInsetTop);
-      int band = (height - insetTop - Scaled(kRadioInsetBottom)) / kOperationalModeCount;
-      int radioHeight = Scaled(kRadioHeight);
+    SetWindowPos(control, nullptr, rect.left, rect.top, rect.right - rect.left,
+                 rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (layout.kind == ControlKind::StatusBar)
+      SetStatusParts(control, rect.right - rect.left);
+    if (layout.kind == ControlKind::RadioGroup) {
       for (int i = 0; i < kOperationalModeCount; ++i) {
         HWND radio = radios_[static_cast<size_t>(i)];
+        const RECT item = RadioRect(rect, i);
         SendMessageW(radio, WM_SETFONT, font, FALSE);
-        SetWindowPos(radio, nullptr, left + Scaled(kRadioInsetLeft),
-                     top + insetTop + i * band + (band - radioHeight) / 2,
-                     width - 2 * Scaled(kRadioInsetLeft), radioHeight,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(radio, nullptr, item.left, item.top, item.right - item.left,
+                     item.bottom - item.top, SWP_NOZORDER | SWP_NOACTIVATE);
       }
-      break;
-    }
-    default:
-      break;
     }
   }
   InvalidateRect(hwnd_, nullptr, TRUE);
@@ -441,52 +516,25 @@ void LoginWindow::SetText(ControlId control, const std::string& text) {
     FitLabel(window);
 }
 
-bool LoginWindow::IsLabel(ControlId control) {
+const ControlLayout* LoginWindow::LayoutOf(ControlId control) {
   for (const ControlLayout& layout : kLoginFormLayout)
     if (layout.id == control)
-      return layout.kind == ControlKind::Label;
-  return false;
+      return &layout;
+  return nullptr;
+}
+
+bool LoginWindow::IsLabel(ControlId control) {
+  const ControlLayout* layout = LayoutOf(control);
+  return layout != nullptr && layout->kind == ControlKind::Label;
 }
 
 void LoginWindow::FitLabel(HWND label) {
-  // A label is as large as its caption in the window's font, wherever the
-  // font renders wider or narrower than the layout's numbers assume; it keeps
-  // its top-left corner.
-  std::wstring caption = Widen(WindowText(label));
-  HDC dc = GetDC(label);
-  if (dc == nullptr)
+  const ControlLayout* layout = LayoutOf(static_cast<ControlId>(GetDlgCtrlID(label)));
+  if (layout == nullptr)
     return;
-  RECT extent{0, 0, 0, 0};
-  {
-    SelectedObject font(dc, font_.get());
-    DrawTextW(dc, caption.empty() ? L" " : caption.c_str(), -1, &extent,
-              DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
-  }
-  ReleaseDC(label, dc);
-  int width = caption.empty() ? 0 : extent.right - extent.left;
-  SetWindowPos(label, nullptr, 0, 0, width, extent.bottom - extent.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void LoginWindow::FitButton(HWND button, int width) {
-  // A push button keeps its place and its width from the layout unless its
-  // caption needs more; then it grows to the right.
-  std::wstring caption = Widen(WindowText(button));
-  HDC dc = GetDC(button);
-  if (dc == nullptr)
-    return;
-  RECT extent{0, 0, 0, 0};
-  {
-    SelectedObject font(dc, font_.get());
-    DrawTextW(dc, caption.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | DT_LEFT);
-  }
-  ReleaseDC(button, dc);
-  int needed = extent.right - extent.left + Scaled(kButtonTextMargin);
-  if (needed <= width)
-    return;
-  RECT rect{};
-  GetWindowRect(button, &rect);
-  SetWindowPos(button, nullptr, 0, 0, needed, rect.bottom - rect.top,
+  const CaptionMeasure measure(hwnd_, font_.get());
+  const RECT rect = ControlRect(*layout, Widen(WindowText(label)), measure);
+  SetWindowPos(label, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

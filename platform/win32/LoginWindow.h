@@ -50,9 +50,16 @@ private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+  class CaptionMeasure;
   void CreateControls();
-  void CreateControl(const ControlLayout& layout);
-  void CreateRadioItems();
+  void CreateControl(const ControlLayout& layout, const CaptionMeasure& measure);
+  void CreateRadioItems(const RECT& group);
+  // The place and size of a control showing `caption`, at the window's DPI.
+  RECT ControlRect(const ControlLayout& layout, const std::wstring& caption,
+                   const CaptionMeasure& measure) const;
+  // Radio item `index` inside the group box at `group`.
+  RECT RadioRect(const RECT& group, int index) const;
+  void SetStatusParts(HWND statusBar, int width);
   // Places every control and gives it the font, for the window's DPI.
   void LayOut();
   void OnDpiChanged(int dpi, const RECT& suggested);
@@ -63,9 +70,10 @@ private:
   void FitClientArea();
   HWND Control(ControlId control) const;
   std::string StatusPartText(WPARAM part);
+  static const ControlLayout* LayoutOf(ControlId control);
   static bool IsLabel(ControlId control);
+  // A label as large as its caption, at its place.
   void FitLabel(HWND label);
-  void FitButton(HWND button, int width);
 
   void OnCommand(int id, int code);
   LRESULT DefaultButton();

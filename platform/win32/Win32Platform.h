@@ -12,6 +12,7 @@
 #include "platform/win32/Win32Http.h"
 #include "platform/win32/Win32Storage.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,11 +87,18 @@ public:
   Win32Toolkit();
   std::unique_ptr<IFormView> CreateLoginWindow(IFormEvents& events) override;
   void RunMessageLoop() override;
+  // Work the window does not need to show: run once, as the message loop
+  // starts, which is after the window has been shown.
+  void WhenLoopStarts(std::function<void()> work) { whenLoopStarts_ = std::move(work); }
+
+private:
+  std::function<void()> whenLoopStarts_;
 };
 
 // Every real service, built once by the program entry (or a test) and lent
-// to the logic through `services`. The storage and XML services use COM: the
-// thread must have initialised it before it uses them.
+// to the logic through `services`. The storage service uses COM: the thread
+// must have initialised it before it uses it. The XML service starts COM for
+// the length of a call on a thread that has not.
 struct Win32Services {
   Win32System system;
   Win32FileSystem files;

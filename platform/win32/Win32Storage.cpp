@@ -435,6 +435,8 @@ public:
   explicit Win32XmlFile(bool allowVersion6) : allowVersion6_(allowVersion6) {}
 
   std::string ReadFirst(const std::string& path, const std::string& xpath) override {
+    // Before every COM object of the call, so that it ends after them.
+    ComApartment com;
     ComPtr<IXMLDOMDocument2> document;
     CreateAndLoad(document, path, allowVersion6_);
     ComPtr<IXMLDOMNode> node;
@@ -446,6 +448,8 @@ public:
 
   void WriteFirst(const std::string& path, const std::string& xpath,
                   const std::string& value) override {
+    // Before every COM object of the call, so that it ends after them.
+    ComApartment com;
     ComPtr<IXMLDOMDocument2> document;
     CreateAndLoad(document, path, allowVersion6_);
     ComPtr<IXMLDOMNode> node;

@@ -4,6 +4,8 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 namespace plat::win32 {
 
 Win32Toolkit::Win32Toolkit() {
@@ -18,6 +20,8 @@ std::unique_ptr<IFormView> Win32Toolkit::CreateLoginWindow(IFormEvents& events) 
 }
 
 void Win32Toolkit::RunMessageLoop() {
+  if (auto work = std::exchange(whenLoopStarts_, nullptr))
+    work();
   if (MainWindow() == nullptr) {
     // Closed before the loop began: take the quit request it left behind, if
     // any, and return rather than wait for a window that is gone.

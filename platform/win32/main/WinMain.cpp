@@ -9,17 +9,23 @@
 #include <windows.h>
 
 #include <exception>
+#include <optional>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The folder picker is a COM object that wants a single-threaded apartment.
   // Declared first, so that it ends after every COM object of the program.
-  plat::win32::ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  // Started only once the window shows: nothing before needs it (the XML
+  // reader of the settings file starts COM for itself), and loading and
+  // starting it would delay the window.
+  std::optional<plat::win32::ComApartment> com;
   int exitCode = 1;
   // The logic reports its handlers' errors itself; whatever still escapes is
   // shown here rather than ending the process without a word.
   try {
     plat::win32::Win32Services services;
     plat::win32::Win32Toolkit toolkit;
+    toolkit.WhenLoopStarts(
+        [&com] { com.emplace(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE); });
     exitCode = launcher::RunProgram(services.services, toolkit);
   } catch (const std::exception& e) {
     plat::win32::ReportUnexpected(e.what());
