@@ -51,7 +51,7 @@ build() { # source folder, build folder, targets...
   }
 }
 echo "hmi-login: building this tree's launcher and the stand-in" >&2
-build "$repo" "$out/new" VeltraDynamicRemoteHMI standin_hmi veltra_7z_dll
+build "$repo" "$out/new" VeltraDynamicRemoteHMI standin_hmi veltra_standin_testdata veltra_7z_dll
 echo "hmi-login: building the launcher of $base" >&2
 rm -rf "$out/old-src"
 mkdir -p "$out/old-src"
@@ -73,6 +73,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
+[ -f "$out/new/standin-testdata/jre/jre_v_17.0.2.zip" ] || fail "the stand-in's archives were not made"
 ready="$out/devsim-ready.json"
 rm -f "$ready"
 echo '{"autologin": "enabled"}' >"$out/devsim-config.json"
