@@ -104,15 +104,17 @@ export VELTRA_STANDIN_LIFETIME_MS=4000
 
 # One launch; prints its seconds from start to the launcher's exit.
 launch() { # new|old
-  local exe="$out/$1/VeltraDynamicRemoteHMI.exe" t0 t1 starts
+  local exe="$out/$1/VeltraDynamicRemoteHMI.exe" t0 t1 starts ends
   starts=$(grep -c $'\tstart\t' "$journal" 2>/dev/null || true)
+  starts=${starts:-0}
   t0=$(date +%s.%N)
   (cd "$work" && wine "$exe" -host "127.0.0.1:$port" -autologin >>"$out/launcher.log" 2>&1) ||
     fail "the $1 launcher exited with an error (see $out/launcher.log)"
   t1=$(date +%s.%N)
   # Its stand-in has typed, and ended, before the next launch begins.
   for _ in $(seq 200); do
-    [ "$(grep -c $'\texit\t' "$journal" 2>/dev/null || true)" -gt "$starts" ] && break
+    ends=$(grep -c $'\texit\t' "$journal" 2>/dev/null || true)
+    [ "${ends:-0}" -gt "$starts" ] && break
     sleep 0.1
   done
   python3 -c 'import sys; print("%.3f" % (float(sys.argv[2]) - float(sys.argv[1])))' "$t0" "$t1"
