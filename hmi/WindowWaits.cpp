@@ -49,26 +49,41 @@ private:
 
 } // namespace
 
-void WaitForWindowName(const HmiServices& s, TWindowFinder& finder, const std::string& windowName,
-                       bool& timedOut, uint32_t timeOut, bool waitForClose) {
+namespace {
+
+// What a look at the desktop found: the awaited window, the window that
+// comes only after it (so the awaited one will not), or neither.
+enum class Seen { Nothing, Awaited, Later };
+
+Seen Look(TWindowFinder& finder, const std::string& windowName, const std::string* laterName) {
+  if (FindWindowByTitle(finder, windowName) != plat::WindowHandle::None)
+    return Seen::Awaited;
+  if (laterName != nullptr && FindWindowByTitle(finder, *laterName) != plat::WindowHandle::None)
+    return Seen::Later;
+  return Seen::Nothing;
+}
+
+void WaitFor(const HmiServices& s, TWindowFinder& finder, const std::string& windowName,
+             const std::string* laterName, bool& timedOut, uint32_t timeOut, bool waitForClose) {
   timedOut = false;
-  bool found = FindWindowByTitle(finder, windowName) != plat::WindowHandle::None;
-  if (timeOut > 0 && !found) {
+  Seen seen = Look(finder, windowName, laterName);
+  if (timeOut > 0 && seen == Seen::Nothing) {
     WaitEvent event(s.windows);
     const uint32_t start = s.system.TickCount();
     uint32_t remaining = timeOut;
-    while (!found && remaining > 0) {
+    while (seen == Seen::Nothing && remaining > 0) {
       if (s.windows.MsgWaitForEvent(event.Get(), remaining, plat::kQsAllInput) ==
           plat::kWaitTimeout)
         break;
       s.ui.ProcessMessages();
-      found = FindWindowByTitle(finder, windowName) != plat::WindowHandle::None;
+      seen = Look(finder, windowName, laterName);
       // Unsigned differences survive the tick count's wrap; once the time is
       // used up, remaining is 0 and never a wrapped-around large number.
       uint32_t elapsed = s.system.TickCount() - start;
       remaining = elapsed >= timeOut ? 0 : timeOut - elapsed;
     }
   }
+  bool found = seen == Seen::Awaited;
   timedOut = !found;
   if (found && waitForClose) {
     do {
@@ -77,6 +92,18 @@ void WaitForWindowName(const HmiServices& s, TWindowFinder& finder, const std::s
       s.system.Sleep(kPollMs);
     } while (found);
   }
+}
+
+} // namespace
+
+void WaitForWindowName(const HmiServices& s, TWindowFinder& finder, const std::string& windowName,
+                       bool& timedOut, uint32_t timeOut, bool waitForClose) {
+  WaitFor(s, finder, windowName, nullptr, timedOut, timeOut, waitForClose);
+}
+
+void WaitForPromptBefore(const HmiServices& s, TWindowFinder& finder, const std::string& promptName,
+                         const std::string& laterWindowName, bool& timedOut, uint32_t timeOut) {
+  WaitFor(s, finder, promptName, &laterWindowName, timedOut, timeOut, true);
 }
 
 void WaitForWindowReady(const HmiServices& s, plat::WindowHandle targetWindow) {

@@ -23,6 +23,15 @@ namespace hmi {
 void WaitForWindowName(const HmiServices& s, TWindowFinder& finder, const std::string& windowName,
                        bool& timedOut, uint32_t timeOut, bool waitForClose);
 
+// The certificate prompt: as WaitForWindowName with `waitForClose`, except
+// that the wait for it to come also ends once a window titled `laterWindowName`
+// is there. The HMI shows its prompt before its login window, so with the
+// login window up no prompt will come; `timedOut` then reads true, as if the
+// time had run out. A prompt that is there is waited on until it closes,
+// whatever else shows meanwhile.
+void WaitForPromptBefore(const HmiServices& s, TWindowFinder& finder, const std::string& promptName,
+                         const std::string& laterWindowName, bool& timedOut, uint32_t timeOut);
+
 // Gives the window's thread up to 4000 ms to handle a null message: returns
 // once it is responsive, or at once when the window is gone.
 void WaitForWindowReady(const HmiServices& s, plat::WindowHandle targetWindow);

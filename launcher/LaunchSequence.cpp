@@ -142,10 +142,13 @@ void LaunchHMIMinimized(TLoginForm& form) {
   hmi::KeepToProcessTree(finder, hs, g.proc_id == earlierHmi ? 0 : g.proc_id, form.Log());
 
   // 9 and 10. The certificate prompt: up to 3.5 s for it to come, then as
-  // long as the operator keeps it open.
+  // long as the operator keeps it open. The HMI asks before it shows its
+  // login window, so once its login window is up no prompt will come: that
+  // ends the wait as the time running out would, and a trusted device's
+  // launch does not sit out the 3.5 s.
   bool warningTimedOut = false;
-  hmi::WaitForWindowName(hs, finder, hmi::kCertificatePromptTitle, warningTimedOut, kPromptTimeout,
-                         true);
+  hmi::WaitForPromptBefore(hs, finder, hmi::kCertificatePromptTitle, LoginWindowName,
+                           warningTimedOut, kPromptTimeout);
   s.ui.ProcessMessages();
   if (closed())
     return;

@@ -7,6 +7,7 @@
 #include "platform/fake/FakePlatform.h"
 #include "tests/support/FakeDevice.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -92,7 +93,27 @@ struct HmiScript {
   bool accepts = true;                    // ... by accepting the certificate
   std::optional<uint32_t> loginAt = 2000; // the login window opens
   bool loginRefusesMove = false;
+  // A window with the same login title opens, made by another program.
+  std::optional<uint32_t> foreignLoginAt = std::nullopt;
 };
+
+// The fake process id of a program that is not the HMI.
+constexpr uint32_t kForeignProcess = 0x4242;
+
+// A message that reached the login window, as the launcher sent or posted it.
+struct Key {
+  fake::JournalEntry::Via via;
+  std::string message;
+  uint64_t wParam;
+  bool operator==(const Key&) const = default;
+};
+
+void PrintTo(const Key& k, std::ostream* os) {
+  *os << (k.via == fake::JournalEntry::Posted ? "POST " : "") << k.message << " " << k.wParam;
+}
+
+constexpr uint64_t kVkTab = 0x09;
+constexpr uint64_t kVkReturn = 0x0D;
 
 // Provides both images at once, as a cache that holds them would.
 class ImagesInPlace : public device::ImageSource {
@@ -126,6 +147,7 @@ struct Launch {
     p.processes.checkFiles = false;
     p.processes.onStart = [this](const fake::ProcessStart&, const plat::StartedProcess&) {
       const uint32_t t = p.system.tick;
+      hmiStartedAt = t;
       if (hmi.promptAt) {
         fake::FakeWindow prompt;
         prompt.title = "Warning";
@@ -142,6 +164,13 @@ struct Launch {
         login.refusesMove = hmi.loginRefusesMove;
         loginWindow = p.windows.Add(login);
       }
+      if (hmi.foreignLoginAt) {
+        fake::FakeWindow foreign;
+        foreign.title = "Login (gw)";
+        foreign.opensAt = t + *hmi.foreignLoginAt;
+        foreign.processId = kForeignProcess;
+        foreignWindow = p.windows.Add(foreign);
+      }
     };
   }
   fake::FakeFormView& view() { return *p.toolkit.view; }
@@ -149,15 +178,24 @@ struct Launch {
   std::string Typed() const {
     return loginWindow == plat::WindowHandle::None ? "" : p.windows.Typed(loginWindow);
   }
-  // The keys that went to the login window, in order.
-  std::vector<std::string> Keys() const {
-    std::vector<std::string> keys;
-    for (const std::string& line : p.windows.journal)
-      if (line.size() > 13 && line.compare(line.size() - 13, 13, "-> Login (gw)") == 0 &&
-          line.find("WM_SETFOCUS") == std::string::npos && line.rfind("MoveWindow", 0) != 0 &&
-          line.rfind("SendMessageTimeout", 0) != 0)
-        keys.push_back(line.substr(0, line.size() - 14));
+  // The characters and keys that went to the login window, in order.
+  std::vector<Key> Keys() const {
+    std::vector<Key> keys;
+    for (const fake::JournalEntry& e : p.windows.journal.To(loginWindow))
+      if (e.found && (e.via == fake::JournalEntry::Sent || e.via == fake::JournalEntry::Posted) &&
+          e.message != "WM_SETFOCUS")
+        keys.push_back({e.via, e.message, e.wParam});
     return keys;
+  }
+  // Where in the journal the first record of `message` to the login window
+  // is, with these arguments when given; the journal's size when there is none.
+  size_t IndexOf(const std::string& message, std::optional<std::string> arguments = {}) const {
+    const auto& records = p.windows.journal.Records();
+    for (size_t i = 0; i < records.size(); ++i)
+      if (records[i].window == loginWindow && records[i].found && records[i].message == message &&
+          (!arguments || records[i].text == *arguments))
+        return i;
+    return records.size();
   }
   bool Slept(uint32_t ms) const {
     return std::count(p.system.sleeps.begin(), p.system.sleeps.end(), ms) > 0;
@@ -175,16 +213,20 @@ struct Launch {
   testsupport::FakeDevice device;
   std::function<void()> duringProvisioning;
   plat::WindowHandle loginWindow = plat::WindowHandle::None;
+  plat::WindowHandle foreignWindow = plat::WindowHandle::None;
+  uint32_t hmiStartedAt = 0;
 };
 
-const std::vector<std::string> kTypedNone = {"WM_CHAR 'o'",
-                                             "WM_CHAR 'p'",
-                                             "POST WM_KEYDOWN VK_TAB",
-                                             "WM_CHAR 'p'",
-                                             "WM_CHAR 'w'",
-                                             "POST WM_KEYDOWN VK_TAB",
-                                             "POST WM_KEYDOWN VK_RETURN",
-                                             "POST WM_KEYUP VK_RETURN"};
+constexpr auto kSent = fake::JournalEntry::Sent;
+constexpr auto kPosted = fake::JournalEntry::Posted;
+const std::vector<Key> kTypedNone = {{kSent, "WM_CHAR", 'o'},
+                                     {kSent, "WM_CHAR", 'p'},
+                                     {kPosted, "WM_KEYDOWN", kVkTab},
+                                     {kSent, "WM_CHAR", 'p'},
+                                     {kSent, "WM_CHAR", 'w'},
+                                     {kPosted, "WM_KEYDOWN", kVkTab},
+                                     {kPosted, "WM_KEYDOWN", kVkReturn},
+                                     {kPosted, "WM_KEYUP", kVkReturn}};
 
 TEST(LaunchSequence, CredentialsTypedIntoTheLoginWindowOffScreen) {
   Launch l;
@@ -200,11 +242,7 @@ TEST(LaunchSequence, CredentialsTypedIntoTheLoginWindowOffScreen) {
   // The window's client takes the device's certificate, whatever it is.
   EXPECT_TRUE(l.p.http.certificateAccepted);
   // Moved off-screen before the first key.
-  auto move = std::find(l.p.windows.journal.begin(), l.p.windows.journal.end(),
-                        "MoveWindow 20000,20000 800x600 -> Login (gw)");
-  auto firstKey = std::find(l.p.windows.journal.begin(), l.p.windows.journal.end(),
-                            "WM_CHAR 'o' -> Login (gw)");
-  EXPECT_LT(move, firstKey);
+  EXPECT_LT(l.IndexOf("MoveWindow", "20000,20000 800x600"), l.IndexOf("WM_CHAR"));
   EXPECT_TRUE(l.Slept(1000)); // StartupPause
   EXPECT_TRUE(l.Slept(600));  // SendKeysPause
   EXPECT_TRUE(l.view().closed);
@@ -224,18 +262,17 @@ TEST(LaunchSequence, AutologinOptionTypesOnlyTabsAndEnterWithShortPauses) {
   l.view().Type(ControlId::edtHost, "gw:8443");
   l.g.HideLoginForm = false;
   l.PressLaunch();
-  EXPECT_EQ(l.Keys(),
-            (std::vector<std::string>{"POST WM_KEYDOWN VK_TAB", "POST WM_KEYDOWN VK_TAB",
-                                      "POST WM_KEYDOWN VK_RETURN", "POST WM_KEYUP VK_RETURN"}));
+  EXPECT_EQ(l.Keys(), (std::vector<Key>{{kPosted, "WM_KEYDOWN", kVkTab},
+                                        {kPosted, "WM_KEYDOWN", kVkTab},
+                                        {kPosted, "WM_KEYDOWN", kVkReturn},
+                                        {kPosted, "WM_KEYUP", kVkReturn}}));
   // The fields are 100 ms apart; the option itself stays as it was read.
   EXPECT_EQ(l.g.SendKeysPause, 600);
   EXPECT_TRUE(l.Slept(100));
   EXPECT_FALSE(l.Slept(600));
   EXPECT_FALSE(l.Slept(1000)); // no start-up pause
   // Moved off-screen although HideLoginForm is off.
-  EXPECT_NE(std::find(l.p.windows.journal.begin(), l.p.windows.journal.end(),
-                      "MoveWindow 20000,20000 800x600 -> Login (gw)"),
-            l.p.windows.journal.end());
+  EXPECT_LT(l.IndexOf("MoveWindow", "20000,20000 800x600"), l.p.windows.journal.size());
   EXPECT_TRUE(l.view().closed);
 }
 
@@ -247,10 +284,17 @@ TEST(LaunchSequence, AutoLoginByHandKeepsTheLoginWindowWhereItIsWithoutHideOptio
   l.PressLaunch();
   EXPECT_EQ(l.Typed(), "");
   EXPECT_EQ(l.Keys().size(), 4u);
-  for (const std::string& line : l.p.windows.journal)
-    EXPECT_EQ(line.rfind("MoveWindow", 0), std::string::npos) << line;
+  EXPECT_THAT(l.p.windows.journal.Of("MoveWindow"), testing::IsEmpty());
   EXPECT_TRUE(l.Slept(1000));
   EXPECT_TRUE(l.Slept(600));
+}
+
+// Characters and keys go to the HMI's login window and nowhere else.
+void ExpectTypedOnlyIntoTheLoginWindow(const Launch& l, const std::string& name) {
+  for (const fake::JournalEntry& e : l.p.windows.journal.Records())
+    if (e.message == "WM_CHAR" || e.message == "WM_KEYDOWN" || e.message == "WM_KEYUP") {
+      EXPECT_TRUE(e.found && e.window == l.loginWindow) << name << ": " << e.Line();
+    }
 }
 
 TEST(LaunchSequence, Outcomes) {
@@ -346,10 +390,81 @@ TEST(LaunchSequence, Outcomes) {
     EXPECT_EQ(!l.p.processes.starts.empty(), c.started) << c.name;
     EXPECT_EQ(l.Typed(), c.typed) << c.name;
     // Nothing is ever typed into another window.
-    for (const std::string& line : l.p.windows.journal)
-      if (line.rfind("WM_CHAR", 0) == 0 || line.find("VK_") != std::string::npos) {
-        EXPECT_NE(line.find("-> Login (gw)"), std::string::npos) << c.name << ": " << line;
-      }
+    ExpectTypedOnlyIntoTheLoginWindow(l, c.name);
+  }
+}
+
+// The wait for the certificate prompt ends when the prompt has come and
+// gone, when the time runs out, or when the HMI's own login window is up (the
+// prompt always comes before it). `goesOnAt` is when the launch went past
+// that wait, in ms after the HMI started: read from when the launcher closed,
+// less what followed (the login-window wait, the pauses of the typing, or the
+// trust record's wait).
+TEST(LaunchSequence, PromptWait) {
+  // StartupPause and twice SendKeysPause: from the login window to the end.
+  // They are slept even when there is no window to type into.
+  constexpr uint32_t kTyping = 1000 + 600 + 600;
+  // An open prompt is looked at every 200 ms, and its closing seen only then.
+  constexpr uint32_t kPromptPoll = 200;
+  struct Case {
+    const char* name;
+    HmiScript hmi;
+    std::string typed;
+    std::optional<uint32_t> closesAt; // after the HMI started
+  } cases[] = {
+      // The device was trusted: the login window comes at once, no prompt;
+      // the typing begins one StartupPause after it, not after 3.5 s.
+      {"trusted, login window at 300 ms",
+       {.trustedBefore = true, .promptAt = std::nullopt, .loginAt = 300},
+       "oppw",
+       300 + kTyping},
+      // A prompt that comes is waited on until the operator has answered it.
+      {"prompt answered, then the login window",
+       {.promptAt = 300, .promptOpenFor = 1000, .loginAt = 2000},
+       "oppw",
+       2000 + kTyping},
+      // ... even when the login window shows while it is still open.
+      {"trusted, prompt still open when the login window comes",
+       {.trustedBefore = true, .promptAt = 300, .promptOpenFor = 1000, .loginAt = 500},
+       "oppw",
+       1300 + kPromptPoll + kTyping},
+      // Another program's window with the login title is not the HMI's: the
+      // prompt wait runs its 3.5 s, then the login-window wait its 10 s.
+      {"trusted, only a foreign login window",
+       {.trustedBefore = true,
+        .promptAt = std::nullopt,
+        .loginAt = std::nullopt,
+        .foreignLoginAt = 300},
+       "",
+       3500 + 10000 + kTyping},
+      {"trusted, foreign login window, then the HMI's",
+       {.trustedBefore = true, .promptAt = std::nullopt, .loginAt = 2000, .foreignLoginAt = 300},
+       "oppw",
+       2000 + kTyping},
+      // No prompt and no trust record: the login window ends the prompt wait,
+      // the trust record is then waited for in vain, nothing is typed.
+      {"untrusted, no prompt, login window at 300 ms",
+       {.promptAt = std::nullopt, .loginAt = 300},
+       "",
+       std::nullopt},
+      {"trusted, no prompt, no login window",
+       {.trustedBefore = true, .promptAt = std::nullopt, .loginAt = std::nullopt},
+       "",
+       3500 + 10000 + kTyping},
+  };
+  for (const Case& c : cases) {
+    Launch l(c.hmi);
+    l.PressLaunch();
+    EXPECT_TRUE(l.view().closed) << c.name;
+    EXPECT_TRUE(l.p.ui.messages.empty()) << c.name;
+    EXPECT_EQ(l.Typed(), c.typed) << c.name;
+    if (c.closesAt) {
+      EXPECT_EQ(l.p.system.tick - l.hmiStartedAt, *c.closesAt) << c.name;
+    }
+    if (l.foreignWindow != plat::WindowHandle::None) {
+      EXPECT_THAT(l.p.windows.journal.To(l.foreignWindow), testing::IsEmpty()) << c.name;
+    }
+    ExpectTypedOnlyIntoTheLoginWindow(l, c.name);
   }
 }
 

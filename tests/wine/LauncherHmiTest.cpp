@@ -501,6 +501,37 @@ TEST_F(LauncherHmi, AutologinWithATrustedDeviceTypesOnlyTheKeys) {
   EXPECT_EQ(CountOf(device_.Requests(), kLogin), 1u);
 }
 
+// With the device trusted the HMI shows no prompt, and its login window tells
+// that none will come: the launcher types at once instead of first sitting
+// out the wait for a prompt (3.5 s from the HMI's start). The stand-in ends
+// itself 3 s after its start, so its journal shows the login submitted
+// before its end only when the launcher did not sit out that wait.
+// (params.txt leaves no start-up pause and 100 ms between the fields.)
+TEST_F(LauncherHmi, TrustedDeviceIsTypedIntoWithoutWaitingForAPrompt) {
+  trust_.Create();
+  TempFolder work;
+  work.WriteFile("params.txt", "0\r\n100\r\n");
+  winetest::LaunchOptions options;
+  options.workingDirectory = work.Path();
+  options.environment = {{L"VELTRA_STANDIN_JOURNAL", Journal().wstring()},
+                         {L"VELTRA_STANDIN_LIFETIME_MS", L"3000"}};
+  Launcher launcher(options);
+  ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(launcher, 0, "admin", "Adm1n-pw"));
+  ASSERT_NO_FATAL_FAILURE(ExpectLauncherClosedByItself(launcher));
+
+  const auto lines = StandinJournalWith("exit");
+  EXPECT_EQ(Only(lines, "trust-check").at(0).Get("found"), "1");
+  EXPECT_EQ(Only(lines, "exit").at(0).Get("reason"), "lifetime");
+  const auto names = EventNames(lines);
+  EXPECT_THAT(names, Not(Contains("prompt-shown")));
+  const auto at = [&](const char* event) {
+    return std::find(names.begin(), names.end(), event) - names.begin();
+  };
+  EXPECT_LT(at("login-shown"), at("submit"));
+  EXPECT_LT(at("submit"), at("exit")) << testing::PrintToString(lines);
+  ExpectTypedOffScreen(lines, "admin", "Adm1n-pw");
+}
+
 // An operator who closes the certificate prompt without trusting the device
 // gets no login typed for them; the HMI stays with its login window.
 TEST_F(LauncherHmi, PromptClosedWithoutAcceptingClosesTheLauncherAndLeavesTheHmi) {
