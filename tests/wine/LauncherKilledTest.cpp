@@ -4,6 +4,7 @@
 // clears it away under the runtime-images lock and goes through.
 #include "tests/wine/DeviceSimulator.h"
 #include "tests/wine/LauncherHarness.h"
+#include "tests/wine/LauncherSteps.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -26,14 +27,11 @@ using winetest::DeviceSimulatorOptions;
 using winetest::Launcher;
 using winetest::WaitUntil;
 
-const fs::path kJavaw = fs::path(L"JREImage") / L"v17.0.2.0" / L"bin" / L"javaw.exe";
-const fs::path kConfigGui = fs::path(L"LIBImage") / L"v4.10" / L"v410_0007" / L"config-gui.jar";
+using winetest::kConfigGui;
+using winetest::kJavaw;
+
 const fs::path kJreArchive = fs::path(L"JRECache") / L"jre_v_17.0.2.zip";
 const fs::path kLibArchive = fs::path(L"LIBCache") / L"lib_hmi_full_410_7_r.zip";
-
-fs::path TestData(const std::string& relative) {
-  return winetest::WindowsPath(std::string(VELTRA_LAUNCHER_TESTDATA) + "/" + relative);
-}
 
 // Every file and folder below the application folder whose name is a
 // leftover's: a part file or a scratch folder.
@@ -75,11 +73,7 @@ class LauncherKilled : public testing::Test {
 protected:
   LauncherKilled() : device_(Options()) {}
 
-  static DeviceSimulatorOptions Options() {
-    DeviceSimulatorOptions options;
-    options.filesDir = TestData("device/good");
-    return options;
-  }
+  static DeviceSimulatorOptions Options() { return winetest::ServingArchives("good"); }
 
   std::unique_ptr<Launcher> StartLaunch() {
     auto launcher = std::make_unique<Launcher>();
