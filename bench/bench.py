@@ -74,6 +74,16 @@ class BenchError(Exception):
     pass
 
 
+
+def remove_tree(path):
+    """Removes a folder and waits for the file system to finish with it. On a
+    disk mounted with online discard (as virtual machines' often are) the
+    blocks of a removed tree are discarded at the next journal commit: left
+    pending, that work would land on whichever timed run comes next."""
+    shutil.rmtree(path)
+    os.sync()
+
+
 def log(msg):
     print("bench: " + msg, file=sys.stderr, flush=True)
 
@@ -357,7 +367,7 @@ class Bench:
 
     def clear_cache(self):
         if self.app.exists():
-            shutil.rmtree(self.app)
+            remove_tree(self.app)
 
     def record(self, figure, who, run):
         self.runs.setdefault(figure, {}).setdefault(who, []).append(run)
@@ -391,6 +401,20 @@ class Bench:
         code = run.wait(timeout)
         if code != 0:
             raise BenchError("%s exited with %d (log: %s)" % (who, code, run.log_path))
+        self.wait_for_standin_exit()
+
+    def wait_for_standin_exit(self):
+        """The stand-in HMI that a launch started lives on after the launcher
+        has gone; the next timed run starts once it has ended (each start and
+        exit is a line of its journal)."""
+        deadline = time.time() + 30
+        while True:
+            text = self.journal.read_text(errors="replace") if self.journal.exists() else ""
+            if text.count("\tstart\t") <= text.count("\texit\t"):
+                return
+            if time.time() > deadline:
+                raise BenchError("the stand-in HMI did not end within 30 s (%s)" % self.journal)
+            time.sleep(0.05)
 
     @staticmethod
     def ctime(path):
@@ -466,7 +490,7 @@ class Bench:
 
     def curl_cold(self):
         if self.ref.exists():
-            shutil.rmtree(self.ref)
+            remove_tree(self.ref)
         self.ref.mkdir(parents=True)
         self.device.new_requests()
         stdout = self.logfile("curl-cold.out")
@@ -492,7 +516,7 @@ class Bench:
     def floor_http(self, cold):
         folder = self.out / "floor"
         if folder.exists():
-            shutil.rmtree(folder)
+            remove_tree(folder)
         folder.mkdir(parents=True)
         name = "httpfloor-" + ("cold" if cold else "warm")
         self.device.new_requests()
@@ -528,7 +552,7 @@ class Bench:
         its last file."""
         folder = self.out / ("floor-" + mode)
         if folder.exists():
-            shutil.rmtree(folder)
+            remove_tree(folder)
         name = "extractfloor-" + mode
         stdout = self.logfile(name + ".jsonl")
         files = self.device.files_dir
@@ -545,7 +569,7 @@ class Bench:
                   "open_lib": lines[2]["opened"] - lines[2]["start"],
                   "start_to_exit": run.end - run.start, "max_rss_kib": run.max_rss_kib}
         result["extract_both"] = result["extract_jre"] + result["extract_lib"]
-        shutil.rmtree(folder)
+        remove_tree(folder)
         return result
 
     def launcher_warm(self):
@@ -684,8 +708,13 @@ class Bench:
     # -- the whole run
 
     def rounds(self, figure, contenders, count):
+        # Each round starts one contender later, so that none of them always
+        # runs right after the same one: what a run leaves behind (files the
+        # disk is still writing, a program still ending) falls on every
+        # contender in turn.
         for i in range(count):
-            for who, fn in contenders:
+            shift = i % len(contenders)
+            for who, fn in contenders[shift:] + contenders[:shift]:
                 log("%s round %d/%d: %s" % (figure, i + 1, count, who))
                 self.record(figure, who, fn())
 
