@@ -335,7 +335,10 @@ class Bench:
         self.app = Path(prefix) / "drive_c" / "ProgramData" / APP_FOLDER
         self.work = self.out / "work"
         self.logs = self.out / "logs"
-        self.ref = self.out / "reference"
+        # Where the references and the floors write their files (the
+        # launcher writes into the Wine prefix).
+        self.scratch = Path(args.scratch).resolve() if args.scratch else self.out
+        self.ref = self.scratch / "reference"
         self.journal = self.out / "standin-journal.txt"
         self.runs = {}
         self.device = None
@@ -514,7 +517,7 @@ class Bench:
                 "requests": {k: v - curl.start for k, v in t.items()}}
 
     def floor_http(self, cold):
-        folder = self.out / "floor"
+        folder = self.scratch / "floor"
         if folder.exists():
             remove_tree(folder)
         folder.mkdir(parents=True)
@@ -550,7 +553,7 @@ class Bench:
         before the library is loaded (JRE) or the archive opened (HMI) to the
         last file closed, as the launcher's are from its archive's arrival to
         its last file."""
-        folder = self.out / ("floor-" + mode)
+        folder = self.scratch / ("floor-" + mode)
         if folder.exists():
             remove_tree(folder)
         name = "extractfloor-" + mode
@@ -771,6 +774,8 @@ class Bench:
                 "cpus": os.cpu_count(), "archives": facts,
                 "settings": {"rounds": a.rounds, "throttle_s": a.throttle_s,
                              "skip_warm": a.skip_warm,
+                             "file_systems": {"prefix": file_system(self.app.parent),
+                                              "scratch": file_system(self.scratch)},
                              "throttle_rounds": a.throttle_rounds, "drip_ms": DRIP_MS},
                 "runs": self.runs}
 
@@ -905,6 +910,17 @@ def add_cold_goal(results, figures):
     cold["rows"].append(row)
 
 
+def file_system(path):
+    """The type of the file system that holds `path` (ext4, tmpfs, ...)."""
+    try:
+        # One line per mount stacked there; the first is the one in use.
+        found = subprocess.run(["findmnt", "-n", "-o", "FSTYPE", "-T", str(path)],
+                               capture_output=True, text=True, timeout=10).stdout.split()
+        return found[0] if found else "?"
+    except (OSError, subprocess.SubprocessError):
+        return "?"
+
+
 def table(results, figures):
     a = results["archives"]
     lines = []
@@ -917,6 +933,9 @@ def table(results, figures):
                      a["jre"]["archive_bytes"] / 2**20, a["jre"]["files"],
                      a["jre"]["content_bytes"] / 2**20, a["lib"]["archive_bytes"] / 2**20,
                      a["lib"]["files"], a["lib"]["content_bytes"] / 2**20))
+    fs = results["settings"].get("file_systems", {})
+    lines.append("Files written to: the launcher's cache on %s, the references' and floors' on %s"
+                 % (fs.get("prefix", "?"), fs.get("scratch", "?")))
     src = results.get("source", {})
     lines.append("Built from %s%s" % (src.get("commit", "?")[:12], (
         " with %d changed files not yet committed" % len(src["changed_files"]))
@@ -977,6 +996,8 @@ def main():
     p.add_argument("--throttle-s", type=float, default=12,
                    help="length of the throttled download (0: skip)")
     p.add_argument("--throttle-rounds", type=int, default=1)
+    p.add_argument("--scratch", help="where the references and floors write their files "
+                   "(default: --out)")
     p.add_argument("--skip-warm", action="store_true",
                    help="no warm launches: a quicker run for the cold launch and the extraction")
     args = p.parse_args()
