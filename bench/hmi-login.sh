@@ -10,7 +10,10 @@
 # writes the device's trust record (so no certificate prompt comes) and runs
 # "-autologin" launches in interleaved pairs, the order swapped each round.
 # The cache is filled by one launch of each beforehand, so every timed launch
-# provisions warm. Prints the medians; every run is in build/hmi-login/runs.tsv.
+# provisions warm. Each launch is also timed from the device's LOGOUT, the end
+# of its warm provisioning, to the launcher's exit: what the HMI's start, the
+# prompt wait and the login cost on top of provisioning. Prints the medians;
+# every run is in build/hmi-login/runs.tsv.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -88,6 +91,7 @@ for _ in $(seq 300); do
 done
 [ -s "$ready" ] || fail "the device simulator was not ready"
 port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["ports"][0])' "$ready")
+control=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["control_port"])' "$ready")
 
 wine reg add 'HKCU\SOFTWARE\Norwick\Energy\Automation\TLS' /v "127.0.0.1:$port" /t REG_SZ \
   /d trusted /f >/dev/null 2>&1 || fail "the trust record could not be written"
@@ -102,11 +106,28 @@ VELTRA_STANDIN_JOURNAL=$(winepath -w "$journal")
 # The stand-in ends itself after the launch; the next launch waits for that.
 export VELTRA_STANDIN_LIFETIME_MS=4000
 
-# One launch; prints its seconds from start to the launcher's exit.
+# The device's log time of the last LOGOUT from request number $1 on; prints
+# "<time> <next request number>" (time "-" when there was none).
+last_logout() {
+  python3 - "$control" "$1" <<'EOF'
+import json, sys, urllib.request
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+url = "http://127.0.0.1:%s/requests?since=%s" % (sys.argv[1], sys.argv[2])
+entries = json.load(opener.open(url, timeout=30))
+times = [e["time"] for e in entries if e["path"].split("?", 1)[0] == "/LOGOUT"]
+seq = entries[-1]["seq"] + 1 if entries else int(sys.argv[2])
+print("%s %d" % ("%.6f" % times[-1] if times else "-", seq))
+EOF
+}
+
+# One launch; prints its seconds from start to the launcher's exit, and from
+# the device's LOGOUT to the launcher's exit.
 launch() { # new|old
-  local exe="$out/$1/VeltraDynamicRemoteHMI.exe" t0 t1 starts ends
+  local exe="$out/$1/VeltraDynamicRemoteHMI.exe" t0 t1 starts ends logout seen
   starts=$(grep -c $'\tstart\t' "$journal" 2>/dev/null || true)
   starts=${starts:-0}
+  # Only this launch's LOGOUT counts: the requests so far are skipped.
+  read -r _ seen < <(last_logout 0)
   t0=$(date +%s.%N)
   (cd "$work" && wine "$exe" -host "127.0.0.1:$port" -autologin >>"$out/launcher.log" 2>&1) ||
     fail "the $1 launcher exited with an error (see $out/launcher.log)"
@@ -117,20 +138,23 @@ launch() { # new|old
     [ "${ends:-0}" -gt "$starts" ] && break
     sleep 0.1
   done
-  python3 -c 'import sys; print("%.3f" % (float(sys.argv[2]) - float(sys.argv[1])))' "$t0" "$t1"
+  read -r logout seen < <(last_logout "$seen")
+  [ "$logout" != "-" ] || fail "the $1 launcher's session was not logged out"
+  python3 -c 'import sys; t0, t1, lo = map(float, sys.argv[1:]); print("%.3f\t%.3f" % (t1 - t0, t1 - lo))' \
+    "$t0" "$t1" "$logout"
 }
 
 echo "hmi-login: filling the cache" >&2
 launch new >/dev/null
 launch old >/dev/null
 
-printf 'round\twho\tseconds\n' >"$out/runs.tsv"
+printf 'round\twho\tseconds\tafter_logout\n' >"$out/runs.tsv"
 for r in $(seq "$rounds"); do
   if [ $((r % 2)) -eq 1 ]; then order="old new"; else order="new old"; fi
   for who in $order; do
     s=$(launch "$who")
     printf '%s\t%s\t%s\n' "$r" "$who" "$s" >>"$out/runs.tsv"
-    echo "hmi-login: round $r $who ${s} s" >&2
+    echo "hmi-login: round $r $who ${s%%$'\t'*} s" >&2
   done
 done
 
@@ -138,12 +162,15 @@ submits=$(grep -c $'\tsubmit\t' "$journal" || true)
 python3 - "$out/runs.tsv" "$submits" <<'EOF'
 import statistics, sys
 rows = [l.rstrip("\n").split("\t") for l in open(sys.argv[1])][1:]
-by = {}
-for _, who, s in rows:
+by, after = {}, {}
+for _, who, s, a in rows:
     by.setdefault(who, []).append(float(s))
+    after.setdefault(who, []).append(float(a))
 for who in ("old", "new"):
-    v = by.get(who, [])
-    print("%-4s %2d launches, start to exit: median %.2f s (min %.2f, max %.2f)"
-          % (who, len(v), statistics.median(v), min(v), max(v)))
+    v, a = by.get(who, []), after.get(who, [])
+    print("%-4s %2d launches, start to exit: median %.2f s (min %.2f, max %.2f); "
+          "the device's LOGOUT to exit: median %.2f s (min %.2f, max %.2f)"
+          % (who, len(v), statistics.median(v), min(v), max(v),
+             statistics.median(a), min(a), max(a)))
 print("logins submitted in the stand-in's journal: %s" % sys.argv[2])
 EOF
