@@ -74,7 +74,6 @@ class BenchError(Exception):
     pass
 
 
-
 def remove_tree(path):
     """Removes a folder and waits for the file system to finish with it. On a
     disk mounted with online discard (as virtual machines' often are) the
@@ -913,10 +912,11 @@ def add_cold_goal(results, figures):
 def file_system(path):
     """The type of the file system that holds `path` (ext4, tmpfs, ...)."""
     try:
-        # One line per mount stacked there; the first is the one in use.
+        # Mounts stacked at one point come in the order they were made: the
+        # last one is on top.
         found = subprocess.run(["findmnt", "-n", "-o", "FSTYPE", "-T", str(path)],
                                capture_output=True, text=True, timeout=10).stdout.split()
-        return found[0] if found else "?"
+        return found[-1] if found else "?"
     except (OSError, subprocess.SubprocessError):
         return "?"
 

@@ -16,7 +16,7 @@
 # --in-memory: the Wine prefix (with the launcher's cache) and the folders the
 # references and floors write to are made in /dev/shm and removed afterwards,
 # so that what the files cost is the programs' work and not the disk's (a
-# shared virtual disk can make the same extraction take 1.3 s or 2.4 s).
+# shared virtual disk can make the same extraction take 1.0 s or 2.7 s).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
