@@ -62,7 +62,7 @@ public:
       if (index >= count)
         throw PlatformError("Item " + std::to_string(index) + " is not in " + Quoted(path_) +
                             ", which has " + std::to_string(count) + " items.");
-      if (!chosen.emplace(index, ExtractCallback::Target{Widen(path)}).second)
+      if (!chosen.emplace(index, ExtractCallback::Target{&path}).second)
         throw PlatformError("Item " + std::to_string(index) + " of " + Quoted(path_) +
                             " is to be extracted twice.");
     }

@@ -195,7 +195,7 @@ HRESULT ExtractCallback::GetStream(UINT32 index, sz::ISequentialOutStream** stre
     if (askMode != sz::kAskExtract || found == targets_.end())
       return S_OK;
     current_ = index;
-    const std::wstring& path = found->second.path;
+    const std::wstring path = Widen(*found->second.path);
     if (ItemIsFolder(archive_, index)) {
       if (!CreateDirectoryW(path.c_str(), nullptr)) {
         DWORD error = GetLastError();
@@ -283,7 +283,7 @@ void ExtractCallback::Abandon() {
     else if (writeError != 0)
       FailWith("Cannot write the file", index, writeError);
     stream_.reset();
-    DeleteFileW(targets_.at(index).path.c_str());
+    DeleteFileW(Widen(*targets_.at(index).path).c_str());
   }
   current_.reset();
 }
@@ -294,8 +294,8 @@ void ExtractCallback::Fail(Fault fault, std::string message) {
 }
 
 HRESULT ExtractCallback::FailWith(const char* action, uint32_t index, DWORD error) {
-  Fail(Fault::Machine, std::string(action) + " " + Quoted(Narrow(targets_.at(index).path)) +
-                           " for " + DescribeItem(index) + " of " + Quoted(archivePath_) + ". " +
+  Fail(Fault::Machine, std::string(action) + " " + Quoted(*targets_.at(index).path) + " for " +
+                           DescribeItem(index) + " of " + Quoted(archivePath_) + ". " +
                            SystemErrorText(error));
   return HRESULT_FROM_WIN32(error);
 }

@@ -109,8 +109,10 @@ std::optional<uint64_t> ItemSize(sz::IInArchive& archive, uint32_t index);
 // returned.
 class ExtractCallback final : public ComObject<sz::IArchiveExtractCallback> {
 public:
+  // The caller's path, which outlives the extraction: widened only when
+  // its file is made, so thousands of items are not held twice over.
   struct Target {
-    std::wstring path;
+    const std::string* path = nullptr;
     bool done = false;
   };
 
