@@ -42,13 +42,16 @@ std::wstring WindowTextOf(HWND window) {
   if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
                            &length))
     throw HarnessError(LastErrorText("WM_GETTEXTLENGTH"));
-  std::wstring buffer(length + 1, L'\0');
+  // Room for a text that grew between the two messages: the launcher
+  // changes its texts while it works, and a buffer of the old length would
+  // give a cut text.
+  std::wstring buffer(2 * static_cast<size_t>(length) + 4096, L'\0');
   DWORD_PTR copied = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(),
                            reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG,
                            kMessageTimeoutMs, &copied))
     throw HarnessError(LastErrorText("WM_GETTEXT"));
-  buffer.resize(std::min<size_t>(copied, length));
+  buffer.resize(std::min<size_t>(copied, buffer.size() - 1));
   return buffer;
 }
 
@@ -414,7 +417,11 @@ std::string Launcher::StatusPart(int part) {
   if (!SendMessageTimeoutW(bar, SB_GETTEXTLENGTHW, static_cast<WPARAM>(part), 0, SMTO_ABORTIFHUNG,
                            kMessageTimeoutMs, &length))
     throw HarnessError(LastErrorText("SB_GETTEXTLENGTHW"));
-  const size_t chars = LOWORD(length) + 1;
+  // The launcher changes the text while it works, and SB_GETTEXTW copies
+  // the text of its moment whole, however long: the buffer leaves room for a
+  // text that grew since its length was asked (a buffer of the old length
+  // gave "0" for "0.0 of 0.1 MB (0%)").
+  const size_t chars = 2 * static_cast<size_t>(LOWORD(length)) + 4096;
   // The status bar writes into a buffer of its own process.
   HANDLE process = process_.hProcess;
   void* remote = VirtualAllocEx(process, nullptr, chars * sizeof(wchar_t), MEM_COMMIT | MEM_RESERVE,
