@@ -34,12 +34,7 @@ namespace {
 namespace sz = plat::win32::sevenzip;
 using probe::EmitLine;
 using probe::EpochSeconds;
-
-std::string Fixed(double seconds) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6f", seconds);
-  return buf;
-}
+using probe::Fixed;
 
 template <class Interface> class Unknown : public Interface {
 public:

@@ -23,6 +23,7 @@ namespace {
 
 using probe::EmitLine;
 using probe::EpochSeconds;
+using probe::Fixed;
 
 struct Request {
   std::string name;
@@ -32,12 +33,6 @@ struct Request {
   std::string body;
   std::wstring outFile; // empty: the body is read and dropped
 };
-
-std::string Fixed(double seconds) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6f", seconds);
-  return buf;
-}
 
 const wchar_t kFormType[] = L"Content-Type: application/x-www-form-urlencoded; charset=utf-8\r\n";
 const char kBoundary[] = "----benchfloorboundary7d2a";

@@ -14,6 +14,12 @@ double EpochSeconds() {
   return static_cast<double>(ticks - kEpochOffset) / 1e7;
 }
 
+std::string Fixed(double seconds) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6f", seconds);
+  return buf;
+}
+
 Options::Options(int argc, wchar_t** argv, int first) {
   for (int i = first; i < argc; ++i) {
     std::wstring name = argv[i];

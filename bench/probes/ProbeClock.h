@@ -15,6 +15,9 @@ namespace probe {
 // the device simulator's request log.
 double EpochSeconds();
 
+// Seconds with six decimals, as the JSON lines carry them.
+std::string Fixed(double seconds);
+
 // Options of the form --name value or --flag. Unknown names are kept, so the
 // caller decides what is an error.
 class Options {

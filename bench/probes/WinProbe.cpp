@@ -28,12 +28,7 @@ namespace {
 
 using probe::EmitLine;
 using probe::EpochSeconds;
-
-std::string Fixed(double seconds) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6f", seconds);
-  return buf;
-}
+using probe::Fixed;
 
 struct Memory {
   bool ok = false;

@@ -55,6 +55,17 @@ private:
 
 } // namespace
 
+FakeArchiveContent FakeArchiveContent::Files(std::string format,
+                                             const std::vector<std::string>& names) {
+  FakeArchiveContent content;
+  content.format = std::move(format);
+  for (const std::string& name : names) {
+    content.items.push_back({name, false});
+    content.data.push_back("bytes of " + name);
+  }
+  return content;
+}
+
 void FakeArchiveLibrary::Add(const std::string& path, FakeArchiveContent content) {
   // The file's bytes name the archive, so copies of it open as well.
   files_.AddFile(path, "archive " + files_.Normalize(path));

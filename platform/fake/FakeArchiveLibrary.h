@@ -24,6 +24,9 @@ struct FakeArchiveContent {
   bool damaged = false;          // error flags set while opening
   int failOnExtractIndex = -1;   // raises when this item is extracted
   bool sizesStated = true;       // false: no item states a size
+
+  // File items of the format whose bytes are "bytes of <name>".
+  static FakeArchiveContent Files(std::string format, const std::vector<std::string>& names);
 };
 
 class FakeArchiveLibrary : public plat::IArchiveLibrary {

@@ -76,14 +76,8 @@ protected:
     p.archives.archives[p.files.Normalize(kLibCache)] = Archive({"config-gui.jar", "hmi.jar"});
     p.ui.onProcessMessages = [this] { statusSeen.push_back(view.status); };
   }
-  static fake::FakeArchiveContent Archive(std::vector<std::string> names) {
-    fake::FakeArchiveContent c;
-    c.format = "zip";
-    for (auto& n : names) {
-      c.items.push_back({n, false});
-      c.data.push_back("bytes of " + n);
-    }
-    return c;
+  static fake::FakeArchiveContent Archive(const std::vector<std::string>& names) {
+    return fake::FakeArchiveContent::Files("zip", names);
   }
   bool Run() {
     message = "unset";

@@ -21,16 +21,6 @@ const std::string kRoot = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
 const std::string kJreCache = kRoot + "\\JRECache\\jre_v_17.0.2.zip";
 const std::string kJreImage = kRoot + "\\JREImage\\v17.0.2.0";
 
-fake::FakeArchiveContent Archive(std::vector<std::string> names) {
-  fake::FakeArchiveContent c;
-  c.format = "zip";
-  for (auto& n : names) {
-    c.items.push_back({n, false});
-    c.data.push_back("bytes of " + n);
-  }
-  return c;
-}
-
 // One launcher downloading from its device into an empty cache, and an HMI
 // that shows its login window two seconds after its start.
 struct CloseRig {
@@ -50,9 +40,9 @@ struct CloseRig {
       return std::optional(fake::FakeHttpTransport::Answer(200, jre ? "jre-archive" : "lib"));
     };
     p.archives.archives[p.files.Normalize(kJreCache)] =
-        Archive({"bin/javaw.exe", "lib/rt.jar", "lib/more.jar"});
+        fake::FakeArchiveContent::Files("zip", {"bin/javaw.exe", "lib/rt.jar", "lib/more.jar"});
     p.archives.archives[p.files.Normalize(kRoot + "\\LIBCache\\lib_hmi_full_410_7_r.zip")] =
-        Archive({"config-gui.jar", "hmi.jar"});
+        fake::FakeArchiveContent::Files("zip", {"config-gui.jar", "hmi.jar"});
     p.registry.AddValue(hmi::kTrustKeyName, "gw:8443");
     p.processes.checkFiles = false;
     p.processes.onStart = [this](const fake::ProcessStart&, const plat::StartedProcess&) {

@@ -71,13 +71,8 @@ protected:
     compound.items = {{"Contents", false}, {"[5]DocumentSummaryInformation", false}};
     compound.data = {"7z-bytes", "props"};
     p.archives.archives["content:" + p.files.Contents(path)] = compound;
-    fake::FakeArchiveContent contents;
-    contents.format = "7z";
-    for (const std::string& f : contentFiles) {
-      contents.items.push_back({f, false});
-      contents.data.push_back("bytes of " + f);
-    }
-    contentsByPackage[p.files.Normalize(path)] = contents;
+    contentsByPackage[p.files.Normalize(path)] =
+        fake::FakeArchiveContent::Files("7z", contentFiles);
   }
   bool Import(const std::string& path) {
     // The scratch Contents file is what the package extraction writes; the
