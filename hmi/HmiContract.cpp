@@ -9,13 +9,18 @@ std::string WindowName(const std::string& prefix, const std::string& host) {
   return prefix + " (" + host + ")";
 }
 
-std::string GetLoginFormCaption(const launch::LoginFormState& state, const std::string& hostText) {
-  if (!state.includeHostInLoginCaption)
+std::string GetLoginFormCaption(bool includeHostInLoginCaption, int32_t releaseVersionAsInt,
+                                const std::string& deviceType, const std::string& hostText) {
+  if (!includeHostInLoginCaption)
     return "Login";
-  std::string prefix = rules::LoginCaptionSaysLogin(state.releaseVersionAsInt)
-                           ? std::string("Login")
-                           : state.deviceType;
+  std::string prefix =
+      rules::LoginCaptionSaysLogin(releaseVersionAsInt) ? std::string("Login") : deviceType;
   return WindowName(prefix, addr::ExtractHost(hostText));
+}
+
+std::string GetLoginFormCaption(const launch::LoginFormState& state, const std::string& hostText) {
+  return GetLoginFormCaption(state.includeHostInLoginCaption, state.releaseVersionAsInt,
+                             state.deviceType, hostText);
 }
 
 bool IncludesHostInLoginCaption(bool imagesFromDevice, int32_t releaseVersionAsInt) {

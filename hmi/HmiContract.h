@@ -25,6 +25,8 @@ std::string WindowName(const std::string& prefix, const std::string& host);
 // "Login", unless the HMI puts the host in the caption
 // (`includeHostInLoginCaption`); then "Login" or, for the early releases, the
 // device type, and the host without a port in parentheses.
+std::string GetLoginFormCaption(bool includeHostInLoginCaption, int32_t releaseVersionAsInt,
+                                const std::string& deviceType, const std::string& hostText);
 std::string GetLoginFormCaption(const launch::LoginFormState& state, const std::string& hostText);
 
 // Whether the HMI's login caption carries the host: always for an HMI

@@ -10,50 +10,32 @@
 namespace hmi {
 namespace {
 
-constexpr uint32_t kStartfUseShowWindow = 0x1;
-constexpr uint32_t kStartfUseSize = 0x2;
-constexpr uint32_t kStartfUsePosition = 0x4;
-constexpr uint16_t kSwShowNormal = 1;
 constexpr int32_t kWindowWidth = 800;
 constexpr int32_t kWindowHeight = 600;
 
-// Half of what the screen leaves beside the window, truncated toward zero,
-// in the unsigned field the system reads it from. Computed in 64 bits so that
-// no screen size can overflow it.
-uint32_t CenteredOffset(int32_t screen, int32_t window) {
-  int64_t half = (static_cast<int64_t>(screen) - window) / 2;
-  return static_cast<uint32_t>(static_cast<int32_t>(half));
+// Half of what the screen leaves beside the window, truncated toward zero.
+// Computed in 64 bits so that no screen size can overflow it.
+int32_t CenteredOffset(int32_t screen, int32_t window) {
+  return static_cast<int32_t>((static_cast<int64_t>(screen) - window) / 2);
 }
 
 } // namespace
 
-plat::StartupInfo MakeStartupInfo(int32_t virtualWidth, int32_t virtualHeight) {
-  plat::StartupInfo info;
-  info.flags = kStartfUseShowWindow | kStartfUseSize | kStartfUsePosition;
-  info.showWindow = kSwShowNormal;
-  info.xSize = kWindowWidth;
-  info.ySize = kWindowHeight;
-  info.x = CenteredOffset(virtualWidth, kWindowWidth);
-  info.y = CenteredOffset(virtualHeight, kWindowHeight);
-  return info;
+plat::WindowPlacement CenteredPlacement(plat::ScreenSize virtualScreen) {
+  return {CenteredOffset(virtualScreen.width, kWindowWidth),
+          CenteredOffset(virtualScreen.height, kWindowHeight), kWindowWidth, kWindowHeight};
 }
 
-void ExecApplication(const HmiServices& s, const std::string& appName, const std::string& cmdLine,
-                     const std::string& currentDirectory, int32_t startTime, uint32_t& proc_id,
-                     bool wait_for_input_idle) {
-  plat::StartupInfo startup = MakeStartupInfo(s.processes.GetSystemMetrics(kSmCxVirtualScreen),
-                                              s.processes.GetSystemMetrics(kSmCyVirtualScreen));
+std::optional<uint32_t> ExecApplication(const HmiServices& s, const std::string& appName,
+                                        const std::string& cmdLine,
+                                        const std::string& currentDirectory, int32_t startTime) {
   if (appName.empty())
-    return;
-  std::optional<plat::StartedProcess> started =
-      s.processes.CreateProcess(appName + " " + cmdLine, currentDirectory, startup);
-  if (!started)
-    return;
-  if (wait_for_input_idle)
-    s.processes.WaitForInputIdle(started->process);
-  s.system.Sleep(static_cast<uint32_t>(std::max(startTime, 0)));
-  proc_id = started->process;
-  s.processes.CloseHandle(started->thread);
+    return std::nullopt;
+  std::optional<uint32_t> process = s.processes.CreateProcess(
+      appName + " " + cmdLine, currentDirectory, CenteredPlacement(s.processes.VirtualScreen()));
+  if (process)
+    s.system.Sleep(static_cast<uint32_t>(std::max(startTime, 0)));
+  return process;
 }
 
 JavaCommand JavaCommandLine(const std::string& jreImageFolder, const std::string& hmiLibImageFolder,
@@ -73,12 +55,8 @@ JavaCommand JavaCommandLine(const std::string& jreImageFolder, const std::string
   return command;
 }
 
-void RunJavaApp(const HmiServices& s, const launch::LoginFormState& state,
-                const std::string& hostText, int mode, launch::LauncherGlobals& globals) {
-  JavaCommand command = JavaCommandLine(state.jreImageFolder, state.hmiLibImageFolder, hostText,
-                                        state.releaseVersionAsInt, mode, state.sessionToken);
-  ExecApplication(s, command.javawPath, command.arguments, command.workingDirectory, 0,
-                  globals.proc_id, false);
+std::optional<uint32_t> RunJavaApp(const HmiServices& s, const JavaCommand& command) {
+  return ExecApplication(s, command.javawPath, command.arguments, command.workingDirectory, 0);
 }
 
 } // namespace hmi

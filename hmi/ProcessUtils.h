@@ -6,28 +6,22 @@
 #include "platform/Desktop.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace hmi {
 
-inline constexpr int32_t kSmCxVirtualScreen = 78;
-inline constexpr int32_t kSmCyVirtualScreen = 79;
+// The first window of a started program: 800 x 600, in the middle of the
+// virtual screen. On a screen smaller than that the offsets are negative.
+plat::WindowPlacement CenteredPlacement(plat::ScreenSize virtualScreen);
 
-// The first window of a started program: shown normally, 800 x 600, in the
-// middle of a virtual screen of the given size. On a screen smaller than
-// that the halves are negative and reach the system as their 32-bit two's
-// complement, as it reads them.
-plat::StartupInfo MakeStartupInfo(int32_t virtualWidth, int32_t virtualHeight);
-
-// Starts `appName` with the arguments `cmdLine` in `currentDirectory`. On
-// success: waits until the program first waits for input when asked to,
-// sleeps `startTime` ms and leaves the process handle, still open and now the
-// caller's, in `proc_id`; the thread handle is closed. Nothing is started for
-// an empty `appName`, and a failed start is silent: `proc_id` then keeps its
-// value.
-void ExecApplication(const HmiServices& s, const std::string& appName, const std::string& cmdLine,
-                     const std::string& currentDirectory, int32_t startTime, uint32_t& proc_id,
-                     bool wait_for_input_idle);
+// Starts `appName` with the arguments `cmdLine` in `currentDirectory`; on
+// success sleeps `startTime` ms and returns the process handle, open for the
+// rest of the launcher's run. Nothing is started for an empty `appName`; a
+// failed start is silent and returns nothing.
+std::optional<uint32_t> ExecApplication(const HmiServices& s, const std::string& appName,
+                                        const std::string& cmdLine,
+                                        const std::string& currentDirectory, int32_t startTime);
 
 // The HMI's start: the program, its arguments and its working directory.
 struct JavaCommand {
@@ -46,9 +40,7 @@ JavaCommand JavaCommandLine(const std::string& jreImageFolder, const std::string
                             const std::string& hostText, int32_t releaseVersionAsInt, int mode,
                             const std::string& sessionToken);
 
-// Starts the HMI from the state's image folders and sets `globals.proc_id`;
-// a failed start leaves it as it was.
-void RunJavaApp(const HmiServices& s, const launch::LoginFormState& state,
-                const std::string& hostText, int mode, launch::LauncherGlobals& globals);
+// Starts the HMI: its process handle, or nothing when it did not start.
+std::optional<uint32_t> RunJavaApp(const HmiServices& s, const JavaCommand& command);
 
 } // namespace hmi

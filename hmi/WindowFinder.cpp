@@ -12,14 +12,9 @@
 namespace hmi {
 namespace {
 
-// Only the z-order changes; the window is neither moved, sized nor activated.
-constexpr uint32_t kZOrderOnly = 0x0001 | 0x0002 | 0x0010; // SWP_NOSIZE, SWP_NOMOVE, SWP_NOACTIVATE
-
-constexpr int32_t kSwHide = 0;
-constexpr int32_t kSwShowMaximized = 3;
-constexpr int32_t kSwShow = 5;
-constexpr int32_t kSwMinimize = 6;
-constexpr int32_t kSwRestore = 9;
+// The longest a window asked to close is waited for: a hung window must not
+// hold the launcher.
+constexpr uint32_t kCloseAnswerMs = 5000;
 
 } // namespace
 
@@ -79,38 +74,40 @@ plat::WindowHandle TWindowFinder::Candidate() {
 void TWindowFinder::Perform(TFindAction action, plat::WindowHandle window) {
   switch (action) {
   case faFlash:
-    windows_.FlashWindow(window, true);
+    windows_.Flash(window);
     break;
   case faBringToNewTop:
-    windows_.SetForegroundWindow(window);
+    windows_.BringToFront(window);
     break;
   case faSendToBack:
-    windows_.SetWindowPos(window, plat::kHwndBottom, 0, 0, 0, 0, kZOrderOnly);
+    windows_.Restack(window, plat::Stacking::Bottom);
     break;
   case faMakeNewTopmost:
-    windows_.SetWindowPos(window, plat::kHwndTopmost, 0, 0, 0, 0, kZOrderOnly);
+    windows_.Restack(window, plat::Stacking::Topmost);
     break;
   case faMakeNoNewTopmost:
-    windows_.SetWindowPos(window, plat::kHwndNoTopmost, 0, 0, 0, 0, kZOrderOnly);
+    windows_.Restack(window, plat::Stacking::NoTopmost);
     break;
   case faMaximize:
-    windows_.ShowWindow(window, kSwShowMaximized);
+    windows_.Show(window, plat::ShowAs::Maximized);
     break;
   case faMinimize:
-    windows_.ShowWindow(window, kSwMinimize);
+    windows_.Show(window, plat::ShowAs::Minimized);
     break;
   case faRestore:
-    windows_.ShowWindow(window, kSwRestore);
+    windows_.Show(window, plat::ShowAs::Restored);
     break;
   case faShow:
-    windows_.ShowWindow(window, kSwShow);
+    windows_.Show(window, plat::ShowAs::Shown);
     break;
   case faHide:
-    windows_.ShowWindow(window, kSwHide);
+    windows_.Show(window, plat::ShowAs::Hidden);
     break;
-  case faClose:
-    windows_.SendMessage(window, plat::kWmClose, 0, 0);
+  case faClose: {
+    static const plat::StopFlag never;
+    windows_.AskToClose(window, kCloseAnswerMs, stop_ != nullptr ? *stop_ : never);
     break;
+  }
   }
   // Ordinals 11 to 15 can be in the set but stand for no action.
 }

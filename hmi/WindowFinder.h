@@ -128,6 +128,8 @@ public:
   const TOnActionOrderEvent& OnActionOrder() const { return FOnActionOrder; }
   void SetOnActionOrder(TOnActionOrderEvent value) { FOnActionOrder = std::move(value); }
   plat::WindowHandle LastFound() const { return FLastFound; }
+  // A close request gives up waiting for its answer once this is requested.
+  void SetStop(const plat::StopFlag* stop) { stop_ = stop; }
 
   IOwnedObject* Owner() const override { return owner_; }
   std::optional<plat::WindowHandle> FormWindow() const override { return std::nullopt; }
@@ -151,6 +153,7 @@ private:
   plat::IUi& ui_;
   plat::ISystem& system_;
   IOwnedObject* owner_;
+  const plat::StopFlag* stop_ = nullptr;
 };
 
 // The login form's uses of its finder. Each sets the mode to fmWindowTitle,

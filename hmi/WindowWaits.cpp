@@ -8,44 +8,6 @@ namespace {
 
 constexpr uint32_t kPollMs = 200;
 constexpr uint32_t kReadyTimeoutMs = 4000;
-constexpr uint32_t kKeyRead = 0x20019;
-
-// Owns the event that only gives a message wait something to wait on; closes
-// it however the wait ends. A failed close is of no consequence.
-class WaitEvent {
-public:
-  explicit WaitEvent(plat::IWindows& windows) : windows_(windows), event_(windows.CreateEvent()) {}
-  ~WaitEvent() {
-    try {
-      windows_.CloseEvent(event_);
-    } catch (...) {
-    }
-  }
-  WaitEvent(const WaitEvent&) = delete;
-  WaitEvent& operator=(const WaitEvent&) = delete;
-  plat::EventHandle Get() const { return event_; }
-
-private:
-  plat::IWindows& windows_;
-  plat::EventHandle event_;
-};
-
-class OpenKey {
-public:
-  OpenKey(plat::IRegistry& registry, const std::string& name)
-      : registry_(registry), key_(registry.OpenCurrentUserKey(name, kKeyRead)) {}
-  ~OpenKey() {
-    if (key_ != plat::RegistryKey::None)
-      registry_.CloseKey(key_);
-  }
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-  plat::RegistryKey Get() const { return key_; }
-
-private:
-  plat::IRegistry& registry_;
-  plat::RegistryKey key_;
-};
 
 } // namespace
 
@@ -64,16 +26,15 @@ Seen Look(TWindowFinder& finder, const std::string& windowName, const std::strin
 }
 
 void WaitFor(const HmiServices& s, TWindowFinder& finder, const std::string& windowName,
-             const std::string* laterName, bool& timedOut, uint32_t timeOut, bool waitForClose) {
+             const std::string* laterName, bool& timedOut, uint32_t timeOut, bool waitForClose,
+             const plat::StopFlag* stop) {
   timedOut = false;
   Seen seen = Look(finder, windowName, laterName);
   if (timeOut > 0 && seen == Seen::Nothing) {
-    WaitEvent event(s.windows);
     const uint32_t start = s.system.TickCount();
     uint32_t remaining = timeOut;
-    while (seen == Seen::Nothing && remaining > 0) {
-      if (s.windows.MsgWaitForEvent(event.Get(), remaining, plat::kQsAllInput) ==
-          plat::kWaitTimeout)
+    while (seen == Seen::Nothing && remaining > 0 && !plat::StopRequested(stop)) {
+      if (s.windows.WaitForMessages(remaining) == plat::WaitEnd::TimedOut)
         break;
       s.ui.ProcessMessages();
       seen = Look(finder, windowName, laterName);
@@ -85,58 +46,52 @@ void WaitFor(const HmiServices& s, TWindowFinder& finder, const std::string& win
   }
   bool found = seen == Seen::Awaited;
   timedOut = !found;
+  // Without limit, as the operator may take their time over the prompt;
+  // closing the launcher ends it.
   if (found && waitForClose) {
     do {
       s.ui.ProcessMessages();
       found = FindWindowByTitle(finder, windowName) != plat::WindowHandle::None;
       s.system.Sleep(kPollMs);
-    } while (found);
+    } while (found && !plat::StopRequested(stop));
   }
 }
 
 } // namespace
 
 void WaitForWindowName(const HmiServices& s, TWindowFinder& finder, const std::string& windowName,
-                       bool& timedOut, uint32_t timeOut, bool waitForClose) {
-  WaitFor(s, finder, windowName, nullptr, timedOut, timeOut, waitForClose);
+                       bool& timedOut, uint32_t timeOut, bool waitForClose,
+                       const plat::StopFlag* stop) {
+  WaitFor(s, finder, windowName, nullptr, timedOut, timeOut, waitForClose, stop);
 }
 
 void WaitForPromptBefore(const HmiServices& s, TWindowFinder& finder, const std::string& promptName,
-                         const std::string& laterWindowName, bool& timedOut, uint32_t timeOut) {
-  WaitFor(s, finder, promptName, &laterWindowName, timedOut, timeOut, true);
+                         const std::string& laterWindowName, bool& timedOut, uint32_t timeOut,
+                         const plat::StopFlag* stop) {
+  WaitFor(s, finder, promptName, &laterWindowName, timedOut, timeOut, true, stop);
 }
 
-void WaitForWindowReady(const HmiServices& s, plat::WindowHandle targetWindow) {
-  s.windows.SendMessageTimeout(targetWindow, plat::kWmNull, 0, 0, plat::kSmtoBlock,
-                               kReadyTimeoutMs);
+plat::Delivery WaitForWindowReady(const HmiServices& s, plat::WindowHandle targetWindow,
+                                  const plat::StopFlag& stop) {
+  return s.windows.WaitUntilReady(targetWindow, kReadyTimeoutMs, stop);
 }
 
-void SendKey(const HmiServices& s, plat::WindowHandle hWnd, uint16_t KeyStroke) {
-  s.windows.PostMessage(hWnd, plat::kWmSetFocus, 0, 0);
-  s.windows.PostMessage(hWnd, plat::kWmKeyDown, KeyStroke, 0);
-  s.windows.PostMessage(hWnd, plat::kWmKeyUp, KeyStroke, 0);
+plat::Delivery SendStringToWindow(const HmiServices& s, plat::WindowHandle handle,
+                                  const std::string& sendKeysString, const plat::StopFlag& stop) {
+  return s.windows.TypeText(handle, sendKeysString, kKeyTimeoutMs, stop);
 }
 
-void SendStringToWindow(const HmiServices& s, plat::WindowHandle handle,
-                        const std::string& sendKeysString) {
-  for (char16_t unit : text::Utf8ToUtf16(sendKeysString))
-    s.windows.SendMessage(handle, plat::kWmChar, unit, 0);
+bool SendTabToWindow(const HmiServices& s, plat::WindowHandle handle) {
+  return s.windows.PressTab(handle);
 }
 
-void SendTabToWindow(const HmiServices& s, plat::WindowHandle handle) {
-  s.windows.PostMessage(handle, plat::kWmKeyDown, plat::kVkTab, 0);
-}
-
-void SendEnterToWindow(const HmiServices& s, plat::WindowHandle handle) {
-  SendKey(s, handle, plat::kVkReturn);
+bool SendEnterToWindow(const HmiServices& s, plat::WindowHandle handle) {
+  return s.windows.PressEnter(handle);
 }
 
 bool CheckRegistryValueExists(const HmiServices& s, const std::string& KeyName,
                               const std::string& ValueName) {
-  OpenKey key(s.registry, KeyName);
-  if (key.Get() == plat::RegistryKey::None)
-    return false;
-  return s.registry.ValueExists(key.Get(), ValueName);
+  return s.registry.ValueExists(KeyName, ValueName);
 }
 
 bool LoginAuthorisedInt(const HmiServices& s, const std::string& hostText) {

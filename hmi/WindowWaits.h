@@ -2,7 +2,9 @@
 // telling whether the operator trusted the device, and typing into its login
 // window. Everything here runs on the GUI thread and keeps the launcher's own
 // messages flowing while it waits; nothing reports an error: a window that is
-// gone or a missing record reads as a plain negative answer.
+// gone or a missing record reads as a plain negative answer. Every wait on
+// the HMI's own thread has a time limit, so a hung HMI cannot hold the
+// launcher; the waits that take a stop flag end once the launcher is closed.
 #pragma once
 
 #include "hmi/HmiServices.h"
@@ -19,9 +21,10 @@ namespace hmi {
 // `timedOut` tells that none came. The window is looked for at the start and
 // after each message that wakes the wait, not again when the time runs out.
 // With `waitForClose`, a window that was found is then waited for, without
-// limit, until it is gone.
+// limit, until it is gone or `stop` is requested.
 void WaitForWindowName(const HmiServices& s, TWindowFinder& finder, const std::string& windowName,
-                       bool& timedOut, uint32_t timeOut, bool waitForClose);
+                       bool& timedOut, uint32_t timeOut, bool waitForClose,
+                       const plat::StopFlag* stop = nullptr);
 
 // The certificate prompt: as WaitForWindowName with `waitForClose`, except
 // that the wait for it to come also ends once a window titled `laterWindowName`
@@ -30,25 +33,27 @@ void WaitForWindowName(const HmiServices& s, TWindowFinder& finder, const std::s
 // time had run out. A prompt that is there is waited on until it closes,
 // whatever else shows meanwhile.
 void WaitForPromptBefore(const HmiServices& s, TWindowFinder& finder, const std::string& promptName,
-                         const std::string& laterWindowName, bool& timedOut, uint32_t timeOut);
+                         const std::string& laterWindowName, bool& timedOut, uint32_t timeOut,
+                         const plat::StopFlag* stop = nullptr);
 
-// Gives the window's thread up to 4000 ms to handle a null message: returns
-// once it is responsive, or at once when the window is gone.
-void WaitForWindowReady(const HmiServices& s, plat::WindowHandle targetWindow);
+// How long the HMI's login window has to take one keystroke.
+inline constexpr uint32_t kKeyTimeoutMs = 5000;
 
-// Posts focus, key-down and key-up of the key.
-void SendKey(const HmiServices& s, plat::WindowHandle hWnd, uint16_t KeyStroke);
+// Gives the window's thread up to 4000 ms to take a null message: Taken once
+// it is responsive, Gone at once for a window that is gone.
+plat::Delivery WaitForWindowReady(const HmiServices& s, plat::WindowHandle targetWindow,
+                                  const plat::StopFlag& stop);
 
-// Types the text: one WM_CHAR per UTF-16 code unit, each waited for until the
-// window has handled it.
-void SendStringToWindow(const HmiServices& s, plat::WindowHandle handle,
-                        const std::string& sendKeysString);
+// Types the text, each UTF-16 code unit handled by the window before the next
+// goes, each within kKeyTimeoutMs; stops at the first one not taken.
+plat::Delivery SendStringToWindow(const HmiServices& s, plat::WindowHandle handle,
+                                  const std::string& sendKeysString, const plat::StopFlag& stop);
 
-// Posts a Tab key-down (only): the next field.
-void SendTabToWindow(const HmiServices& s, plat::WindowHandle handle);
+// Queues Tab: the next field.
+bool SendTabToWindow(const HmiServices& s, plat::WindowHandle handle);
 
-// Focus, Enter down and up, posted: submits the form.
-void SendEnterToWindow(const HmiServices& s, plat::WindowHandle handle);
+// Queues focus, Enter pressed and released: submits the form.
+bool SendEnterToWindow(const HmiServices& s, plat::WindowHandle handle);
 
 // Whether the value exists, of any type, in the key under HKEY_CURRENT_USER;
 // a key that does not open reads as false.

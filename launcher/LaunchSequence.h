@@ -3,27 +3,41 @@
 // and typed into, and the launcher closed.
 #pragma once
 
+#include "common/DiagnosticLog.h"
 #include "common/LaunchState.h"
+#include "common/LaunchView.h"
+#include "device/DeviceSession.h"
+#include "hmi/HmiLaunch.h"
+#include "hmi/WindowFinder.h"
+#include "platform/Platform.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace launcher {
 
-class TLoginForm;
+using hmi::TypingStep;
 
-// One step of typing into the HMI's login window.
-struct TypingStep {
-  enum Kind { Pause, Text, Tab, Enter } kind;
-  std::string text;     // Text: what is typed
-  uint32_t pauseMs = 0; // Pause: how long, a plain sleep
-
-  bool operator==(const TypingStep&) const = default;
+// What a launch needs of the window that runs it, besides its narrow side.
+class ILaunchWindow : public launch::ILaunchView {
+public:
+  virtual plat::Services& Services() = 0;
+  virtual launch::LauncherGlobals& Globals() = 0;
+  virtual launch::DiagnosticLog& Log() = 0;
+  virtual hmi::TWindowFinder& Finder() = 0;
+  // What a verification works with.
+  virtual device::LaunchContext Context() = 0;
+  // Keeps the launch's device, images and started HMI as the window's record.
+  virtual void RememberLaunch(const device::Verified& verified,
+                              std::optional<uint32_t> hmiProcess) = 0;
+  // Closes the window; the program ends once the running handler returns.
+  virtual void CloseLauncher() = 0;
 };
 
 // The steps from the pauses before typing to Enter, for the operational mode
-// selected when typing begins. Emergency access types nothing. Under
+// the launch was verified in. Emergency access types nothing. Under
 // "-autologin" (`doAutoLogin`) there is no start-up pause and no slow-link
 // pause, and the fields are 100 ms apart instead of SendKeysPause. Auto-login
 // chosen by hand types the same empty fields as "-autologin" but with the
@@ -37,14 +51,8 @@ std::vector<TypingStep> PlanTyping(int mode, const launch::LauncherGlobals& glob
 // may not be moved off-screen.
 bool MovesLoginWindow(const launch::LauncherGlobals& globals, int32_t releaseVersionAsInt);
 
-// Where the login window is moved to while the credentials are typed.
-inline constexpr int32_t kOffScreenX = 20000;
-inline constexpr int32_t kOffScreenY = 20000;
-// A login window that exists but refuses every move is retried every 200 ms
-// for this long, then typed into where it is.
-inline constexpr uint32_t kMoveRetryLimitMs = 10000;
-
-// The whole launch sequence for one press of Launch.
-void LaunchHMIMinimized(TLoginForm& form);
+// The whole launch sequence for one press of Launch. The caller keeps Launch
+// unavailable until it returns.
+void LaunchHMIMinimized(ILaunchWindow& window);
 
 } // namespace launcher

@@ -1,9 +1,7 @@
 #include "launcher/LoginForm.h"
 
 #include "common/Text.h"
-#include "device/DeviceSession.h"
 #include "hmi/HmiContract.h"
-#include "launcher/LaunchSequence.h"
 #include "launcher/RunElevatedUtils.h"
 #include "launcher/StartupOptions.h"
 #include "store/PackageImport.h"
@@ -20,6 +18,8 @@ TLoginForm::TLoginForm(plat::Services& services, LauncherGlobals& globals)
       log_(services, globals.enableLogging), folders_(services), http_(services.http) {
   http_.OnValidateServerCertificate = [this] { return NetHTTPClientValidateServerCertificate(); };
   http_.OnRequestError = [this](const std::string& error) { NetHTTPClientRequestError(error); };
+  // A close of the window also ends the wait for an old login window's answer.
+  windowFinder.SetStop(&stop_);
 }
 
 void TLoginForm::NetHTTPClientRequestError(const std::string&) {
@@ -31,7 +31,10 @@ device::LaunchContext TLoginForm::Context() {
   return {s_, folders_, *this, *this, g_, http_, log_, *downloadBranch, *packageBranch};
 }
 
-void TLoginForm::RememberLaunch(const device::Verified& verified) {
+void TLoginForm::RememberLaunch(const device::Verified& verified,
+                                std::optional<uint32_t> hmiProcess) {
+  if (hmiProcess)
+    g_.proc_id = *hmiProcess;
   const device::DeviceFacts& d = verified.device;
   deviceType = d.deviceType;
   buildBanner = d.buildBanner;
@@ -342,6 +345,7 @@ void TLoginForm::btnLaunchClick() {
   // messages run) is not run inside it, nor one after a close.
   if (busy_ || StopRequested())
     return;
+  StepInProgress busy(*this);
   LaunchHMIMinimized();
 }
 

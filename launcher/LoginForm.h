@@ -7,6 +7,7 @@
 #include "device/DeviceSession.h"
 #include "device/HttpClient.h"
 #include "hmi/WindowFinder.h"
+#include "launcher/LaunchSequence.h"
 #include "platform/FormView.h"
 #include "platform/Platform.h"
 #include "store/FolderUtils.h"
@@ -29,9 +30,7 @@ using launch::OperationalMode;
 
 // The window's state fields are the launch state record itself, so the
 // subsystems below can be handed the record without the window.
-class TLoginForm : public plat::IFormEvents,
-                   public launch::ILaunchView,
-                   public launch::LoginFormState {
+class TLoginForm : public plat::IFormEvents, public ILaunchWindow, public launch::LoginFormState {
 public:
   TLoginForm(plat::Services& services, LauncherGlobals& globals);
 
@@ -68,17 +67,19 @@ public:
   std::string GetVersion();
   bool GetBuildInfo(uint16_t& major, uint16_t& minor, uint16_t& release, uint16_t& build);
 
-  DiagnosticLog& Log() { return log_; }
-  plat::Services& Services() { return s_; }
-  LauncherGlobals& Globals() { return g_; }
+  DiagnosticLog& Log() override { return log_; }
+  plat::Services& Services() override { return s_; }
+  LauncherGlobals& Globals() override { return g_; }
+  hmi::TWindowFinder& Finder() override { return windowFinder; }
 
   // Closes the window; the program ends once the running handler returns.
-  void CloseLauncher();
+  void CloseLauncher() override;
 
-  // While it lives, a launch is verifying and provisioning, or a package is
-  // being imported. Those steps let the window's messages run, but none of
-  // them is built to run inside another: Launch, Import Package and Browse
-  // are greyed out, and a press that still arrives is ignored.
+  // While it lives, a launch runs (from the press until the launcher closes
+  // or shows its box), or a package is being imported. Those steps let the
+  // window's messages run, but none of them is built to run inside another:
+  // Launch, Import Package and Browse are greyed out, and a press that still
+  // arrives is ignored.
   class StepInProgress {
   public:
     explicit StepInProgress(TLoginForm& form);
@@ -96,7 +97,7 @@ public:
   hmi::TWindowFinder windowFinder;
 
   // The launch as the subsystems below the window see it.
-  device::LaunchContext Context();
+  device::LaunchContext Context() override;
   store::StoreContext Store() { return {s_, folders_, *this}; }
 
   // The narrow side of the window that the launch steps use.
@@ -115,8 +116,9 @@ public:
   bool NetHTTPClientValidateServerCertificate() { return true; }
   void NetHTTPClientRequestError(const std::string& error);
 
-  // Keeps what a verification found as the record of the last launch.
-  void RememberLaunch(const device::Verified& verified);
+  // Keeps what a launch found and started as the record of the last launch.
+  void RememberLaunch(const device::Verified& verified,
+                      std::optional<uint32_t> hmiProcess) override;
 
   // The two provisioning branches; tests may put their own in place of the
   // real ones.

@@ -1,10 +1,12 @@
-// Other processes' windows, the messages sent to them, process starts and the
-// registry: what following the HMI after its start needs.
+// Other processes' windows, what the launcher does to them, process starts and
+// the registry: what following the HMI after its start needs.
 //
-// One method per system call, thin on purpose. Failures come back as values
-// (a null handle, false, nothing): a window that is gone or a process that
-// did not start is an answer the launch sequence decides on, not an error.
+// Failures come back as values (a null handle, false, nothing, a Delivery): a
+// window that is gone or a process that did not start is an answer the launch
+// sequence decides on, not an error.
 #pragma once
+
+#include "platform/Stop.h"
 
 #include <cstdint>
 #include <optional>
@@ -17,26 +19,25 @@ namespace plat {
 // what the number means. None (0) stands for "no window".
 enum class WindowHandle : uint64_t { None = 0 };
 
-// The insert-after windows of SetWindowPos that are not real windows.
-inline constexpr int64_t kHwndTop = 0;
-inline constexpr int64_t kHwndBottom = 1;
-inline constexpr int64_t kHwndTopmost = -1;
-inline constexpr int64_t kHwndNoTopmost = -2;
-
-// Message numbers, virtual keys and flags as the system defines them.
-inline constexpr uint32_t kWmNull = 0x0000;
-inline constexpr uint32_t kWmSetFocus = 0x0007;
-inline constexpr uint32_t kWmClose = 0x0010;
-inline constexpr uint32_t kWmKeyDown = 0x0100;
-inline constexpr uint32_t kWmKeyUp = 0x0101;
-inline constexpr uint32_t kWmChar = 0x0102;
-inline constexpr uint16_t kVkTab = 9;
-inline constexpr uint16_t kVkReturn = 13;
-inline constexpr uint32_t kSmtoBlock = 0x0001;
-inline constexpr uint32_t kQsAllInput = 0x1CFF;
-inline constexpr uint32_t kWaitObject0 = 0;
-inline constexpr uint32_t kWaitTimeout = 258;
+// The exit code of a process that still runs.
 inline constexpr uint32_t kStillActive = 259;
+
+// How another program's window took what the launcher asked of it.
+enum class Delivery : uint8_t {
+  Taken,    // handled in time
+  TimedOut, // the window's thread did not handle it within the limit (hung, busy)
+  Gone,     // there is no such window
+  Stopped,  // the operator closed the launcher meanwhile; nothing more was sent
+};
+
+// How a window is to be shown.
+enum class ShowAs : uint8_t { Hidden, Shown, Maximized, Minimized, Restored };
+
+// Where a window goes in the z-order, its position and size kept.
+enum class Stacking : uint8_t { Bottom, Topmost, NoTopmost };
+
+// What a wait for the launcher's own messages ended with.
+enum class WaitEnd : uint8_t { Message, TimedOut, Failed };
 
 struct WindowRect {
   int32_t left = 0;
@@ -45,72 +46,72 @@ struct WindowRect {
   int32_t bottom = 0;
 };
 
-// An unnamed event created only to give a message wait an object.
-enum class EventHandle : uint64_t { None = 0 };
-
-// Top-level windows and messages of the desktop the launcher runs on.
+// Top-level windows of the desktop the launcher runs on: finding them, and
+// what the launcher does to another program's window, said as intents (as a
+// typing tool would: type this text, press Tab, move it away). How each
+// intent becomes window messages, flags and handles is the platform's
+// business. Every intent that waits for the other program has a time limit
+// and gives up at once when the launcher is being closed; while it waits, the
+// launcher's own messages keep running.
 class IWindows {
 public:
   virtual ~IWindows() = default;
-  // FindWindowW: the first top-level window from the top of the z-order whose
-  // class name and whole title equal the given ones, letter case aside;
-  // an absent criterion matches anything; hidden windows count.
+  // The first top-level window from the top of the z-order whose class name
+  // and whole title equal the given ones, letter case aside; an absent
+  // criterion matches anything; hidden windows count.
   virtual WindowHandle FindWindow(const std::optional<std::string>& className,
                                   const std::optional<std::string>& title) = 0;
   // Every top-level window that FindWindow would match, from the top of the
-  // z-order down (EnumWindows): the first one may belong to any program.
+  // z-order down: the first one may belong to any program.
   virtual std::vector<WindowHandle> FindWindows(const std::optional<std::string>& className,
                                                 const std::optional<std::string>& title) = 0;
-  // GetWindowThreadProcessId: the id of the process that made the window; 0
-  // when the window is gone.
+  // The id of the process that made the window; 0 when the window is gone.
   virtual uint32_t WindowProcessId(WindowHandle window) = 0;
   virtual WindowHandle GetForegroundWindow() = 0;
   // True only for a window that exists now.
   virtual bool IsWindow(WindowHandle window) = 0;
-  virtual bool FlashWindow(WindowHandle window, bool invert) = 0;
-  virtual bool SetForegroundWindow(WindowHandle window) = 0;
-  // `insertAfter` is a window handle's value or one of the kHwnd constants.
-  virtual bool SetWindowPos(WindowHandle window, int64_t insertAfter, int32_t x, int32_t y,
-                            int32_t cx, int32_t cy, uint32_t flags) = 0;
-  virtual bool ShowWindow(WindowHandle window, int32_t command) = 0;
   virtual std::optional<WindowRect> GetWindowRect(WindowHandle window) = 0;
-  virtual bool MoveWindow(WindowHandle window, int32_t x, int32_t y, int32_t width, int32_t height,
-                          bool repaint) = 0;
-  // Queues the message and returns at once.
-  virtual bool PostMessage(WindowHandle window, uint32_t message, uint64_t wParam,
-                           int64_t lParam) = 0;
-  // Delivers the message and waits, without limit, until it was handled.
-  virtual int64_t SendMessage(WindowHandle window, uint32_t message, uint64_t wParam,
-                              int64_t lParam) = 0;
-  // Delivers the message and waits at most `timeoutMs`; false when it failed
-  // or timed out.
-  virtual bool SendMessageTimeout(WindowHandle window, uint32_t message, uint64_t wParam,
-                                  int64_t lParam, uint32_t flags, uint32_t timeoutMs) = 0;
 
-  // CreateEventW: an unnamed auto-reset event, not signalled. None on failure.
-  virtual EventHandle CreateEvent() = 0;
-  // MsgWaitForMultipleObjects on the one event, not waiting for all: returns
-  // kWaitObject0 when the event was signalled, kWaitObject0 + 1 when input or
-  // messages of the wake mask arrived for this thread, kWaitTimeout when the
-  // time ran out, anything else on failure.
-  virtual uint32_t MsgWaitForEvent(EventHandle event, uint32_t timeoutMs, uint32_t wakeMask) = 0;
-  virtual bool CloseEvent(EventHandle event) = 0;
+  // Draws attention to the window (its caption flashes once).
+  virtual bool Flash(WindowHandle window) = 0;
+  virtual bool BringToFront(WindowHandle window) = 0;
+  virtual bool Restack(WindowHandle window, Stacking where) = 0;
+  // Whether the window was visible before.
+  virtual bool Show(WindowHandle window, ShowAs how) = 0;
+  // Moves the window to (x, y) with the given size, repainted; false when the
+  // window refused or is gone.
+  virtual bool Move(WindowHandle window, int32_t x, int32_t y, int32_t width, int32_t height) = 0;
+  // Asks the window to close and waits up to `timeoutMs` for its answer.
+  virtual Delivery AskToClose(WindowHandle window, uint32_t timeoutMs, const StopFlag& stop) = 0;
+  // Waits up to `timeoutMs` until the window's thread takes messages.
+  virtual Delivery WaitUntilReady(WindowHandle window, uint32_t timeoutMs,
+                                  const StopFlag& stop) = 0;
+  // Types the text, one character (UTF-16 code unit) after the other, each
+  // handled by the window before the next goes; each gets `perKeyTimeoutMs`.
+  // Ends at the first character not taken: nothing after it is typed.
+  virtual Delivery TypeText(WindowHandle window, const std::string& text, uint32_t perKeyTimeoutMs,
+                            const StopFlag& stop) = 0;
+  // Queues Tab (the next field) and returns at once.
+  virtual bool PressTab(WindowHandle window) = 0;
+  // Queues Enter, pressed and released (submits the form), and returns at once.
+  virtual bool PressEnter(WindowHandle window) = 0;
+
+  // Sleeps until a message for the launcher's own thread arrives or the time
+  // is up; the message is left for the caller to process.
+  virtual WaitEnd WaitForMessages(uint32_t timeoutMs) = 0;
 };
 
-// The values of STARTUPINFOW that the launcher fills.
-struct StartupInfo {
-  uint32_t flags = 0; // STARTF_USESHOWWINDOW | STARTF_USESIZE | STARTF_USEPOSITION = 7
-  uint16_t showWindow = 0;
-  uint32_t x = 0;
-  uint32_t y = 0;
-  uint32_t xSize = 0;
-  uint32_t ySize = 0;
+// Where a started program's first window goes, in screen coordinates.
+struct WindowPlacement {
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t width = 0;
+  int32_t height = 0;
 };
 
-// What CreateProcessW hands back on success.
-struct StartedProcess {
-  uint32_t process = 0; // process handle; stays open for its owner
-  uint32_t thread = 0;  // thread handle; to be closed
+struct ScreenSize {
+  int32_t width = 0;
+  int32_t height = 0;
 };
 
 // One process of the machine as a snapshot lists it.
@@ -129,44 +130,37 @@ struct ProcessEntry {
 class IProcesses {
 public:
   virtual ~IProcesses() = default;
-  // CreateProcessW with no application name (the program comes from the start
-  // of `commandLine`, unquoted paths tried at each blank as the system does),
-  // handles not inherited, creation flags 0, the launcher's environment.
-  // Nothing when the start failed.
-  virtual std::optional<StartedProcess> CreateProcess(const std::string& commandLine,
-                                                      const std::string& currentDirectory,
-                                                      const StartupInfo& startup) = 0;
-  // WaitForInputIdle without a time limit.
-  virtual void WaitForInputIdle(uint32_t process) = 0;
-  // GetExitCodeProcess: nothing when the handle cannot be read.
+  // Starts the program at the start of `commandLine` (unquoted paths tried at
+  // each blank as the system does), handles not inherited, the launcher's
+  // environment, its first window shown normally at `placement`. The process
+  // handle comes back and stays open while the launcher runs (so the process
+  // id names no other process); nothing when the start failed.
+  virtual std::optional<uint32_t> CreateProcess(const std::string& commandLine,
+                                                const std::string& currentDirectory,
+                                                const WindowPlacement& placement) = 0;
+  // The exit code of a started process (kStillActive while it runs); nothing
+  // when the handle cannot be read.
   virtual std::optional<uint32_t> GetExitCodeProcess(uint32_t process) = 0;
-  virtual void CloseHandle(uint32_t handle) = 0;
-  // GetProcessId: the id of the process behind an open process handle; 0
-  // when the handle is not one. While the handle is open the id names no
-  // other process, even after the process ended.
+  // The id of the process behind a handle CreateProcess gave; 0 when the
+  // handle is not one. While the handle is open the id names no other
+  // process, even after the process ended.
   virtual uint32_t ProcessIdOf(uint32_t process) = 0;
-  // The processes running now (a Toolhelp snapshot); empty when the snapshot
-  // failed.
+  // The processes running now (a snapshot); empty when the snapshot failed.
   virtual std::vector<ProcessEntry> RunningProcesses() = 0;
-  // The full path of the program a running process was started from
-  // (QueryFullProcessImageNameW); nothing when it cannot be read.
+  // The full path of the program a running process was started from;
+  // nothing when it cannot be read.
   virtual std::optional<std::string> ProcessImagePath(uint32_t processId) = 0;
-  // GetSystemMetrics, e.g. 78 and 79 for the virtual screen's size.
-  virtual int32_t GetSystemMetrics(int32_t index) = 0;
+  // The size of the virtual screen (all monitors).
+  virtual ScreenSize VirtualScreen() = 0;
 };
 
 // Read-only tests under HKEY_CURRENT_USER.
-enum class RegistryKey : uint64_t { None = 0 };
-
 class IRegistry {
 public:
   virtual ~IRegistry() = default;
-  // Opens an existing key under HKEY_CURRENT_USER with `access` (KEY_READ is
-  // 0x20019); never creates it. None when it did not open.
-  virtual RegistryKey OpenCurrentUserKey(const std::string& keyName, uint32_t access) = 0;
-  // Whether a value of that name, of any type, exists in the open key.
-  virtual bool ValueExists(RegistryKey key, const std::string& valueName) = 0;
-  virtual void CloseKey(RegistryKey key) = 0;
+  // Whether the value exists, of any type, in the key; a key that does not
+  // open for reading reads as false. The key is never created.
+  virtual bool ValueExists(const std::string& keyName, const std::string& valueName) = 0;
 };
 
 } // namespace plat

@@ -31,10 +31,10 @@ std::string FakeProcesses::ResolveProgram(const std::string& commandLine) const 
   }
 }
 
-std::optional<plat::StartedProcess>
-FakeProcesses::CreateProcess(const std::string& commandLine, const std::string& currentDirectory,
-                             const plat::StartupInfo& startup) {
-  ProcessStart start{commandLine, currentDirectory, startup, {}, false};
+std::optional<uint32_t> FakeProcesses::CreateProcess(const std::string& commandLine,
+                                                     const std::string& currentDirectory,
+                                                     const plat::WindowPlacement& placement) {
+  ProcessStart start{commandLine, currentDirectory, placement, {}, false};
   bool ok = !refuseStarts;
   if (ok && checkFiles) {
     start.program = ResolveProgram(commandLine);
@@ -45,14 +45,12 @@ FakeProcesses::CreateProcess(const std::string& commandLine, const std::string& 
   starts.push_back(start);
   if (!ok)
     return std::nullopt;
-  plat::StartedProcess process{nextHandle_, nextHandle_ + 4};
+  const uint32_t process = nextHandle_;
   nextHandle_ += 8;
-  open_.insert(process.process);
-  open_.insert(process.thread);
-  exitCodes_[process.process] = plat::kStillActive;
+  exitCodes_[process] = plat::kStillActive;
   const std::string image = start.program.empty() ? commandLine : start.program;
   starts.back().processId = AddRunning(launcherProcessId, image);
-  ids_[process.process] = starts.back().processId;
+  ids_[process] = starts.back().processId;
   lastStarted_ = starts.back().processId;
   if (onStart)
     onStart(starts.back(), process);
@@ -85,7 +83,7 @@ void FakeProcesses::Exit(uint32_t process, uint32_t exitCode) {
 
 uint32_t FakeProcesses::ProcessIdOf(uint32_t process) {
   auto it = ids_.find(process);
-  return it == ids_.end() || open_.count(process) == 0 ? 0 : it->second;
+  return it == ids_.end() ? 0 : it->second;
 }
 
 std::vector<plat::ProcessEntry> FakeProcesses::RunningProcesses() {
@@ -109,19 +107,13 @@ std::optional<std::string> FakeProcesses::ProcessImagePath(uint32_t processId) {
 
 std::optional<uint32_t> FakeProcesses::GetExitCodeProcess(uint32_t process) {
   auto it = exitCodes_.find(process);
-  if (it == exitCodes_.end() || open_.count(process) == 0)
+  if (it == exitCodes_.end())
     return std::nullopt;
   return it->second;
 }
 
-void FakeProcesses::CloseHandle(uint32_t handle) {
-  if (open_.erase(handle) == 0)
-    ++badCloses;
-}
-
-int32_t FakeProcesses::GetSystemMetrics(int32_t index) {
-  auto it = metrics.find(index);
-  return it == metrics.end() ? 0 : it->second;
+plat::ScreenSize FakeProcesses::VirtualScreen() {
+  return screen;
 }
 
 } // namespace fake

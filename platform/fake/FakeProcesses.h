@@ -18,7 +18,7 @@ namespace fake {
 struct ProcessStart {
   std::string commandLine;
   std::string currentDirectory;
-  plat::StartupInfo startup;
+  plat::WindowPlacement placement;
   // The program file the command line resolved to; empty when none did.
   std::string program;
   bool started = false;
@@ -53,11 +53,8 @@ public:
   bool refuseStarts = false;
   // Runs after a successful start: what the new process will do (its
   // windows, registry values), scripted on the fake clock.
-  std::function<void(const ProcessStart&, const plat::StartedProcess&)> onStart;
-  std::map<int32_t, int32_t> metrics{{78, 1920}, {79, 1080}};
-  std::vector<uint32_t> inputIdleWaits;
-  // CloseHandle of a handle that was not open.
-  int badCloses = 0;
+  std::function<void(const ProcessStart&, uint32_t process)> onStart;
+  plat::ScreenSize screen{1920, 1080};
 
   // The machine's processes besides those started through the fake; a
   // started one joins them with the launcher as its parent and leaves when
@@ -82,25 +79,20 @@ public:
 
   // The process ends with this exit code.
   void Exit(uint32_t process, uint32_t exitCode);
-  bool IsOpen(uint32_t handle) const { return open_.count(handle) > 0; }
-  size_t OpenHandles() const { return open_.size(); }
 
-  std::optional<plat::StartedProcess> CreateProcess(const std::string& commandLine,
-                                                    const std::string& currentDirectory,
-                                                    const plat::StartupInfo& startup) override;
-  void WaitForInputIdle(uint32_t process) override { inputIdleWaits.push_back(process); }
+  std::optional<uint32_t> CreateProcess(const std::string& commandLine,
+                                        const std::string& currentDirectory,
+                                        const plat::WindowPlacement& placement) override;
   std::optional<uint32_t> GetExitCodeProcess(uint32_t process) override;
-  void CloseHandle(uint32_t handle) override;
   uint32_t ProcessIdOf(uint32_t process) override;
   std::vector<plat::ProcessEntry> RunningProcesses() override;
   std::optional<std::string> ProcessImagePath(uint32_t processId) override;
-  int32_t GetSystemMetrics(int32_t index) override;
+  plat::ScreenSize VirtualScreen() override;
 
 private:
   std::string ResolveProgram(const std::string& commandLine) const;
 
   FakeFileSystem& files_;
-  std::set<uint32_t> open_;
   std::map<uint32_t, uint32_t> exitCodes_; // by process handle
   std::map<uint32_t, uint32_t> ids_;       // process handle -> id
   uint32_t nextHandle_ = 0x1c0;

@@ -25,15 +25,11 @@ public:
   void AddKey(const std::string& key);
   // Keys whose opening is refused (access denied).
   std::set<std::string> deniedKeys;
-  // "open KEY 0x20019", "open KEY 0x20019 (failed)", "query NAME", "close".
+  // "query KEY NAME", or "query KEY NAME (no key)" when the key does not
+  // open.
   std::vector<std::string> journal;
-  // CloseKey of a handle that was not open.
-  int badCloses = 0;
-  size_t OpenKeys() const { return open_.size(); }
 
-  plat::RegistryKey OpenCurrentUserKey(const std::string& keyName, uint32_t access) override;
-  bool ValueExists(plat::RegistryKey key, const std::string& valueName) override;
-  void CloseKey(plat::RegistryKey key) override;
+  bool ValueExists(const std::string& keyName, const std::string& valueName) override;
 
 private:
   bool KeyExists(const std::string& lowerKey) const;
@@ -46,8 +42,6 @@ private:
   FakeSystem& system_;
   std::vector<Value> values_;
   std::set<std::string> keys_;
-  std::map<uint64_t, std::string> open_; // handle -> lower-case key
-  uint64_t nextKey_ = 0x80;
 };
 
 } // namespace fake

@@ -10,133 +10,62 @@
 namespace fake {
 
 namespace {
-std::string Hex(uint64_t value) {
-  char buffer[24];
-  std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
-  return buffer;
-}
-
-std::string MessageName(uint32_t message) {
-  switch (message) {
-  case plat::kWmNull:
-    return "WM_NULL";
-  case plat::kWmSetFocus:
-    return "WM_SETFOCUS";
-  case plat::kWmClose:
-    return "WM_CLOSE";
-  case plat::kWmKeyDown:
-    return "WM_KEYDOWN";
-  case plat::kWmKeyUp:
-    return "WM_KEYUP";
-  case plat::kWmChar:
-    return "WM_CHAR";
-  default:
-    return "WM_" + Hex(message);
-  }
-}
-
-std::string KeyName(uint64_t key) {
-  switch (key) {
-  case plat::kVkTab:
-    return "VK_TAB";
-  case plat::kVkReturn:
-    return "VK_RETURN";
-  default:
-    return "VK " + Hex(key);
-  }
-}
 
 // A code unit as the journal shows it: printable ASCII in quotes, anything
 // else as its number.
-std::string CharName(uint64_t unit) {
+std::string CharName(char16_t unit) {
   if (unit >= 0x20 && unit < 0x7f)
     return std::string("'") + static_cast<char>(unit) + "'";
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "U+%04llX", static_cast<unsigned long long>(unit));
+  std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(unit));
   return buffer;
 }
 
-// The arguments of a message as the journal shows them.
-std::string Arguments(uint32_t message, uint64_t wParam, int64_t lParam) {
-  std::string out;
-  auto add = [&out](const std::string& part) { out += (out.empty() ? "" : " ") + part; };
-  if (message == plat::kWmChar)
-    add(CharName(wParam));
-  else if (message == plat::kWmKeyDown || message == plat::kWmKeyUp)
-    add(KeyName(wParam));
-  else if (wParam != 0)
-    add("wParam=" + std::to_string(wParam));
-  if (lParam != 0)
-    add("lParam=" + std::to_string(lParam));
-  return out;
-}
-
-JournalEntry MessageEntry(JournalEntry::Via via, uint32_t message, uint64_t wParam,
-                          int64_t lParam) {
+JournalEntry Intent(std::string intent, std::string text = {}) {
   JournalEntry e;
-  e.via = via;
-  e.message = MessageName(message);
-  e.text = Arguments(message, wParam, lParam);
-  e.code = message;
-  e.wParam = wParam;
-  e.lParam = lParam;
-  return e;
-}
-
-JournalEntry CallEntry(std::string operation, std::string text) {
-  JournalEntry e;
-  e.message = std::move(operation);
+  e.intent = std::move(intent);
   e.text = std::move(text);
   return e;
 }
 
-std::string InsertAfterName(int64_t insertAfter) {
-  switch (insertAfter) {
-  case plat::kHwndTop:
-    return "HWND_TOP";
-  case plat::kHwndBottom:
-    return "HWND_BOTTOM";
-  case plat::kHwndTopmost:
-    return "HWND_TOPMOST";
-  case plat::kHwndNoTopmost:
-    return "HWND_NOTOPMOST";
-  default:
-    return Hex(static_cast<uint64_t>(insertAfter));
-  }
+std::string Ms(uint32_t ms) {
+  return std::to_string(ms) + " ms";
 }
 
-std::string ShowName(int32_t command) {
-  switch (command) {
-  case 0:
-    return "SW_HIDE";
-  case 1:
-    return "SW_SHOWNORMAL";
-  case 3:
-    return "SW_SHOWMAXIMIZED";
-  case 5:
-    return "SW_SHOW";
-  case 6:
-    return "SW_MINIMIZE";
-  case 9:
-    return "SW_RESTORE";
-  default:
-    return std::to_string(command);
+std::string ShowName(plat::ShowAs how) {
+  switch (how) {
+  case plat::ShowAs::Hidden:
+    return "hidden";
+  case plat::ShowAs::Shown:
+    return "shown";
+  case plat::ShowAs::Maximized:
+    return "maximized";
+  case plat::ShowAs::Minimized:
+    return "minimized";
+  case plat::ShowAs::Restored:
+    return "restored";
   }
+  return "?";
+}
+
+std::string StackingName(plat::Stacking where) {
+  switch (where) {
+  case plat::Stacking::Bottom:
+    return "bottom";
+  case plat::Stacking::Topmost:
+    return "topmost";
+  case plat::Stacking::NoTopmost:
+    return "not topmost";
+  }
+  return "?";
 }
 
 } // namespace
 
 std::string JournalEntry::Line() const {
-  std::string line;
-  if (via == Posted)
-    line = "POST ";
-  else if (via == SentWithTimeout)
-    line = "SendMessageTimeout ";
-  line += message;
+  std::string line = intent;
   if (!text.empty())
     line += " " + text;
-  if (via == SentWithTimeout)
-    line += " SMTO " + Hex(flags) + " " + std::to_string(timeoutMs) + " ms";
   line += " -> " + (found ? target : std::string("(no window)"));
   if (!outcome.empty())
     line += " (" + outcome + ")";
@@ -156,10 +85,10 @@ std::vector<JournalEntry> DesktopJournal::To(plat::WindowHandle window) const {
   return out;
 }
 
-std::vector<JournalEntry> DesktopJournal::Of(const std::string& message) const {
+std::vector<JournalEntry> DesktopJournal::Of(const std::string& intent) const {
   std::vector<JournalEntry> out;
   for (const JournalEntry& e : records_)
-    if (e.message == message)
+    if (e.intent == intent)
       out.push_back(e);
   return out;
 }
@@ -216,9 +145,13 @@ std::string FakeWindows::Typed(plat::WindowHandle window) const {
   return w ? text::Utf16ToUtf8(w->typed) : std::string();
 }
 
-int32_t FakeWindows::ShowState(plat::WindowHandle window) const {
+plat::ShowAs FakeWindows::ShowState(plat::WindowHandle window) const {
   const Window* w = Find(window);
-  return w ? w->showState : 0;
+  return w ? w->showState : plat::ShowAs::Hidden;
+}
+
+bool FakeWindows::Hung(const Window& w) const {
+  return w.script.hung || (w.script.hangsAfterChars && w.typed.size() >= *w.script.hangsAfterChars);
 }
 
 FakeWindows::Window* FakeWindows::Target(plat::WindowHandle window, JournalEntry entry) {
@@ -227,8 +160,10 @@ FakeWindows::Window* FakeWindows::Target(plat::WindowHandle window, JournalEntry
   entry.found = w != nullptr;
   if (w != nullptr)
     entry.target = w->script.title;
-  journal.Add(std::move(entry));
-  return w;
+  journal.Add(entry);
+  if (w != nullptr && onIntent)
+    onIntent(entry);
+  return Live(window);
 }
 
 plat::WindowHandle FakeWindows::FindWindow(const std::optional<std::string>& className,
@@ -272,32 +207,27 @@ plat::WindowHandle FakeWindows::GetForegroundWindow() {
   return Exists(foreground) ? foreground : plat::WindowHandle::None;
 }
 
-bool FakeWindows::FlashWindow(plat::WindowHandle window, bool invert) {
-  return Target(window, CallEntry("FlashWindow", invert ? "TRUE" : "FALSE")) != nullptr;
+bool FakeWindows::Flash(plat::WindowHandle window) {
+  return Target(window, Intent("flash")) != nullptr;
 }
 
-bool FakeWindows::SetForegroundWindow(plat::WindowHandle window) {
-  if (Target(window, CallEntry("SetForegroundWindow", "")) == nullptr)
+bool FakeWindows::BringToFront(plat::WindowHandle window) {
+  if (Target(window, Intent("to front")) == nullptr)
     return false;
   foreground = window;
   return true;
 }
 
-bool FakeWindows::SetWindowPos(plat::WindowHandle window, int64_t insertAfter, int32_t x, int32_t y,
-                               int32_t cx, int32_t cy, uint32_t flags) {
-  std::string what = InsertAfterName(insertAfter);
-  if (x != 0 || y != 0 || cx != 0 || cy != 0)
-    what += " " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(cx) + "x" +
-            std::to_string(cy);
-  return Target(window, CallEntry("SetWindowPos", what + " flags " + Hex(flags))) != nullptr;
+bool FakeWindows::Restack(plat::WindowHandle window, plat::Stacking where) {
+  return Target(window, Intent("restack", StackingName(where))) != nullptr;
 }
 
-bool FakeWindows::ShowWindow(plat::WindowHandle window, int32_t command) {
-  Window* w = Target(window, CallEntry("ShowWindow", ShowName(command)));
+bool FakeWindows::Show(plat::WindowHandle window, plat::ShowAs how) {
+  Window* w = Target(window, Intent("show", ShowName(how)));
   if (w == nullptr)
     return false;
-  bool wasVisible = w->showState != 0;
-  w->showState = command;
+  const bool wasVisible = w->showState != plat::ShowAs::Hidden;
+  w->showState = how;
   return wasVisible;
 }
 
@@ -308,84 +238,85 @@ std::optional<plat::WindowRect> FakeWindows::GetWindowRect(plat::WindowHandle wi
   return w->script.rect;
 }
 
-bool FakeWindows::MoveWindow(plat::WindowHandle window, int32_t x, int32_t y, int32_t width,
-                             int32_t height, bool repaint) {
-  JournalEntry entry = CallEntry(
-      "MoveWindow", std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(width) +
-                        "x" + std::to_string(height) + (repaint ? "" : " no repaint"));
+bool FakeWindows::Move(plat::WindowHandle window, int32_t x, int32_t y, int32_t width,
+                       int32_t height) {
+  JournalEntry entry = Intent("move", std::to_string(x) + "," + std::to_string(y) + " " +
+                                          std::to_string(width) + "x" + std::to_string(height));
   Window* w = Live(window);
   if (w != nullptr && w->script.refusesMove) {
     entry.outcome = "refused";
     Target(window, std::move(entry));
     return false;
   }
-  if (Target(window, std::move(entry)) == nullptr)
+  w = Target(window, std::move(entry));
+  if (w == nullptr)
     return false;
   w->script.rect = plat::WindowRect{x, y, x + width, y + height};
   return true;
 }
 
-void FakeWindows::Deliver(Window& w, uint32_t message, uint64_t wParam, bool posted) {
-  if (message == plat::kWmChar)
-    w.typed.push_back(static_cast<char16_t>(wParam));
-  else if (message == plat::kWmClose && !w.script.refusesClose)
-    w.closed = true;
-  if (onMessage)
-    onMessage(w.handle, message, wParam, posted);
-}
-
-bool FakeWindows::PostMessage(plat::WindowHandle window, uint32_t message, uint64_t wParam,
-                              int64_t lParam) {
-  Window* w = Target(window, MessageEntry(JournalEntry::Posted, message, wParam, lParam));
-  if (w == nullptr)
-    return false;
-  Deliver(*w, message, wParam, true);
-  return true;
-}
-
-int64_t FakeWindows::SendMessage(plat::WindowHandle window, uint32_t message, uint64_t wParam,
-                                 int64_t lParam) {
-  Window* w = Target(window, MessageEntry(JournalEntry::Sent, message, wParam, lParam));
-  if (w == nullptr)
-    return 0;
-  if (w->script.hung)
-    throw std::logic_error("SendMessage to the hung window \"" + w->script.title +
-                           "\" would never return");
-  Deliver(*w, message, wParam, false);
-  return 0;
-}
-
-bool FakeWindows::SendMessageTimeout(plat::WindowHandle window, uint32_t message, uint64_t wParam,
-                                     int64_t lParam, uint32_t flags, uint32_t timeoutMs) {
-  JournalEntry entry = MessageEntry(JournalEntry::SentWithTimeout, message, wParam, lParam);
-  entry.flags = flags;
-  entry.timeoutMs = timeoutMs;
+plat::Delivery FakeWindows::Await(plat::WindowHandle window, JournalEntry entry, uint32_t timeoutMs,
+                                  const plat::StopFlag& stop) {
+  if (stop.Requested()) {
+    entry.outcome = "stopped";
+    Target(window, std::move(entry));
+    return plat::Delivery::Stopped;
+  }
   Window* w = Live(window);
-  if (w != nullptr && w->script.hung) {
+  if (w != nullptr && Hung(*w)) {
     entry.outcome = "timed out";
     Target(window, std::move(entry));
     system_.tick += timeoutMs;
-    return false;
+    return plat::Delivery::TimedOut;
   }
-  if (Target(window, std::move(entry)) == nullptr)
-    return false;
-  Deliver(*w, message, wParam, false);
-  return true;
+  // Taken: the window reacts before the journal's listener hears of it.
+  if (w != nullptr && entry.intent == "type")
+    w->typed.push_back(entry.unit);
+  if (w != nullptr && entry.intent == "close" && !w->script.refusesClose)
+    w->closed = true;
+  const bool existed = w != nullptr;
+  entry.found = existed;
+  if (existed)
+    entry.target = w->script.title;
+  entry.window = window;
+  journal.Add(entry);
+  if (existed && onIntent)
+    onIntent(entry);
+  return existed ? plat::Delivery::Taken : plat::Delivery::Gone;
 }
 
-plat::EventHandle FakeWindows::CreateEvent() {
-  ++eventsCreated;
-  uint64_t handle = nextEvent_;
-  nextEvent_ += 4;
-  openEvents_.insert(handle);
-  return static_cast<plat::EventHandle>(handle);
+plat::Delivery FakeWindows::AskToClose(plat::WindowHandle window, uint32_t timeoutMs,
+                                       const plat::StopFlag& stop) {
+  return Await(window, Intent("close", Ms(timeoutMs)), timeoutMs, stop);
 }
 
-uint32_t FakeWindows::MsgWaitForEvent(plat::EventHandle event, uint32_t timeoutMs,
-                                      uint32_t /*wakeMask*/) {
+plat::Delivery FakeWindows::WaitUntilReady(plat::WindowHandle window, uint32_t timeoutMs,
+                                           const plat::StopFlag& stop) {
+  return Await(window, Intent("ready", Ms(timeoutMs)), timeoutMs, stop);
+}
+
+plat::Delivery FakeWindows::TypeText(plat::WindowHandle window, const std::string& text,
+                                     uint32_t perKeyTimeoutMs, const plat::StopFlag& stop) {
+  for (char16_t unit : text::Utf8ToUtf16(text)) {
+    JournalEntry entry = Intent("type", CharName(unit));
+    entry.unit = unit;
+    const plat::Delivery d = Await(window, std::move(entry), perKeyTimeoutMs, stop);
+    if (d != plat::Delivery::Taken)
+      return d;
+  }
+  return plat::Delivery::Taken;
+}
+
+bool FakeWindows::PressTab(plat::WindowHandle window) {
+  return Target(window, Intent("Tab")) != nullptr;
+}
+
+bool FakeWindows::PressEnter(plat::WindowHandle window) {
+  return Target(window, Intent("Enter")) != nullptr;
+}
+
+plat::WaitEnd FakeWindows::WaitForMessages(uint32_t timeoutMs) {
   waits.push_back(timeoutMs);
-  if (openEvents_.count(static_cast<uint64_t>(event)) == 0)
-    return 0xFFFFFFFF; // WAIT_FAILED
   const uint32_t now = system_.tick;
   // The soonest change strictly after now and no later than the time-out.
   std::optional<uint32_t> soonest;
@@ -408,18 +339,10 @@ uint32_t FakeWindows::MsgWaitForEvent(plat::EventHandle event, uint32_t timeoutM
     consider(at);
   if (!soonest) {
     system_.tick += timeoutMs;
-    return plat::kWaitTimeout;
+    return plat::WaitEnd::TimedOut;
   }
   system_.tick += *soonest;
-  return plat::kWaitObject0 + 1;
-}
-
-bool FakeWindows::CloseEvent(plat::EventHandle event) {
-  if (openEvents_.erase(static_cast<uint64_t>(event)) == 0) {
-    ++badEventCloses;
-    return false;
-  }
-  return true;
+  return plat::WaitEnd::Message;
 }
 
 } // namespace fake

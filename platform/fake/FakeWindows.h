@@ -29,55 +29,38 @@ struct FakeWindow {
   // Its coming and going wakes a message wait (as the focus and activation
   // messages that a new window causes would). Off: nothing tells the waiter.
   bool wakes = true;
-  bool refusesClose = false; // handles WM_CLOSE and stays
-  bool refusesMove = false;  // MoveWindow fails
-  bool hung = false;         // its thread takes no sent message
+  bool refusesClose = false; // answers the close request and stays
+  bool refusesMove = false;  // a move fails
+  bool hung = false;         // its thread takes nothing: every wait for it times out
+  // Takes this many characters, then hangs.
+  std::optional<size_t> hangsAfterChars = std::nullopt;
   // The process that made it. 0: on a desktop that knows the fake
   // processes, the process started last before the window was added, or,
   // when none was, an HMI of an earlier launch; otherwise none.
   uint32_t processId = 0;
 };
 
-// One message or window operation as the fake desktop saw it.
+// One intent (or its keystroke) as the fake desktop saw it.
 struct JournalEntry {
-  enum Via : uint8_t {
-    Sent,            // SendMessage
-    Posted,          // PostMessage
-    SentWithTimeout, // SendMessageTimeout
-    Call,            // a window operation (MoveWindow, ShowWindow, ...)
-  };
-  Via via = Call;
-  // The message ("WM_CHAR", "WM_KEYDOWN", "WM_0x400") or the operation
-  // ("MoveWindow", "ShowWindow", "SetWindowPos", "FlashWindow",
-  // "SetForegroundWindow").
-  std::string message;
-  // Its arguments as text: "'a'" or "U+00E9" for a character, "VK_TAB",
-  // "wParam=3 lParam=4", "20000,20000 800x600", "SW_HIDE",
-  // "HWND_TOPMOST flags 0x13", "TRUE"; empty when it has none.
+  // "type" (one per UTF-16 code unit), "Tab", "Enter", "ready", "close",
+  // "move", "show", "restack", "flash", "to front".
+  std::string intent;
+  // Its arguments as text: "'a'" or "U+00E9" for a character, "4000 ms",
+  // "20000,20000 800x600", "hidden", "topmost"; empty when it has none.
   std::string text;
   // The target's title when it existed; `found` false: no such window.
   std::string target;
   plat::WindowHandle window = plat::WindowHandle::None;
   bool found = false;
-  // "refused" (a move the window refused), "timed out" (a send to a hung
-  // window), or empty.
+  // "refused" (a move the window refused), "timed out" (a hung window),
+  // "stopped" (the launcher was closed first), or empty.
   std::string outcome;
-  // The message's number and parameters (0 for an operation).
-  uint32_t code = 0;
-  uint64_t wParam = 0;
-  int64_t lParam = 0;
-  // SendMessageTimeout's flags and time.
-  uint32_t flags = 0;
-  uint32_t timeoutMs = 0;
+  // The character of a "type" entry.
+  char16_t unit = 0;
 
-  // The entry as one line:
-  //   "WM_CHAR 'a' -> Login (gw1)"            sent
-  //   "POST WM_KEYDOWN VK_TAB -> Login (gw1)"  posted
-  //   "SendMessageTimeout WM_NULL SMTO 0x1 4000 ms -> Login (gw1)"
-  //   "MoveWindow 20000,20000 800x600 -> Login (gw1)"
-  //   "ShowWindow SW_HIDE -> Warning", "SetWindowPos HWND_TOPMOST flags 0x13 -> Warning"
-  // A target that does not exist shows as "(no window)"; a refused move or a
-  // timed-out send ends in " (refused)" or " (timed out)".
+  // The entry as one line: "type 'a' -> Login (gw1)", "Tab -> Login (gw1)",
+  // "ready 4000 ms -> Login (gw1) (timed out)", "move 20000,20000 800x600 ->
+  // Login (gw1)"; a target that does not exist shows as "(no window)".
   std::string Line() const;
 };
 
@@ -93,9 +76,9 @@ public:
 
   void Add(JournalEntry entry);
   const std::vector<JournalEntry>& Records() const { return records_; }
-  // The records sent or posted to one window, or of one message.
+  // The records of one window, or of one intent.
   std::vector<JournalEntry> To(plat::WindowHandle window) const;
-  std::vector<JournalEntry> Of(const std::string& message) const;
+  std::vector<JournalEntry> Of(const std::string& intent) const;
   const std::vector<std::string>& Lines() const { return lines_; }
 
   const_iterator begin() const { return lines_.begin(); }
@@ -126,32 +109,28 @@ public:
   FakeWindow& Script(plat::WindowHandle window);
   // Whether the window exists at the current tick.
   bool Exists(plat::WindowHandle window) const;
-  // What WM_CHAR has typed into the window, as UTF-8.
+  // What has been typed into the window, as UTF-8.
   std::string Typed(plat::WindowHandle window) const;
-  // The last ShowWindow command it got (1, SW_SHOWNORMAL, at first).
-  int32_t ShowState(plat::WindowHandle window) const;
+  // How it was last shown (Shown at first).
+  plat::ShowAs ShowState(plat::WindowHandle window) const;
 
-  // Every message and window operation, in order (see DesktopJournal).
+  // Every intent, in order (see DesktopJournal).
   DesktopJournal journal;
   // Ticks at which a message for the launcher's own thread arrives (an
   // operator's click, a timer): they wake a message wait.
   std::vector<uint32_t> ownMessagesAt;
-  // The time-outs MsgWaitForEvent was called with, in order.
+  // The time-outs WaitForMessages was called with, in order.
   std::vector<uint32_t> waits;
   int findCalls = 0;
-  int eventsCreated = 0;
-  // CloseEvent on a handle that was not open.
-  int badEventCloses = 0;
   // The foreground window (when it exists).
   plat::WindowHandle foreground = plat::WindowHandle::None;
-  // Runs after a live window got a sent or posted message: how the other
-  // process reacts (a login form that closes on Enter, say).
-  std::function<void(plat::WindowHandle, uint32_t message, uint64_t wParam, bool posted)> onMessage;
+  // Runs after a live window took an intent: how the other program, or the
+  // operator, reacts (a login form that closes on Enter, a close of the
+  // launcher while it types).
+  std::function<void(const JournalEntry&)> onIntent;
 
-  size_t OpenEvents() const { return openEvents_.size(); }
-
-  // FindWindow compares ASCII letters without regard to case; the latest
-  // window added counts as the top of the z-order.
+  // Compares ASCII letters without regard to case; the latest window added
+  // counts as the top of the z-order.
   plat::WindowHandle FindWindow(const std::optional<std::string>& className,
                                 const std::optional<std::string>& title) override;
   // Every live window FindWindow would match, latest added first.
@@ -160,50 +139,49 @@ public:
   uint32_t WindowProcessId(plat::WindowHandle window) override;
   plat::WindowHandle GetForegroundWindow() override;
   bool IsWindow(plat::WindowHandle window) override { return Exists(window); }
-  bool FlashWindow(plat::WindowHandle window, bool invert) override;
-  bool SetForegroundWindow(plat::WindowHandle window) override;
-  bool SetWindowPos(plat::WindowHandle window, int64_t insertAfter, int32_t x, int32_t y,
-                    int32_t cx, int32_t cy, uint32_t flags) override;
-  bool ShowWindow(plat::WindowHandle window, int32_t command) override;
   std::optional<plat::WindowRect> GetWindowRect(plat::WindowHandle window) override;
-  bool MoveWindow(plat::WindowHandle window, int32_t x, int32_t y, int32_t width, int32_t height,
-                  bool repaint) override;
-  bool PostMessage(plat::WindowHandle window, uint32_t message, uint64_t wParam,
-                   int64_t lParam) override;
-  // A send to a hung window would never return: the fake throws
-  // std::logic_error so that the test fails instead of hanging.
-  int64_t SendMessage(plat::WindowHandle window, uint32_t message, uint64_t wParam,
-                      int64_t lParam) override;
-  bool SendMessageTimeout(plat::WindowHandle window, uint32_t message, uint64_t wParam,
-                          int64_t lParam, uint32_t flags, uint32_t timeoutMs) override;
-  plat::EventHandle CreateEvent() override;
+  bool Flash(plat::WindowHandle window) override;
+  bool BringToFront(plat::WindowHandle window) override;
+  bool Restack(plat::WindowHandle window, plat::Stacking where) override;
+  bool Show(plat::WindowHandle window, plat::ShowAs how) override;
+  bool Move(plat::WindowHandle window, int32_t x, int32_t y, int32_t width,
+            int32_t height) override;
+  // A hung window takes the whole time-out on the fake clock.
+  plat::Delivery AskToClose(plat::WindowHandle window, uint32_t timeoutMs,
+                            const plat::StopFlag& stop) override;
+  plat::Delivery WaitUntilReady(plat::WindowHandle window, uint32_t timeoutMs,
+                                const plat::StopFlag& stop) override;
+  plat::Delivery TypeText(plat::WindowHandle window, const std::string& text,
+                          uint32_t perKeyTimeoutMs, const plat::StopFlag& stop) override;
+  bool PressTab(plat::WindowHandle window) override;
+  bool PressEnter(plat::WindowHandle window) override;
   // Advances the clock to the first scripted change after now and within the
-  // time-out (a window that wakes, or an own message) and answers
-  // kWaitObject0 + 1; with none, by the whole time-out, answering
-  // kWaitTimeout. An event that is not open fails at once (0xFFFFFFFF).
-  uint32_t MsgWaitForEvent(plat::EventHandle event, uint32_t timeoutMs, uint32_t wakeMask) override;
-  bool CloseEvent(plat::EventHandle event) override;
+  // time-out (a window that wakes, or an own message) and answers Message;
+  // with none, by the whole time-out, answering TimedOut.
+  plat::WaitEnd WaitForMessages(uint32_t timeoutMs) override;
 
 private:
   struct Window {
     FakeWindow script;
     plat::WindowHandle handle = plat::WindowHandle::None;
-    bool closed = false; // by WM_CLOSE
-    int32_t showState = 1;
+    bool closed = false; // by a close request
+    plat::ShowAs showState = plat::ShowAs::Shown;
     std::u16string typed;
   };
   Window* Live(plat::WindowHandle window);
   const Window* Find(plat::WindowHandle window) const;
   bool Alive(const Window& w) const;
-  // Journals the operation on the window and returns it when it exists.
+  bool Hung(const Window& w) const;
+  // Journals the intent on the window and returns the window when it exists.
   Window* Target(plat::WindowHandle window, JournalEntry entry);
-  void Deliver(Window& w, uint32_t message, uint64_t wParam, bool posted);
+  // A wait for the window's thread: taken, timed out (the clock moves on by
+  // the time-out), gone or stopped.
+  plat::Delivery Await(plat::WindowHandle window, JournalEntry entry, uint32_t timeoutMs,
+                       const plat::StopFlag& stop);
 
   FakeSystem& system_;
   FakeProcesses* processes_;
   std::vector<Window> windows_;
-  std::set<uint64_t> openEvents_;
-  uint64_t nextEvent_ = 0x3000;
 };
 
 } // namespace fake

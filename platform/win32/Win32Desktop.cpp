@@ -1,21 +1,74 @@
 #include "platform/win32/Win32Desktop.h"
 
-#include "platform/win32/Win32Handles.h"
+#include "platform/win32/Win32Pump.h"
 #include "platform/win32/Win32Text.h"
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace plat::win32 {
 namespace {
 
-HANDLE ToEvent(EventHandle event) {
-  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(event));
+// The longest the launcher sleeps between two looks at an answer it waits
+// for: the answer itself may not wake the wait.
+constexpr DWORD kAnswerPollMs = 50;
+
+// Answers to the messages sent with SendMessageCallbackW arrive on this
+// thread, as calls of Answered while it takes its messages. Each send has a
+// number of its own, so an answer that comes after its send gave up is
+// recognised and dropped.
+thread_local uint64_t t_lastSend = 0;
+thread_local std::vector<uint64_t> t_answers;
+
+void CALLBACK Answered(HWND, UINT, ULONG_PTR send, LRESULT) {
+  t_answers.push_back(send);
 }
 
-HKEY ToHkey(plat::RegistryKey key) {
-  return reinterpret_cast<HKEY>(static_cast<uintptr_t>(key));
+bool TakeAnswer(uint64_t send) {
+  auto it = std::find(t_answers.begin(), t_answers.end(), send);
+  if (it == t_answers.end())
+    return false;
+  t_answers.erase(it);
+  return true;
+}
+
+// Sends the message and waits up to `timeoutMs` for the window's thread to
+// handle it, with the launcher's own messages running meanwhile (a close of
+// the launcher is seen at once). A window whose thread hangs keeps the
+// message; it is not sent again.
+Delivery SendAndWait(HWND window, UINT message, WPARAM wParam, uint32_t timeoutMs,
+                     const StopFlag& stop) {
+  if (stop.Requested())
+    return Delivery::Stopped;
+  if (!::IsWindow(window))
+    return Delivery::Gone;
+  const uint64_t send = ++t_lastSend;
+  if (!SendMessageCallbackW(window, message, wParam, 0, Answered, static_cast<ULONG_PTR>(send)))
+    return ::IsWindow(window) ? Delivery::TimedOut : Delivery::Gone;
+  const DWORD start = GetTickCount();
+  for (;;) {
+    DispatchPendingMessages();
+    if (TakeAnswer(send))
+      return Delivery::Taken;
+    if (stop.Requested())
+      return Delivery::Stopped;
+    if (!::IsWindow(window))
+      return Delivery::Gone;
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= timeoutMs)
+      return Delivery::TimedOut;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                              std::min<DWORD>(timeoutMs - elapsed, kAnswerPollMs), QS_ALLINPUT);
+  }
+}
+
+bool PostAll(HWND window, std::initializer_list<MSG> messages) {
+  bool all = true;
+  for (const MSG& m : messages)
+    all = PostMessageW(window, m.message, m.wParam, m.lParam) != FALSE && all;
+  return all;
 }
 
 } // namespace
@@ -63,27 +116,6 @@ bool Win32Windows::IsWindow(WindowHandle window) {
   return window != WindowHandle::None && ::IsWindow(ToHwnd(window)) != FALSE;
 }
 
-bool Win32Windows::FlashWindow(WindowHandle window, bool invert) {
-  return ::FlashWindow(ToHwnd(window), invert ? TRUE : FALSE) != FALSE;
-}
-
-bool Win32Windows::SetForegroundWindow(WindowHandle window) {
-  return ::SetForegroundWindow(ToHwnd(window)) != FALSE;
-}
-
-bool Win32Windows::SetWindowPos(WindowHandle window, int64_t insertAfter, int32_t x, int32_t y,
-                                int32_t cx, int32_t cy, uint32_t flags) {
-  // HWND_TOPMOST and its kin are small negative numbers cast to a handle.
-  HWND after = reinterpret_cast<HWND>(static_cast<intptr_t>(insertAfter));
-  return ::SetWindowPos(ToHwnd(window), after, x, y, cx, cy, flags) != FALSE;
-}
-
-bool Win32Windows::ShowWindow(WindowHandle window, int32_t command) {
-  // The result says whether the window was visible before, not whether the
-  // call worked; it is passed on as it is.
-  return ::ShowWindow(ToHwnd(window), command) != FALSE;
-}
-
 std::optional<WindowRect> Win32Windows::GetWindowRect(WindowHandle window) {
   RECT rect{};
   if (!::GetWindowRect(ToHwnd(window), &rect))
@@ -91,48 +123,100 @@ std::optional<WindowRect> Win32Windows::GetWindowRect(WindowHandle window) {
   return WindowRect{rect.left, rect.top, rect.right, rect.bottom};
 }
 
-bool Win32Windows::MoveWindow(WindowHandle window, int32_t x, int32_t y, int32_t width,
-                              int32_t height, bool repaint) {
-  return ::MoveWindow(ToHwnd(window), x, y, width, height, repaint ? TRUE : FALSE) != FALSE;
+bool Win32Windows::Flash(WindowHandle window) {
+  return ::FlashWindow(ToHwnd(window), TRUE) != FALSE;
 }
 
-bool Win32Windows::PostMessage(WindowHandle window, uint32_t message, uint64_t wParam,
-                               int64_t lParam) {
-  return PostMessageW(ToHwnd(window), message, static_cast<WPARAM>(wParam),
-                      static_cast<LPARAM>(lParam)) != FALSE;
+bool Win32Windows::BringToFront(WindowHandle window) {
+  return ::SetForegroundWindow(ToHwnd(window)) != FALSE;
 }
 
-int64_t Win32Windows::SendMessage(WindowHandle window, uint32_t message, uint64_t wParam,
-                                  int64_t lParam) {
-  return SendMessageW(ToHwnd(window), message, static_cast<WPARAM>(wParam),
-                      static_cast<LPARAM>(lParam));
+bool Win32Windows::Restack(WindowHandle window, Stacking where) {
+  HWND after = where == Stacking::Bottom    ? HWND_BOTTOM
+               : where == Stacking::Topmost ? HWND_TOPMOST
+                                            : HWND_NOTOPMOST;
+  return ::SetWindowPos(ToHwnd(window), after, 0, 0, 0, 0,
+                        SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE) != FALSE;
 }
 
-bool Win32Windows::SendMessageTimeout(WindowHandle window, uint32_t message, uint64_t wParam,
-                                      int64_t lParam, uint32_t flags, uint32_t timeoutMs) {
-  return SendMessageTimeoutW(ToHwnd(window), message, static_cast<WPARAM>(wParam),
-                             static_cast<LPARAM>(lParam), flags, timeoutMs, nullptr) != 0;
+bool Win32Windows::Show(WindowHandle window, ShowAs how) {
+  int command = SW_SHOW;
+  switch (how) {
+  case ShowAs::Hidden:
+    command = SW_HIDE;
+    break;
+  case ShowAs::Shown:
+    command = SW_SHOW;
+    break;
+  case ShowAs::Maximized:
+    command = SW_SHOWMAXIMIZED;
+    break;
+  case ShowAs::Minimized:
+    command = SW_MINIMIZE;
+    break;
+  case ShowAs::Restored:
+    command = SW_RESTORE;
+    break;
+  }
+  // The result says whether the window was visible before, not whether the
+  // call worked.
+  return ::ShowWindow(ToHwnd(window), command) != FALSE;
 }
 
-EventHandle Win32Windows::CreateEvent() {
-  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  return static_cast<EventHandle>(reinterpret_cast<uintptr_t>(event));
+bool Win32Windows::Move(WindowHandle window, int32_t x, int32_t y, int32_t width, int32_t height) {
+  return ::MoveWindow(ToHwnd(window), x, y, width, height, TRUE) != FALSE;
 }
 
-uint32_t Win32Windows::MsgWaitForEvent(EventHandle event, uint32_t timeoutMs, uint32_t wakeMask) {
-  HANDLE handles[1] = {ToEvent(event)};
-  return MsgWaitForMultipleObjects(1, handles, FALSE, timeoutMs, wakeMask);
+Delivery Win32Windows::AskToClose(WindowHandle window, uint32_t timeoutMs, const StopFlag& stop) {
+  return SendAndWait(ToHwnd(window), WM_CLOSE, 0, timeoutMs, stop);
 }
 
-bool Win32Windows::CloseEvent(EventHandle event) {
-  return event != EventHandle::None && ::CloseHandle(ToEvent(event)) != FALSE;
+Delivery Win32Windows::WaitUntilReady(WindowHandle window, uint32_t timeoutMs,
+                                      const StopFlag& stop) {
+  return SendAndWait(ToHwnd(window), WM_NULL, 0, timeoutMs, stop);
+}
+
+Delivery Win32Windows::TypeText(WindowHandle window, const std::string& text,
+                                uint32_t perKeyTimeoutMs, const StopFlag& stop) {
+  // One WM_CHAR per UTF-16 code unit: a character beyond the first plane goes
+  // as its two surrogates.
+  for (wchar_t unit : Widen(text)) {
+    const Delivery d =
+        SendAndWait(ToHwnd(window), WM_CHAR, static_cast<WPARAM>(unit), perKeyTimeoutMs, stop);
+    if (d != Delivery::Taken)
+      return d;
+  }
+  return ::IsWindow(ToHwnd(window)) || text.empty() ? Delivery::Taken : Delivery::Gone;
+}
+
+bool Win32Windows::PressTab(WindowHandle window) {
+  // A key-down alone moves the focus on; the HMI takes no key-up for it.
+  return PostAll(ToHwnd(window), {MSG{nullptr, WM_KEYDOWN, VK_TAB, 0, 0, {}}});
+}
+
+bool Win32Windows::PressEnter(WindowHandle window) {
+  // Focus first; the form submits on the release, as a default button does.
+  return PostAll(ToHwnd(window), {MSG{nullptr, WM_SETFOCUS, 0, 0, 0, {}},
+                                  MSG{nullptr, WM_KEYDOWN, VK_RETURN, 0, 0, {}},
+                                  MSG{nullptr, WM_KEYUP, VK_RETURN, 0, 0, {}}});
+}
+
+WaitEnd Win32Windows::WaitForMessages(uint32_t timeoutMs) {
+  switch (MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs, QS_ALLINPUT)) {
+  case WAIT_OBJECT_0:
+    return WaitEnd::Message;
+  case WAIT_TIMEOUT:
+    return WaitEnd::TimedOut;
+  default:
+    return WaitEnd::Failed;
+  }
 }
 
 // ---------------------------------------------------------------------------
 
-std::optional<StartedProcess> Win32Processes::CreateProcess(const std::string& commandLine,
-                                                            const std::string& currentDirectory,
-                                                            const StartupInfo& startup) {
+std::optional<uint32_t> Win32Processes::CreateProcess(const std::string& commandLine,
+                                                      const std::string& currentDirectory,
+                                                      const WindowPlacement& placement) {
   // CreateProcessW may write into the command line, so it gets a buffer of
   // its own.
   std::wstring wide = Widen(commandLine);
@@ -142,23 +226,22 @@ std::optional<StartedProcess> Win32Processes::CreateProcess(const std::string& c
 
   STARTUPINFOW info{};
   info.cb = sizeof info;
-  info.dwFlags = startup.flags;
-  info.wShowWindow = startup.showWindow;
-  info.dwX = startup.x;
-  info.dwY = startup.y;
-  info.dwXSize = startup.xSize;
-  info.dwYSize = startup.ySize;
+  info.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESIZE | STARTF_USEPOSITION;
+  info.wShowWindow = SW_SHOWNORMAL;
+  // A position left of or above the primary screen is negative: the system
+  // reads these unsigned fields as their 32-bit two's complement.
+  info.dwX = static_cast<DWORD>(placement.x);
+  info.dwY = static_cast<DWORD>(placement.y);
+  info.dwXSize = static_cast<DWORD>(placement.width);
+  info.dwYSize = static_cast<DWORD>(placement.height);
 
   PROCESS_INFORMATION started{};
   if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       directory.empty() ? nullptr : directory.c_str(), &info, &started))
     return std::nullopt;
-  // Both handles go to the caller, who owns them from here.
-  return StartedProcess{ToHandle32(started.hProcess), ToHandle32(started.hThread)};
-}
-
-void Win32Processes::WaitForInputIdle(uint32_t process) {
-  ::WaitForInputIdle(FromHandle32(process), INFINITE);
+  KernelHandle thread(started.hThread);
+  started_.emplace_back(started.hProcess);
+  return ToHandle32(started.hProcess);
 }
 
 std::optional<uint32_t> Win32Processes::GetExitCodeProcess(uint32_t process) {
@@ -166,10 +249,6 @@ std::optional<uint32_t> Win32Processes::GetExitCodeProcess(uint32_t process) {
   if (!::GetExitCodeProcess(FromHandle32(process), &code))
     return std::nullopt;
   return code;
-}
-
-void Win32Processes::CloseHandle(uint32_t handle) {
-  ::CloseHandle(FromHandle32(handle));
 }
 
 uint32_t Win32Processes::ProcessIdOf(uint32_t process) {
@@ -218,30 +297,20 @@ std::optional<std::string> Win32Processes::ProcessImagePath(uint32_t processId) 
   return Narrow(std::wstring(path.data(), length));
 }
 
-int32_t Win32Processes::GetSystemMetrics(int32_t index) {
-  return ::GetSystemMetrics(index);
+ScreenSize Win32Processes::VirtualScreen() {
+  return {::GetSystemMetrics(SM_CXVIRTUALSCREEN), ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
 // ---------------------------------------------------------------------------
 
-plat::RegistryKey Win32Registry::OpenCurrentUserKey(const std::string& keyName, uint32_t access) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(keyName).c_str(), 0, access, &key) != ERROR_SUCCESS)
-    return plat::RegistryKey::None;
-  return static_cast<plat::RegistryKey>(reinterpret_cast<uintptr_t>(key));
-}
-
-bool Win32Registry::ValueExists(plat::RegistryKey key, const std::string& valueName) {
-  if (key == plat::RegistryKey::None)
+bool Win32Registry::ValueExists(const std::string& keyName, const std::string& valueName) {
+  RegistryKeyHandle key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, Widen(keyName).c_str(), 0, KEY_READ, key.put()) !=
+      ERROR_SUCCESS)
     return false;
   // Without a data buffer the call only tells whether the value is there.
-  return RegQueryValueExW(ToHkey(key), Widen(valueName).c_str(), nullptr, nullptr, nullptr,
+  return RegQueryValueExW(key.get(), Widen(valueName).c_str(), nullptr, nullptr, nullptr,
                           nullptr) == ERROR_SUCCESS;
-}
-
-void Win32Registry::CloseKey(plat::RegistryKey key) {
-  if (key != plat::RegistryKey::None)
-    RegCloseKey(ToHkey(key));
 }
 
 } // namespace plat::win32

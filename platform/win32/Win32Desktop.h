@@ -1,8 +1,7 @@
 // Other processes' windows, process starts and the registry on Win32.
 //
 // The interface names a few of its methods as <windows.h> spells macros
-// (FindWindow, PostMessage, SendMessage, SendMessageTimeout, CreateEvent,
-// CreateProcess). This layer calls the wide functions by their full names, so
+// (FindWindow, CreateProcess). This layer calls the wide functions by their full names, so
 // those macros go before the interface is seen; otherwise the members would be
 // renamed in some translation units and not in others.
 #pragma once
@@ -10,13 +9,10 @@
 #include "platform/win32/Win32Api.h"
 
 #undef FindWindow
-#undef PostMessage
-#undef SendMessage
-#undef SendMessageTimeout
-#undef CreateEvent
 #undef CreateProcess
 
 #include "platform/Desktop.h"
+#include "platform/win32/Win32Handles.h"
 
 #include <cstdint>
 #include <optional>
@@ -53,45 +49,42 @@ public:
   uint32_t WindowProcessId(WindowHandle window) override;
   WindowHandle GetForegroundWindow() override;
   bool IsWindow(WindowHandle window) override;
-  bool FlashWindow(WindowHandle window, bool invert) override;
-  bool SetForegroundWindow(WindowHandle window) override;
-  bool SetWindowPos(WindowHandle window, int64_t insertAfter, int32_t x, int32_t y, int32_t cx,
-                    int32_t cy, uint32_t flags) override;
-  bool ShowWindow(WindowHandle window, int32_t command) override;
   std::optional<WindowRect> GetWindowRect(WindowHandle window) override;
-  bool MoveWindow(WindowHandle window, int32_t x, int32_t y, int32_t width, int32_t height,
-                  bool repaint) override;
-  bool PostMessage(WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam) override;
-  int64_t SendMessage(WindowHandle window, uint32_t message, uint64_t wParam,
-                      int64_t lParam) override;
-  bool SendMessageTimeout(WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam,
-                          uint32_t flags, uint32_t timeoutMs) override;
-  EventHandle CreateEvent() override;
-  uint32_t MsgWaitForEvent(EventHandle event, uint32_t timeoutMs, uint32_t wakeMask) override;
-  bool CloseEvent(EventHandle event) override;
+  bool Flash(WindowHandle window) override;
+  bool BringToFront(WindowHandle window) override;
+  bool Restack(WindowHandle window, Stacking where) override;
+  bool Show(WindowHandle window, ShowAs how) override;
+  bool Move(WindowHandle window, int32_t x, int32_t y, int32_t width, int32_t height) override;
+  Delivery AskToClose(WindowHandle window, uint32_t timeoutMs, const StopFlag& stop) override;
+  Delivery WaitUntilReady(WindowHandle window, uint32_t timeoutMs, const StopFlag& stop) override;
+  Delivery TypeText(WindowHandle window, const std::string& text, uint32_t perKeyTimeoutMs,
+                    const StopFlag& stop) override;
+  bool PressTab(WindowHandle window) override;
+  bool PressEnter(WindowHandle window) override;
+  WaitEnd WaitForMessages(uint32_t timeoutMs) override;
 };
 
 // An empty `currentDirectory` starts the program in the launcher's own
-// working directory.
+// working directory. The handles of the processes it started stay open until
+// the object ends (with the program).
 class Win32Processes : public IProcesses {
 public:
-  std::optional<StartedProcess> CreateProcess(const std::string& commandLine,
-                                              const std::string& currentDirectory,
-                                              const StartupInfo& startup) override;
-  void WaitForInputIdle(uint32_t process) override;
+  std::optional<uint32_t> CreateProcess(const std::string& commandLine,
+                                        const std::string& currentDirectory,
+                                        const WindowPlacement& placement) override;
   std::optional<uint32_t> GetExitCodeProcess(uint32_t process) override;
-  void CloseHandle(uint32_t handle) override;
   uint32_t ProcessIdOf(uint32_t process) override;
   std::vector<ProcessEntry> RunningProcesses() override;
   std::optional<std::string> ProcessImagePath(uint32_t processId) override;
-  int32_t GetSystemMetrics(int32_t index) override;
+  ScreenSize VirtualScreen() override;
+
+private:
+  std::vector<KernelHandle> started_;
 };
 
 class Win32Registry : public IRegistry {
 public:
-  plat::RegistryKey OpenCurrentUserKey(const std::string& keyName, uint32_t access) override;
-  bool ValueExists(plat::RegistryKey key, const std::string& valueName) override;
-  void CloseKey(plat::RegistryKey key) override;
+  bool ValueExists(const std::string& keyName, const std::string& valueName) override;
 };
 
 } // namespace plat::win32

@@ -83,6 +83,24 @@ struct MemoryDcTraits {
   static bool Close(Type h) { return DeleteDC(h) != FALSE; }
 };
 
+// Memory that a system call allocated for its caller to free with LocalFree
+// (FormatMessageW's text, CommandLineToArgvW's array, a converted security
+// descriptor, SetEntriesInAclW's list).
+struct LocalMemoryTraits {
+  using Type = HLOCAL;
+  static Type Empty() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr; }
+  static bool Close(Type h) { return LocalFree(h) == nullptr; }
+};
+
+// Security identifiers made with AllocateAndInitializeSid.
+struct AllocatedSidTraits {
+  using Type = PSID;
+  static Type Empty() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr; }
+  static bool Close(Type h) { return FreeSid(h) == nullptr; }
+};
+
 // Sole owner of one handle; closes it when it goes out of scope.
 template <class Traits> class UniqueHandle {
 public:
@@ -136,8 +154,15 @@ private:
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
-// Named apart from plat::RegistryKey, the interface's token for an open key.
 using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;
+using LocalMemory = UniqueHandle<LocalMemoryTraits>;
+using AllocatedSid = UniqueHandle<AllocatedSidTraits>;
+
+// LocalMemory for a call that hands out a typed pointer: the pointer is the
+// allocation, seen as T.
+template <class T> T* LocalAs(const LocalMemory& memory) {
+  return static_cast<T*>(memory.get());
+}
 using ModuleHandle = UniqueHandle<ModuleHandleTraits>;
 using FontHandle = UniqueHandle<GdiObjectTraits<HFONT>>;
 using BrushHandle = UniqueHandle<GdiObjectTraits<HBRUSH>>;

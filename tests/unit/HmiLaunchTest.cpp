@@ -113,31 +113,29 @@ TEST(JavaCommandLine, FolderWithCharactersNotAllowedInPathsIsRefused) {
 
 struct StartupCase {
   int32_t width, height;
-  uint32_t x, y;
+  int32_t x, y;
 };
 
 class StartupPositions : public testing::TestWithParam<StartupCase> {};
 
-TEST_P(StartupPositions, CentredAt800x600ShownNormally) {
+TEST_P(StartupPositions, CentredAt800x600) {
   const StartupCase& c = GetParam();
-  plat::StartupInfo info = hmi::MakeStartupInfo(c.width, c.height);
-  EXPECT_EQ(info.flags, 7u);
-  EXPECT_EQ(info.showWindow, 1);
-  EXPECT_EQ(info.xSize, 800u);
-  EXPECT_EQ(info.ySize, 600u);
-  EXPECT_EQ(info.x, c.x);
-  EXPECT_EQ(info.y, c.y);
+  plat::WindowPlacement placement = hmi::CenteredPlacement({c.width, c.height});
+  EXPECT_EQ(placement.width, 800);
+  EXPECT_EQ(placement.height, 600);
+  EXPECT_EQ(placement.x, c.x);
+  EXPECT_EQ(placement.y, c.y);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, StartupPositions,
-    testing::Values(StartupCase{1920, 1080, 560, 240}, StartupCase{3840 + 1920, 1200, 2480, 300},
-                    StartupCase{800, 600, 0, 0}, StartupCase{801, 601, 0, 0},
-                    // Halves truncated toward zero: -1 / 2 is 0, not -1.
-                    StartupCase{799, 599, 0, 0},
-                    // Negative halves reach the system as its unsigned fields hold them.
-                    StartupCase{640, 480, 0xFFFFFFB0u, 0xFFFFFFC4u},
-                    StartupCase{0, 0, 0xFFFFFE70u, 0xFFFFFED4u}));
+INSTANTIATE_TEST_SUITE_P(Table, StartupPositions,
+                         testing::Values(StartupCase{1920, 1080, 560, 240},
+                                         StartupCase{3840 + 1920, 1200, 2480, 300},
+                                         StartupCase{800, 600, 0, 0}, StartupCase{801, 601, 0, 0},
+                                         // Halves truncated toward zero: -1 / 2 is 0, not -1.
+                                         StartupCase{799, 599, 0, 0},
+                                         // A screen smaller than the window: left of and above it.
+                                         StartupCase{640, 480, -80, -60},
+                                         StartupCase{0, 0, -400, -300}));
 
 // ---------------------------------------------------------------------------
 // ExecApplication and RunJavaApp on the fake processes
@@ -146,70 +144,52 @@ class ExecApplicationTest : public ::testing::Test {
 protected:
   fake::FakePlatform p;
   hmi::HmiServices s = hmi::HmiServices::From(p.services);
-  uint32_t proc_id = 77;
 };
 
-TEST_F(ExecApplicationTest, StartKeepsTheProcessHandleAndClosesTheThreadHandle) {
+TEST_F(ExecApplicationTest, StartReturnsTheProcessOnTheCentredPlacement) {
   p.files.AddFile("C:\\tools\\app.exe", "");
-  p.processes.metrics = {{78, 640}, {79, 480}};
-  hmi::ExecApplication(s, "C:\\tools\\app.exe", "-x 1", "C:\\tools", 250, proc_id, true);
+  p.processes.screen = {640, 480};
+  const std::optional<uint32_t> process =
+      hmi::ExecApplication(s, "C:\\tools\\app.exe", "-x 1", "C:\\tools", 250);
 
   ASSERT_EQ(p.processes.starts.size(), 1u);
   const fake::ProcessStart& start = p.processes.starts[0];
   EXPECT_TRUE(start.started);
   EXPECT_EQ(start.commandLine, "C:\\tools\\app.exe -x 1");
   EXPECT_EQ(start.currentDirectory, "C:\\tools");
-  EXPECT_EQ(start.startup.x, 0xFFFFFFB0u);
-  EXPECT_EQ(start.startup.y, 0xFFFFFFC4u);
+  EXPECT_EQ(start.placement.x, -80);
+  EXPECT_EQ(start.placement.y, -60);
 
-  EXPECT_NE(proc_id, 77u);
-  EXPECT_TRUE(p.processes.IsOpen(proc_id));
-  EXPECT_EQ(p.processes.OpenHandles(), 1u);
-  EXPECT_EQ(p.processes.badCloses, 0);
-  EXPECT_THAT(p.processes.inputIdleWaits, ElementsAre(proc_id));
+  ASSERT_TRUE(process);
   EXPECT_THAT(p.system.sleeps, ElementsAre(250u));
-  EXPECT_EQ(p.processes.GetExitCodeProcess(proc_id), plat::kStillActive);
-}
-
-TEST_F(ExecApplicationTest, WithoutInputIdleWaitOnlyYields) {
-  p.files.AddFile("C:\\tools\\app.exe", "");
-  hmi::ExecApplication(s, "C:\\tools\\app.exe", "", "C:\\tools", 0, proc_id, false);
-  EXPECT_THAT(p.processes.inputIdleWaits, IsEmpty());
-  EXPECT_THAT(p.system.sleeps, ElementsAre(0u));
+  EXPECT_EQ(p.processes.GetExitCodeProcess(*process), plat::kStillActive);
 }
 
 TEST_F(ExecApplicationTest, EmptyAppNameStartsNothing) {
-  hmi::ExecApplication(s, "", "-host gw1", "C:\\tools", 0, proc_id, true);
+  EXPECT_FALSE(hmi::ExecApplication(s, "", "-host gw1", "C:\\tools", 0));
   EXPECT_THAT(p.processes.starts, IsEmpty());
-  EXPECT_EQ(proc_id, 77u);
   EXPECT_THAT(p.system.sleeps, IsEmpty());
 }
 
-TEST_F(ExecApplicationTest, FailedStartIsSilentAndKeepsProcId) {
-  hmi::ExecApplication(s, "C:\\missing\\app.exe", "", "C:\\tools", 500, proc_id, true);
+TEST_F(ExecApplicationTest, FailedStartIsSilent) {
+  EXPECT_FALSE(hmi::ExecApplication(s, "C:\\missing\\app.exe", "", "C:\\tools", 500));
   ASSERT_EQ(p.processes.starts.size(), 1u);
   EXPECT_FALSE(p.processes.starts[0].started);
-  EXPECT_EQ(proc_id, 77u);
-  EXPECT_THAT(p.processes.inputIdleWaits, IsEmpty());
   EXPECT_THAT(p.system.sleeps, IsEmpty());
-  EXPECT_EQ(p.processes.OpenHandles(), 0u);
 }
 
 class RunJavaAppTest : public ExecApplicationTest {
 protected:
-  void SetUp() override {
-    state.jreImageFolder = "C:\\Program Files\\Veltra HMI\\jre";
-    state.hmiLibImageFolder = "C:\\Program Files\\Veltra HMI\\lib";
-    state.releaseVersionAsInt = 410;
-    state.sessionToken = "t0k";
+  hmi::JavaCommand Command(const std::string& host, int mode) {
+    return hmi::JavaCommandLine("C:\\Program Files\\Veltra HMI\\jre",
+                                "C:\\Program Files\\Veltra HMI\\lib", host, 410, mode, "t0k");
   }
-  launch::LoginFormState state;
-  launch::LauncherGlobals globals;
 };
 
 TEST_F(RunJavaAppTest, StartsJavawFromTheJreImageInItsFolder) {
   p.files.AddFile("C:\\Program Files\\Veltra HMI\\jre\\bin\\javaw.exe", "");
-  hmi::RunJavaApp(s, state, "gw1:51443", launch::modeEmergencyAccess, globals);
+  const std::optional<uint32_t> process =
+      hmi::RunJavaApp(s, Command("gw1:51443", launch::modeEmergencyAccess));
 
   ASSERT_EQ(p.processes.starts.size(), 1u);
   const fake::ProcessStart& start = p.processes.starts[0];
@@ -220,11 +200,9 @@ TEST_F(RunJavaAppTest, StartsJavawFromTheJreImageInItsFolder) {
             "-host gw1 -port 51443 -auth R930::AuthCookieHandler_R930HMI=t0k");
   EXPECT_EQ(start.currentDirectory, "C:\\Program Files\\Veltra HMI\\jre");
   EXPECT_EQ(start.program, "C:\\Program Files\\Veltra HMI\\jre\\bin\\javaw.exe");
-  EXPECT_EQ(start.startup.x, 560u);
-  EXPECT_EQ(start.startup.y, 240u);
-  EXPECT_NE(globals.proc_id, 0u);
-  EXPECT_TRUE(p.processes.IsOpen(globals.proc_id));
-  EXPECT_THAT(p.processes.inputIdleWaits, IsEmpty());
+  EXPECT_EQ(start.placement.x, 560);
+  EXPECT_EQ(start.placement.y, 240);
+  EXPECT_TRUE(process);
   EXPECT_THAT(p.system.sleeps, ElementsAre(0u));
 }
 
@@ -233,17 +211,15 @@ TEST_F(RunJavaAppTest, UnquotedFolderWithBlanksCanStartAShorterNamesake) {
   // first blank-separated prefix that names a program.
   p.files.AddFile("C:\\Program Files\\Veltra HMI\\jre\\bin\\javaw.exe", "");
   p.files.AddFile("C:\\Program Files\\Veltra.exe", "");
-  hmi::RunJavaApp(s, state, "gw1", launch::modeNone, globals);
+  hmi::RunJavaApp(s, Command("gw1", launch::modeNone));
   ASSERT_EQ(p.processes.starts.size(), 1u);
   EXPECT_EQ(p.processes.starts[0].program, "C:\\Program Files\\Veltra.exe");
 }
 
-TEST_F(RunJavaAppTest, MissingJavawLeavesProcIdAlone) {
-  globals.proc_id = 0;
-  hmi::RunJavaApp(s, state, "gw1", launch::modeNone, globals);
+TEST_F(RunJavaAppTest, MissingJavawStartsNothing) {
+  EXPECT_FALSE(hmi::RunJavaApp(s, Command("gw1", launch::modeNone)));
   ASSERT_EQ(p.processes.starts.size(), 1u);
   EXPECT_FALSE(p.processes.starts[0].started);
-  EXPECT_EQ(globals.proc_id, 0u);
 }
 
 } // namespace

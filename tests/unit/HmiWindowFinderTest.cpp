@@ -51,7 +51,7 @@ TEST_P(FinderModes, FindsTheExpectedWindowAndActsOnlyOnIt) {
   scene[Scene::Login] = p.windows.Add({.title = "Login (gw1)"});
   scene[Scene::Warning] = p.windows.Add({.title = "Warning", .className = "SunAwtDialog"});
   // Hidden windows count as well.
-  p.windows.ShowWindow(scene[Scene::Warning], 0);
+  p.windows.Show(scene[Scene::Warning], plat::ShowAs::Hidden);
   p.windows.foreground = scene[Scene::Login];
   p.windows.journal.clear();
 
@@ -72,7 +72,7 @@ TEST_P(FinderModes, FindsTheExpectedWindowAndActsOnlyOnIt) {
     std::string title = c.expected == Scene::Login     ? "Login (gw1)"
                         : c.expected == Scene::Warning ? "Warning"
                                                        : "";
-    EXPECT_THAT(p.windows.journal, ElementsAre("FlashWindow TRUE -> " + title));
+    EXPECT_THAT(p.windows.journal, ElementsAre("flash -> " + title));
   }
 }
 
@@ -192,13 +192,11 @@ TEST_F(FinderActionsTest, EveryActionInOrdinalOrderWithItsCall) {
   finder.SetActions(TFindActions::FromBits(0x07FF));
   ASSERT_TRUE(finder.Find());
   EXPECT_THAT(p.windows.journal,
-              ElementsAre("FlashWindow TRUE -> Login", "SetForegroundWindow -> Login",
-                          "SetWindowPos HWND_BOTTOM flags 0x13 -> Login",
-                          "SetWindowPos HWND_TOPMOST flags 0x13 -> Login",
-                          "SetWindowPos HWND_NOTOPMOST flags 0x13 -> Login",
-                          "ShowWindow SW_SHOWMAXIMIZED -> Login", "ShowWindow SW_MINIMIZE -> Login",
-                          "ShowWindow SW_RESTORE -> Login", "ShowWindow SW_SHOW -> Login",
-                          "ShowWindow SW_HIDE -> Login", "WM_CLOSE -> Login"));
+              ElementsAre("flash -> Login", "to front -> Login", "restack bottom -> Login",
+                          "restack topmost -> Login", "restack not topmost -> Login",
+                          "show maximized -> Login", "show minimized -> Login",
+                          "show restored -> Login", "show shown -> Login", "show hidden -> Login",
+                          "close 5000 ms -> Login"));
   EXPECT_FALSE(p.windows.Exists(window));
   EXPECT_EQ(p.ui.processMessagesCalls, 11);
 }
@@ -206,9 +204,8 @@ TEST_F(FinderActionsTest, EveryActionInOrdinalOrderWithItsCall) {
 TEST_F(FinderActionsTest, MinimiseAndRestoreRunInThatOrder) {
   finder.SetActions({hmi::faRestore, hmi::faMinimize});
   ASSERT_TRUE(finder.Find());
-  EXPECT_THAT(p.windows.journal,
-              ElementsAre("ShowWindow SW_MINIMIZE -> Login", "ShowWindow SW_RESTORE -> Login"));
-  EXPECT_EQ(p.windows.ShowState(window), 9);
+  EXPECT_THAT(p.windows.journal, ElementsAre("show minimized -> Login", "show restored -> Login"));
+  EXPECT_EQ(p.windows.ShowState(window), plat::ShowAs::Restored);
 }
 
 TEST_F(FinderActionsTest, MessagesRunAfterEachActionAndNotWithoutOne) {
@@ -265,8 +262,7 @@ TEST_F(FinderActionsTest, HandlerReversesTheOrder) {
   finder.SetActions({hmi::faMinimize, hmi::faRestore, hmi::faFlash});
   finder.Find();
   EXPECT_THAT(p.windows.journal,
-              ElementsAre("ShowWindow SW_RESTORE -> Login", "ShowWindow SW_MINIMIZE -> Login",
-                          "FlashWindow TRUE -> Login"));
+              ElementsAre("show restored -> Login", "show minimized -> Login", "flash -> Login"));
 }
 
 TEST_F(FinderActionsTest, HandlerRepeatsOneActionAndDropsTheOthers) {
@@ -277,8 +273,8 @@ TEST_F(FinderActionsTest, HandlerRepeatsOneActionAndDropsTheOthers) {
   finder.SetActions({hmi::faFlash, hmi::faHide});
   finder.Find();
   EXPECT_EQ(p.windows.journal.size(), 11u);
-  EXPECT_EQ(p.windows.journal.back(), "FlashWindow TRUE -> Login");
-  EXPECT_EQ(p.windows.ShowState(window), 1);
+  EXPECT_EQ(p.windows.journal.back(), "flash -> Login");
+  EXPECT_EQ(p.windows.ShowState(window), plat::ShowAs::Shown);
 }
 
 TEST_F(FinderActionsTest, ADerivedFinderDecidesTheOrder) {
@@ -293,8 +289,7 @@ TEST_F(FinderActionsTest, ADerivedFinderDecidesTheOrder) {
   derived.SetActions({hmi::faClose, hmi::faFlash});
   derived.Find();
   // Closed first; the flash that follows finds no window any more.
-  EXPECT_THAT(p.windows.journal,
-              ElementsAre("WM_CLOSE -> Login", "FlashWindow TRUE -> (no window)"));
+  EXPECT_THAT(p.windows.journal, ElementsAre("close 5000 ms -> Login", "flash -> (no window)"));
 }
 
 // ---------------------------------------------------------------------------
@@ -316,8 +311,8 @@ TEST_F(WindowFinderTest, WrappersSearchByTitleAndKeepTheirSettings) {
   EXPECT_EQ(finder.Actions(), TFindActions{hmi::faMinimize});
   hmi::HideWindow(finder, "Login (gw1)");
   EXPECT_EQ(finder.Actions(), TFindActions{hmi::faHide});
-  EXPECT_THAT(p.windows.journal, ElementsAre("ShowWindow SW_MINIMIZE -> Login (gw1)",
-                                             "ShowWindow SW_HIDE -> Login (gw1)"));
+  EXPECT_THAT(p.windows.journal,
+              ElementsAre("show minimized -> Login (gw1)", "show hidden -> Login (gw1)"));
 }
 
 TEST_F(WindowFinderTest, CloseWindowTellsWhetherAWindowWasAsked) {
@@ -330,7 +325,7 @@ TEST_F(WindowFinderTest, CloseWindowTellsWhetherAWindowWasAsked) {
   EXPECT_TRUE(hmi::CloseWindow(finder, "Login"));
   EXPECT_FALSE(p.windows.Exists(stubborn));
   EXPECT_FALSE(hmi::CloseWindow(finder, "Login"));
-  EXPECT_THAT(p.windows.journal, ElementsAre("WM_CLOSE -> Login", "WM_CLOSE -> Login"));
+  EXPECT_THAT(p.windows.journal, ElementsAre("close 5000 ms -> Login", "close 5000 ms -> Login"));
 }
 
 } // namespace

@@ -49,7 +49,7 @@ struct OwnerLaunch {
     g.enableLogging = true;
     p.registry.AddValue(hmi::kTrustKeyName, "gw:8443");
     p.processes.checkFiles = false;
-    p.processes.onStart = [this](const fake::ProcessStart& start, const plat::StartedProcess&) {
+    p.processes.onStart = [this](const fake::ProcessStart& start, uint32_t) {
       hmiId = start.processId;
       if (onStart)
         onStart(start.processId, p.system.tick);
@@ -89,8 +89,8 @@ TEST_P(TypedOnlyIntoTheHmi, NoOtherWindowGetsAKeyOrAMove) {
   EXPECT_TRUE(l.view().closed);
   EXPECT_TRUE(l.p.ui.messages.empty());
   for (const fake::JournalEntry& e : l.p.windows.journal.Records()) {
-    const bool keyOrMove = e.message == "WM_CHAR" || e.message == "WM_KEYDOWN" ||
-                           e.message == "WM_KEYUP" || e.message == "MoveWindow";
+    const bool keyOrMove =
+        e.intent == "type" || e.intent == "Tab" || e.intent == "Enter" || e.intent == "move";
     if (keyOrMove) {
       EXPECT_EQ(e.window, expected) << e.Line();
     }

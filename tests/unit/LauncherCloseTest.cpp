@@ -45,7 +45,7 @@ struct CloseRig {
         fake::FakeArchiveContent::Files("zip", {"config-gui.jar", "hmi.jar"});
     p.registry.AddValue(hmi::kTrustKeyName, "gw:8443");
     p.processes.checkFiles = false;
-    p.processes.onStart = [this](const fake::ProcessStart&, const plat::StartedProcess&) {
+    p.processes.onStart = [this](const fake::ProcessStart&, uint32_t) {
       fake::FakeWindow login;
       login.title = "Login (gw)";
       login.opensAt = p.system.tick + 2000;
