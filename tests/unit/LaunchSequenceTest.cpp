@@ -521,4 +521,111 @@ TEST(LaunchSequence, HmiThatFailsToStartEndsWithoutABox) {
             l.p.windows.waits.end());
 }
 
+// What the operator does while the HMI half runs, and what a hung HMI does,
+// must neither redirect nor hold the launch.
+TEST(LaunchSequence, NothingDuringTheHmiHalfRedirectsOrHoldsIt) {
+  struct Case {
+    const char* name;
+    HmiScript hmi;
+    // Runs at every turn of the launcher's messages once the HMI started.
+    std::function<void(Launch&)> meanwhile;
+    std::function<void(Launch&)> setUp;
+    std::string typed;
+    bool closes;
+    const char* logged; // a line of the developer log, when one is expected
+  } cases[] = {
+      // A second press while the prompt is open or the login window is
+      // awaited runs nothing: no second login, no box.
+      {"Launch pressed during the waits",
+       {},
+       [](Launch& l) { l.view().Click(ControlId::btnLaunch); },
+       nullptr,
+       "oppw",
+       true,
+       nullptr},
+      // The host box edited after the device was verified: the HMI still
+      // gets the verified device, and the login window is the verified
+      // device's.
+      {"host box edited during the waits",
+       {},
+       [](Launch& l) { l.view().Type(ControlId::edtHost, "elsewhere:9443"); },
+       nullptr,
+       "oppw",
+       true,
+       nullptr},
+      // The password box edited meanwhile: what was verified is typed.
+      {"password box edited during the waits",
+       {},
+       [](Launch& l) { l.view().Type(ControlId::edtPassword, "other"); },
+       nullptr,
+       "oppw",
+       true,
+       nullptr},
+      // A login window that takes the user name, then hangs: typing stops
+      // there, after one keystroke's time limit, and the launcher closes.
+      {"login window hangs after the user name",
+       {},
+       nullptr,
+       [](Launch& l) {
+         l.p.processes.onStart = [&l, start = l.p.processes.onStart](const fake::ProcessStart& s,
+                                                                     uint32_t process) {
+           start(s, process);
+           l.p.windows.Script(l.loginWindow).hangsAfterChars = 2;
+         };
+       },
+       "op",
+       true,
+       "did not take a keystroke"},
+      // The operator closes the launcher while it types: nothing more goes.
+      {"launcher closed while typing",
+       {},
+       nullptr,
+       [](Launch& l) {
+         l.p.windows.onIntent = [&l](const fake::JournalEntry& e) {
+           if (e.intent == "type")
+             l.view().CloseBox();
+         };
+       },
+       "o",
+       true,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Launch l(c.hmi);
+    l.g.enableLogging = true;
+    if (c.setUp)
+      c.setUp(l);
+    if (c.meanwhile)
+      l.p.ui.onProcessMessages = [&] {
+        if (l.hmiStartedAt != 0)
+          c.meanwhile(l);
+      };
+    l.PressLaunch();
+    EXPECT_EQ(l.Logins(), 1u);
+    EXPECT_TRUE(l.p.ui.messages.empty());
+    ASSERT_EQ(l.p.processes.starts.size(), 1u);
+    EXPECT_NE(l.p.processes.starts[0].commandLine.find("-host gw -port 8443"), std::string::npos)
+        << l.p.processes.starts[0].commandLine;
+    EXPECT_EQ(l.Typed(), c.typed);
+    EXPECT_EQ(l.view().closed, c.closes);
+    ExpectTypedOnlyIntoTheLoginWindow(l, c.name);
+    if (c.logged) {
+      const std::string log = l.p.files.ReadFile(l.form.Log().GetLogFileName());
+      EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+      EXPECT_EQ(log.find("pw"), std::string::npos) << log;
+    }
+  }
+}
+
+// A prompt is expected for a device not trusted before: a login window that
+// shows first does not end the wait for it, and the operator may take longer
+// over the prompt than the trust record is waited for.
+TEST(LaunchSequence, UntrustedDeviceWaitsForThePromptEvenAfterTheLoginWindow) {
+  Launch l({.promptAt = 1500, .promptOpenFor = 6000, .loginAt = 300});
+  l.PressLaunch();
+  EXPECT_EQ(l.Typed(), "oppw");
+  EXPECT_TRUE(l.view().closed);
+}
+
 } // namespace
