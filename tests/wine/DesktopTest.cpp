@@ -137,23 +137,15 @@ protected:
     SetEnvironmentVariableW(kTitleVariable, title.c_str());
     SetEnvironmentVariableW(kEventVariable, eventName.c_str());
 
-    plat::StartupInfo startup;
-    startup.flags = 7;
-    startup.showWindow = SW_SHOWNORMAL;
-    startup.x = 100;
-    startup.y = 80;
-    startup.xSize = 800;
-    startup.ySize = 600;
+    const plat::WindowPlacement placement{100, 80, 800, 600};
     std::string command = "\"" + Narrow(OwnPath()) +
                           "\" --gtest_also_run_disabled_tests"
                           " --gtest_filter=DesktopChild.DISABLED_WindowHost";
-    auto started = w.processes.CreateProcess(command, "", startup);
+    std::optional<uint32_t> started = w.processes.CreateProcess(command, "", placement);
     SetEnvironmentVariableW(kTitleVariable, nullptr);
     SetEnvironmentVariableW(kEventVariable, nullptr);
     ASSERT_TRUE(started.has_value());
     child = *started;
-    w.processes.CloseHandle(child.thread);
-    w.processes.WaitForInputIdle(child.process);
     ASSERT_TRUE(WaitUntil(
         [&] { return (window = w.windows.FindWindow(std::nullopt, Narrow(title))) != None; },
         kDeadline, Process()))
@@ -163,14 +155,12 @@ protected:
   void TearDown() override {
     if (release != nullptr)
       SetEvent(release);
-    if (child.process != 0) {
-      if (w.processes.GetExitCodeProcess(child.process) == plat::kStillActive) {
-        if (window != None)
-          PostMessageW(ToHwnd(window), WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(Process(), 10000) != WAIT_OBJECT_0)
-          TerminateProcess(Process(), 99);
-      }
-      w.processes.CloseHandle(child.process);
+    // The process handle is the services' own; it closes with them.
+    if (child != 0 && w.processes.GetExitCodeProcess(child) == plat::kStillActive) {
+      if (window != None)
+        PostMessageW(ToHwnd(window), WM_CLOSE, 0, 0);
+      if (WaitForSingleObject(Process(), 10000) != WAIT_OBJECT_0)
+        TerminateProcess(Process(), 99);
     }
     if (release != nullptr)
       CloseHandle(release);
@@ -178,19 +168,26 @@ protected:
       CloseHandle(blocked);
   }
 
-  HANDLE Process() const { return plat::win32::FromHandle32(child.process); }
+  HANDLE Process() const { return plat::win32::FromHandle32(child); }
   std::optional<uint32_t> ExitCodeOnceEnded() {
-    WaitUntil([&] { return w.processes.GetExitCodeProcess(child.process) != plat::kStillActive; },
+    WaitUntil([&] { return w.processes.GetExitCodeProcess(child) != plat::kStillActive; },
               kDeadline, Process());
-    return w.processes.GetExitCodeProcess(child.process);
+    return w.processes.GetExitCodeProcess(child);
   }
-  long Count() { return static_cast<long>(w.windows.SendMessage(window, kWmCount, 0, 0)); }
+  long Count() { return static_cast<long>(SendMessageW(ToHwnd(window), kWmCount, 0, 0)); }
+  // The child's thread sits in a handler until `release` is set.
+  void Block() {
+    ASSERT_TRUE(PostMessageW(ToHwnd(window), kWmBlock, 0, 0));
+    // Sent messages overtake posted ones: only once the child is inside the
+    // blocking handler is the next send sure to wait behind it.
+    ASSERT_EQ(WaitForSingleObject(blocked, 20000), WAIT_OBJECT_0);
+  }
 
   static constexpr WindowHandle None = WindowHandle::None;
   std::wstring title;
   HANDLE blocked = nullptr;
   HANDLE release = nullptr;
-  plat::StartedProcess child;
+  uint32_t child = 0;
   WindowHandle window = None;
 };
 
@@ -209,7 +206,7 @@ TEST_F(ChildWindowTest, FoundByWholeTitleOrClassInAnyLetterCase) {
 // Whose window it is: the started process's id, its parent (this test), its
 // program and start time, as the finder's owner rules read them.
 TEST_F(ChildWindowTest, TheWindowsOwnerItsParentAndItsProgramAreKnown) {
-  const uint32_t id = w.processes.ProcessIdOf(child.process);
+  const uint32_t id = w.processes.ProcessIdOf(child);
   EXPECT_EQ(id, GetProcessId(Process()));
   EXPECT_EQ(w.windows.WindowProcessId(window), id);
   EXPECT_EQ(w.windows.WindowProcessId(None), 0u);
@@ -234,7 +231,7 @@ TEST_F(ChildWindowTest, TheWindowsOwnerItsParentAndItsProgramAreKnown) {
   hmi::TWindowFinder finder(w.windows, w.ui, w.system);
   bool logging = false;
   launch::DiagnosticLog log(w.services, logging);
-  hmi::KeepToProcessTree(finder, s, child.process, log);
+  hmi::KeepToProcessTree(finder, s, child, log);
   EXPECT_EQ(hmi::FindWindowByTitle(finder, Narrow(title)), window);
   hmi::KeepToImagePrograms(finder, s, "C:\\ProgramData\\Veltra Dynamic Remote HMI\\JREImage\\v1",
                            log);
@@ -248,12 +245,14 @@ TEST_F(ChildWindowTest, StartupInformationPlacesTheFirstWindowWhileTheProcessRun
   EXPECT_EQ(rect->top, 80);
   EXPECT_EQ(rect->right, 900);
   EXPECT_EQ(rect->bottom, 680);
-  EXPECT_EQ(w.processes.GetExitCodeProcess(child.process), plat::kStillActive);
+  EXPECT_EQ(w.processes.GetExitCodeProcess(child), plat::kStillActive);
 }
 
 TEST_F(ChildWindowTest, CharactersAreSentKeysPostedAndClosingEndsTheProcess) {
   // "a", "é", "€" and a character beyond the BMP as two surrogates.
-  hmi::SendStringToWindow(s, window, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  plat::StopFlag stop;
+  EXPECT_EQ(hmi::SendStringToWindow(s, window, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", stop),
+            plat::Delivery::Taken);
   const long chars = 'a' + 0xE9 + 0x20AC + 0xD83D + 0xDE00;
   EXPECT_EQ(Count(), chars); // every character handled before the send returned
   hmi::SendTabToWindow(s, window);
@@ -267,7 +266,7 @@ TEST_F(ChildWindowTest, CharactersAreSentKeysPostedAndClosingEndsTheProcess) {
 }
 
 TEST_F(ChildWindowTest, MovedOffScreenAndHiddenItIsStillFound) {
-  EXPECT_TRUE(w.windows.MoveWindow(window, 20000, 20000, 800, 600, true));
+  EXPECT_TRUE(w.windows.Move(window, 20000, 20000, 800, 600));
   auto rect = w.windows.GetWindowRect(window);
   ASSERT_TRUE(rect.has_value());
   EXPECT_EQ(rect->left, 20000);
@@ -304,48 +303,67 @@ TEST_F(ChildWindowTest, FinderActionsReachTheWindow) {
   EXPECT_FALSE(topmost());
 }
 
-TEST_F(ChildWindowTest, SendWithTimeoutGivesUpOnABusyWindow) {
-  EXPECT_TRUE(w.windows.SendMessageTimeout(window, WM_NULL, 0, 0, SMTO_BLOCK, 4000));
-  ASSERT_TRUE(w.windows.PostMessage(window, kWmBlock, 0, 0));
-  // Sent messages overtake posted ones: only once the child is inside the
-  // blocking handler is the next send sure to wait behind it.
-  ASSERT_EQ(WaitForSingleObject(blocked, 20000), WAIT_OBJECT_0);
-  EXPECT_FALSE(w.windows.SendMessageTimeout(window, WM_NULL, 0, 0, SMTO_BLOCK, 300));
+TEST_F(ChildWindowTest, ABusyWindowTimesOutAndIsSentNothingMore) {
+  plat::StopFlag stop;
+  EXPECT_EQ(w.windows.WaitUntilReady(window, 4000, stop), plat::Delivery::Taken);
+  Block();
+  EXPECT_EQ(w.windows.WaitUntilReady(window, 300, stop), plat::Delivery::TimedOut);
+  // The first character waits in the hung window's queue; the second is
+  // never sent.
+  EXPECT_EQ(w.windows.TypeText(window, "ab", 300, stop), plat::Delivery::TimedOut);
   SetEvent(release);
-  EXPECT_TRUE(w.windows.SendMessageTimeout(window, WM_NULL, 0, 0, SMTO_BLOCK, 10000));
+  EXPECT_EQ(w.windows.WaitUntilReady(window, 10000, stop), plat::Delivery::Taken);
+  EXPECT_EQ(Count(), 'a');
+}
+
+// The operator closes the launcher while a keystroke waits for a hung
+// window: the close arrives as one of the launcher's own messages, which run
+// during the wait; the wait ends then, not at its time limit, and nothing
+// more is sent.
+plat::StopFlag* closeRequest = nullptr;
+
+TEST_F(ChildWindowTest, AStopEndsTheWaitForABusyWindow) {
+  Block();
+  plat::StopFlag stop;
+  closeRequest = &stop;
+  const UINT_PTR timer =
+      SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) { closeRequest->Request(); });
+  const plat::Delivery d = w.windows.TypeText(window, "xy", 60000, stop);
+  KillTimer(nullptr, timer);
+  closeRequest = nullptr;
+  EXPECT_EQ(d, plat::Delivery::Stopped);
+  EXPECT_EQ(w.windows.TypeText(window, "z", 60000, stop), plat::Delivery::Stopped);
+  SetEvent(release);
+  plat::StopFlag never;
+  EXPECT_EQ(w.windows.WaitUntilReady(window, 10000, never), plat::Delivery::Taken);
+  EXPECT_EQ(Count(), 'x');
 }
 
 TEST_F(DesktopTest, ExitCodeOfAShortProgramAndAStartThatFails) {
-  plat::StartupInfo startup = hmi::MakeStartupInfo(1280, 1024);
+  const plat::WindowPlacement startup = hmi::CenteredPlacement({1280, 1024});
   auto started = w.processes.CreateProcess("cmd.exe /c exit 7", "C:\\windows", startup);
   ASSERT_TRUE(started.has_value());
-  HANDLE process = plat::win32::FromHandle32(started->process);
+  HANDLE process = plat::win32::FromHandle32(*started);
   EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
-  EXPECT_EQ(w.processes.GetExitCodeProcess(started->process), 7u);
-  w.processes.CloseHandle(started->thread);
-  w.processes.CloseHandle(started->process);
+  EXPECT_EQ(w.processes.GetExitCodeProcess(*started), 7u);
 
   EXPECT_FALSE(w.processes.CreateProcess("C:\\no such folder\\javaw.exe -host gw1", "", startup)
                    .has_value());
   EXPECT_FALSE(
       w.processes.CreateProcess("cmd.exe /c exit 7", "C:\\no such folder", startup).has_value());
   EXPECT_FALSE(w.processes.GetExitCodeProcess(0).has_value());
-  EXPECT_GT(w.processes.GetSystemMetrics(hmi::kSmCxVirtualScreen), 0);
-  EXPECT_GT(w.processes.GetSystemMetrics(hmi::kSmCyVirtualScreen), 0);
+  EXPECT_GT(w.processes.VirtualScreen().width, 0);
+  EXPECT_GT(w.processes.VirtualScreen().height, 0);
 }
 
-TEST_F(DesktopTest, ExecApplicationKeepsOnlyTheProcessHandle) {
-  uint32_t proc_id = 0;
-  hmi::ExecApplication(s, "cmd.exe", "/c exit 5", "C:\\windows", 0, proc_id, false);
-  ASSERT_NE(proc_id, 0u);
-  HANDLE process = plat::win32::FromHandle32(proc_id);
+TEST_F(DesktopTest, ExecApplicationGivesTheProcessHandle) {
+  std::optional<uint32_t> proc = hmi::ExecApplication(s, "cmd.exe", "/c exit 5", "C:\\windows", 0);
+  ASSERT_TRUE(proc.has_value());
+  HANDLE process = plat::win32::FromHandle32(*proc);
   EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
-  EXPECT_EQ(w.processes.GetExitCodeProcess(proc_id), 5u);
-  w.processes.CloseHandle(proc_id);
+  EXPECT_EQ(w.processes.GetExitCodeProcess(*proc), 5u);
 
-  uint32_t untouched = 1234;
-  hmi::ExecApplication(s, "C:\\no such folder\\javaw.exe", "", "C:\\windows", 0, untouched, true);
-  EXPECT_EQ(untouched, 1234u);
+  EXPECT_FALSE(hmi::ExecApplication(s, "C:\\no such folder\\javaw.exe", "", "C:\\windows", 0));
 }
 
 // A window of the test's own thread, in the foreground, as the launcher's
@@ -390,14 +408,14 @@ TEST_F(DesktopTest, WaitForAnotherProcesssWindowWokenByLosingTheForeground) {
   ASSERT_NE(own.Get(), nullptr);
   std::wstring title = L"Veltra Desktop Waited For " + std::to_wstring(GetCurrentProcessId());
   SetEnvironmentVariableW(kTitleVariable, title.c_str());
-  uint32_t proc_id = 0;
-  hmi::ExecApplication(s, "\"" + Narrow(OwnPath()) + "\"",
-                       "--gtest_also_run_disabled_tests"
-                       " --gtest_filter=DesktopChild.DISABLED_WindowHost",
-                       "", 0, proc_id, false);
+  std::optional<uint32_t> proc =
+      hmi::ExecApplication(s, "\"" + Narrow(OwnPath()) + "\"",
+                           "--gtest_also_run_disabled_tests"
+                           " --gtest_filter=DesktopChild.DISABLED_WindowHost",
+                           "", 0);
   SetEnvironmentVariableW(kTitleVariable, nullptr);
-  ASSERT_NE(proc_id, 0u);
-  HANDLE process = plat::win32::FromHandle32(proc_id);
+  ASSERT_TRUE(proc.has_value());
+  HANDLE process = plat::win32::FromHandle32(*proc);
 
   hmi::TWindowFinder finder(w.windows, w.ui, w.system);
   bool timedOut = true;
@@ -407,32 +425,21 @@ TEST_F(DesktopTest, WaitForAnotherProcesssWindowWokenByLosingTheForeground) {
   EXPECT_TRUE(hmi::CloseWindow(finder, Narrow(title)));
   if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
     TerminateProcess(process, 99);
-  w.processes.CloseHandle(proc_id);
 }
 
 // A message wait on a thread of its own, so that no message of the test's
 // thread can end it early.
 TEST_F(DesktopTest, MessageWaitTimesOutOrWakesForAMessage) {
-  uint32_t timedOut = 0, woken = 0, signalled = 0, failed = 0;
-  bool closed = false;
+  plat::WaitEnd timedOut = plat::WaitEnd::Failed, woken = plat::WaitEnd::Failed;
   std::thread waiter([&] {
     plat::win32::Win32Windows windows;
-    plat::EventHandle event = windows.CreateEvent();
-    timedOut = windows.MsgWaitForEvent(event, 50, plat::kQsAllInput);
+    timedOut = windows.WaitForMessages(50);
     PostThreadMessageW(GetCurrentThreadId(), WM_APP, 0, 0);
-    woken = windows.MsgWaitForEvent(event, 20000, plat::kQsAllInput);
-    SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(event)));
-    // The posted message is still queued, but the event comes first.
-    signalled = windows.MsgWaitForEvent(event, 20000, plat::kQsAllInput);
-    closed = windows.CloseEvent(event);
-    failed = windows.MsgWaitForEvent(plat::EventHandle::None, 50, plat::kQsAllInput);
+    woken = windows.WaitForMessages(20000);
   });
   waiter.join();
-  EXPECT_EQ(timedOut, plat::kWaitTimeout);
-  EXPECT_EQ(woken, plat::kWaitObject0 + 1);
-  EXPECT_EQ(signalled, plat::kWaitObject0);
-  EXPECT_TRUE(closed);
-  EXPECT_EQ(failed, WAIT_FAILED);
+  EXPECT_EQ(timedOut, plat::WaitEnd::TimedOut);
+  EXPECT_EQ(woken, plat::WaitEnd::Message);
 }
 
 // ---------------------------------------------------------------------------
@@ -456,14 +463,11 @@ protected:
 };
 
 TEST_F(RegistryTest, ValuesOfAnyTypeExistNamesInAnyLetterCase) {
-  plat::RegistryKey key = w.registry.OpenCurrentUserKey(keyName, 0x20019);
-  ASSERT_NE(key, plat::RegistryKey::None);
-  EXPECT_TRUE(w.registry.ValueExists(key, "gw1:443"));
-  EXPECT_TRUE(w.registry.ValueExists(key, "GW1:443"));
-  EXPECT_TRUE(w.registry.ValueExists(key, "empty"));
-  EXPECT_FALSE(w.registry.ValueExists(key, "gw2:443"));
-  EXPECT_FALSE(w.registry.ValueExists(key, "gw1"));
-  w.registry.CloseKey(key);
+  EXPECT_TRUE(w.registry.ValueExists(keyName, "gw1:443"));
+  EXPECT_TRUE(w.registry.ValueExists(keyName, "GW1:443"));
+  EXPECT_TRUE(w.registry.ValueExists(keyName, "empty"));
+  EXPECT_FALSE(w.registry.ValueExists(keyName, "gw2:443"));
+  EXPECT_FALSE(w.registry.ValueExists(keyName, "gw1"));
 
   EXPECT_TRUE(hmi::CheckRegistryValueExists(s, keyName, "gw1:443"));
   EXPECT_FALSE(hmi::CheckRegistryValueExists(s, keyName + "\\missing", "gw1:443"));
@@ -471,7 +475,7 @@ TEST_F(RegistryTest, ValuesOfAnyTypeExistNamesInAnyLetterCase) {
 
 TEST_F(RegistryTest, AMissingKeyDoesNotOpenAndIsNotCreated) {
   std::string missing = keyName + "\\not here";
-  EXPECT_EQ(w.registry.OpenCurrentUserKey(missing, 0x20019), plat::RegistryKey::None);
+  EXPECT_FALSE(w.registry.ValueExists(missing, "gw1:443"));
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, Widen(missing).c_str(), 0, KEY_READ, &key),
             ERROR_FILE_NOT_FOUND);
