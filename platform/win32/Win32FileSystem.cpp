@@ -367,16 +367,16 @@ std::vector<std::string> Win32FileSystem::ListFolder(const std::string& path) {
 bool Win32FileSystem::ShareFolderWithLocalUsers(const std::string& path) {
   const std::wstring folder = Widen(path);
   PACL current = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  LocalMemory descriptor;
   if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &current, nullptr, &descriptor) != ERROR_SUCCESS)
+                            nullptr, &current, nullptr, descriptor.put()) != ERROR_SUCCESS)
     return false;
   // BUILTIN\Users by its well-known SID, so the name's language does not matter.
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID users = nullptr;
+  AllocatedSid users;
   bool shared = false;
   if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0,
-                               0, 0, 0, &users)) {
+                               0, 0, 0, users.put())) {
     // Modify: read, write, run and delete, for the folder and, inherited,
     // everything made below it.
     EXPLICIT_ACCESSW access{};
@@ -386,17 +386,14 @@ bool Win32FileSystem::ShareFolderWithLocalUsers(const std::string& path) {
     access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
     access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
     access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPWSTR>(users);
-    PACL updated = nullptr;
-    if (SetEntriesInAclW(1, &access, current, &updated) == ERROR_SUCCESS) {
+    access.Trustee.ptstrName = static_cast<LPWSTR>(users.get());
+    LocalMemory updated;
+    if (SetEntriesInAclW(1, &access, current, reinterpret_cast<PACL*>(updated.put())) ==
+        ERROR_SUCCESS)
       shared = SetNamedSecurityInfoW(const_cast<LPWSTR>(folder.c_str()), SE_FILE_OBJECT,
-                                     DACL_SECURITY_INFORMATION, nullptr, nullptr, updated,
-                                     nullptr) == ERROR_SUCCESS;
-      LocalFree(updated);
-    }
-    FreeSid(users);
+                                     DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                     LocalAs<ACL>(updated), nullptr) == ERROR_SUCCESS;
   }
-  LocalFree(descriptor);
   return shared;
 }
 

@@ -58,13 +58,12 @@ public:
 
   bool InAdministratorsGroup() override {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    AllocatedSid administrators;
     if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, administrators.put()))
       throw PlatformError(SystemErrorText(GetLastError()));
     BOOL member = FALSE;
-    BOOL checked = CheckTokenMembership(nullptr, administrators, &member);
-    FreeSid(administrators);
+    BOOL checked = CheckTokenMembership(nullptr, administrators.get(), &member);
     return checked && member;
   }
 };

@@ -28,14 +28,14 @@ std::string Win32System::EnvironmentVariable(const std::string& name) {
 
 std::vector<std::string> Win32System::CommandLineArguments() {
   int count = 0;
-  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (args == nullptr)
+  LocalMemory memory(CommandLineToArgvW(GetCommandLineW(), &count));
+  if (!memory)
     throw PlatformError("The command line cannot be read. " + SystemErrorText(GetLastError()));
+  wchar_t** args = LocalAs<wchar_t*>(memory);
   std::vector<std::string> result;
   result.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i)
     result.push_back(Narrow(args[i]));
-  LocalFree(args);
   return result;
 }
 
@@ -150,14 +150,14 @@ constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 // opened there.
 HANDLE OpenGlobalMutex(const std::wstring& name) {
   const std::wstring fullName = L"Global\\" + name;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  LocalMemory descriptor;
   if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kSharedLockRights, SDDL_REVISION_1,
-                                                           &descriptor, nullptr)) {
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+                                                           descriptor.put(), nullptr)) {
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     // The access asked for is what the descriptor grants, so a lock another
     // user made opens as well.
     HANDLE mutex = CreateMutexExW(&attributes, fullName.c_str(), 0, kLockAccess);
-    LocalFree(descriptor);
+    descriptor.reset();
     if (mutex != nullptr)
       return mutex;
   }

@@ -1,19 +1,18 @@
 #include "platform/win32/Win32Text.h"
+#include "platform/win32/Win32Handles.h"
 
 #include <vector>
 
 namespace plat::win32 {
 
 std::string SystemErrorText(DWORD code) {
-  wchar_t* buffer = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  LocalMemory buffer;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
   std::wstring message;
-  if (length != 0 && buffer != nullptr)
-    message.assign(buffer, length);
-  if (buffer != nullptr)
-    LocalFree(buffer);
+  if (length != 0 && buffer)
+    message.assign(LocalAs<wchar_t>(buffer), length);
   while (!message.empty() &&
          (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' '))
     message.pop_back();

@@ -751,3 +751,61 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<FailingHmiCase>& info) { return info.param.name; });
 
 } // namespace
+
+// --- Nothing redirects or holds the launch -------------------------------------------------
+
+// Launch pressed again while the certificate prompt is open runs nothing:
+// no second sign-in at the device, no box, one HMI.
+TEST_F(LauncherHmi, SecondPressWhileThePromptIsOpenDoesNothing) {
+  auto launcher = Start({{L"AUTO_ACCEPT", L"1"}, {L"PROMPT_MS", L"2500"}});
+  ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(*launcher, 0, "admin", "Adm1n-pw"));
+  StandinJournalWith("prompt-shown");
+  launcher->Click(ControlId::btnLaunch);
+  launcher->Click(ControlId::btnLaunch);
+  ASSERT_NO_FATAL_FAILURE(ExpectLauncherClosedByItself(*launcher));
+
+  const auto lines = StandinJournalWith("submit");
+  ExpectTypedOffScreen(lines, "admin", "Adm1n-pw");
+  const auto requests = device_.Requests();
+  EXPECT_EQ(CountOf(requests, "/info.cgi"), 1u) << testing::PrintToString(Paths(requests));
+  EXPECT_EQ(CountOf(requests, kLogin), 1u);
+  EXPECT_EQ(CountOf(requests, kLogout), 1u);
+}
+
+// The host box edited while the device's LOGOUT is slow, after the device
+// was verified: the HMI is still started for the verified device, and the
+// verified credentials go to its login window.
+TEST_F(LauncherHmi, HostEditedDuringASlowLogoutDoesNotRedirectTheHmi) {
+  trust_.Create();
+  device_.Configure(R"({"delay_ms": {"/LOGOUT": 3000}})");
+  auto launcher = Start();
+  ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(*launcher, 0, "admin", "Adm1n-pw"));
+  ASSERT_TRUE(
+      WaitUntil([&] { return CountOf(device_.Requests(), kLogout) == 1; }, kLaunchDeadline));
+  launcher->SetText(ControlId::edtHost, "127.0.0.2:" + std::to_string(device_.Port() + 1));
+  ASSERT_NO_FATAL_FAILURE(ExpectLauncherClosedByItself(*launcher));
+
+  const auto lines = StandinJournalWith("submit");
+  EXPECT_EQ(Argument(lines, "-host"), kHost);
+  EXPECT_EQ(Argument(lines, "-port"), std::to_string(device_.Port()));
+  EXPECT_EQ(Only(lines, "login-shown").at(0).Get("title"), std::string("Login (") + kHost + ")");
+  ExpectTypedOffScreen(lines, "admin", "Adm1n-pw");
+}
+
+// An HMI whose login window stops taking messages (its thread blocked for
+// seconds) once the first character arrives: the launcher gives up on it
+// after one keystroke's time limit and closes while the HMI still hangs;
+// nothing after that character is ever typed.
+TEST_F(LauncherHmi, HungLoginWindowStopsTheTypingAndTheLauncherCloses) {
+  trust_.Create();
+  auto launcher = Start({{L"HANG_MS", L"12000"}});
+  ASSERT_NO_FATAL_FAILURE(TypeAndLaunch(*launcher, 0, "admin", "Adm1n-pw"));
+  ASSERT_NO_FATAL_FAILURE(ExpectLauncherClosedByItself(*launcher));
+  EXPECT_THAT(EventNames(JournalLines()), Not(Contains("hang-end")))
+      << "the launcher sat out the hang";
+
+  const auto lines = StandinJournalWith("hang-end");
+  EXPECT_EQ(TypedInto(lines, "user"), L"a");
+  EXPECT_THAT(KeyDowns(lines), IsEmpty());
+  EXPECT_THAT(EventNames(lines), Not(Contains("submit")));
+}
