@@ -103,6 +103,15 @@ POINT CentredOrigin(int width, int height) {
           (GetSystemMetrics(SM_CYSCREEN) - height) / 2};
 }
 
+// A top-level window is made without its title, and the title is its last
+// step: whoever looks for the window by its title (the launcher, a test)
+// finds it only once its controls exist and it is on screen. Found earlier,
+// a prompt would have no Accept or Reject yet, and a click aimed at one would
+// reach nobody.
+void Entitle(HWND window, const std::wstring& title) {
+  SetWindowTextW(window, title.c_str());
+}
+
 HWND AddControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y,
                 int w, int h, int id, DWORD exStyle = 0) {
   HWND control =
@@ -236,9 +245,9 @@ void ShowLogin() {
   const int width = 380;
   const int height = 230;
   POINT origin = CentredOrigin(width, height);
-  app.login = CreateWindowExW(0, kLoginClass, title.c_str(),
-                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, origin.x,
-                              origin.y, width, height, nullptr, nullptr, app.instance, nullptr);
+  app.login =
+      CreateWindowExW(0, kLoginClass, L"", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                      origin.x, origin.y, width, height, nullptr, nullptr, app.instance, nullptr);
   if (!app.login) {
     FailWindow(L"CreateWindowExW");
     return;
@@ -259,6 +268,7 @@ void ShowLogin() {
   UpdateWindow(app.login);
   FocusField(kUser);
   app.placed = true;
+  Entitle(app.login, title);
   app.journal.Write("login-shown", {{"title", title}, {"rect", standin::RectText(app.login)}});
 }
 
@@ -317,8 +327,8 @@ void ShowPrompt() {
   const int height = 170;
   POINT origin = CentredOrigin(width, height);
   app.prompt =
-      CreateWindowExW(0, kPromptClass, kPromptTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
-                      origin.x, origin.y, width, height, nullptr, nullptr, app.instance, nullptr);
+      CreateWindowExW(0, kPromptClass, L"", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, origin.x,
+                      origin.y, width, height, nullptr, nullptr, app.instance, nullptr);
   if (!app.prompt) {
     FailWindow(L"CreateWindowExW");
     return;
@@ -331,6 +341,7 @@ void ShowPrompt() {
   AddControl(app.prompt, L"BUTTON", L"Reject", WS_TABSTOP, 330, 84, 100, 30, IDCANCEL);
   ShowWindow(app.prompt, SW_SHOWNORMAL);
   UpdateWindow(app.prompt);
+  Entitle(app.prompt, kPromptTitle);
   app.journal.Write("prompt-shown",
                     {{"name", app.trustName}, {"rect", standin::RectText(app.prompt)}});
   if (app.settings.autoAccept || app.settings.autoReject)
