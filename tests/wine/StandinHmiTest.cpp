@@ -423,23 +423,32 @@ TEST_F(StandinHmiTest, PromptClosedWithoutAcceptRecordsNoTrust) {
   struct Case {
     const char* name;
     std::vector<std::pair<std::wstring, std::wstring>> settings;
-    void (*answer)(HWND warning);
+    // Answers the prompt; false when the answer could not be given. A click
+    // posted to a button that is not there would go to nobody.
+    bool (*answer)(HWND warning);
     const char* by;
   };
   const Case cases[] = {
       {"Reject button",
        {},
-       [](HWND w) { PostMessageW(GetDlgItem(w, kRejectId), BM_CLICK, 0, 0); },
+       [](HWND w) {
+         HWND reject = GetDlgItem(w, kRejectId);
+         return reject && PostMessageW(reject, BM_CLICK, 0, 0);
+       },
        "button"},
-      {"window closed", {}, [](HWND w) { PostMessageW(w, WM_CLOSE, 0, 0); }, "close"},
+      {"window closed",
+       {},
+       [](HWND w) { return PostMessageW(w, WM_CLOSE, 0, 0) != FALSE; },
+       "close"},
       {"auto_reject", {{L"AUTO_REJECT", L"1"}, {L"PROMPT_MS", L"50"}}, nullptr, "auto"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto standin = Start(c.settings);
     HWND warning = standin->WaitForWindow(L"Warning");
-    if (c.answer)
-      c.answer(warning);
+    if (c.answer) {
+      ASSERT_TRUE(c.answer(warning));
+    }
     // The HMI goes on to its login window, untrusted.
     standin->WaitForWindow(L"Login (" + host_ + L")");
     EXPECT_FALSE(IsWindow(warning));
