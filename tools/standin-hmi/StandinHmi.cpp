@@ -59,6 +59,7 @@ struct App {
   bool placed = false; // the login window is on screen; later moves count
   bool enterDown = false;
   bool loggedIn = false;
+  bool hung = false; // hang_ms has been served; the window hangs only once
 
   UINT_PTR delayTimer = 0;
   UINT_PTR promptTimer = 0;
@@ -154,6 +155,18 @@ void Submit() {
   app.journal.Write("logged-in", {{"title", title}});
 }
 
+// The window's thread blocks for `ms`, as the UI thread of an HMI stuck in
+// work of its own: nothing sent to the window is handled meanwhile (a sender
+// waits or times out) and posted messages queue up. The character that set
+// it off has been taken, so its sender gets its answer first.
+void Hang(unsigned ms) {
+  app.hung = true;
+  app.journal.Write("hang", {{"ms", std::to_wstring(ms)}});
+  ReplyMessage(0);
+  Sleep(ms);
+  app.journal.Write("hang-end");
+}
+
 LRESULT CALLBACK LoginProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
   case WM_CHAR: {
@@ -165,6 +178,8 @@ LRESULT CALLBACK LoginProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
                                {"rect", standin::RectText(hwnd)}});
     if (!app.loggedIn && app.field != kOk)
       SendMessageW(app.fields[app.field], WM_CHAR, wParam, lParam);
+    if (app.settings.hangMs > 0 && !app.hung)
+      Hang(app.settings.hangMs);
     return 0;
   }
   case WM_KEYDOWN:
