@@ -517,6 +517,51 @@ TEST_F(StandinHmiTest, RefuseMoveKeepsThePosition) {
   EXPECT_EQ(chars[0].Get("rect"), RectText(before));
 }
 
+// hang_ms: the first character is taken, then the window's thread blocks.
+// A sender that gives up after a while is told so during the hang; once the
+// hang is over the window answers again, and it hangs only once.
+TEST_F(StandinHmiTest, HangAfterTheFirstCharacterHoldsWhatIsSentUntilItEnds) {
+  // Far longer than the second send waits, so that send falls in the hang.
+  constexpr UINT kHangMs = 4000;
+  constexpr UINT kImpatientMs = 200;
+  CreateTrustValue(host_ + L":51443");
+  auto standin = Start({{L"HANG_MS", std::to_wstring(kHangMs)}});
+  HWND login = standin->WaitForWindow(L"Login (" + host_ + L")");
+  const auto deadline = static_cast<UINT>(kDeadline.count());
+
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(login, WM_CHAR, L'a', 0, SMTO_NORMAL, deadline, &result));
+  // The first character was answered before the hang, which has begun.
+  const std::vector<std::string> events = EventNames(JournalOf(*standin));
+  ASSERT_THAT(events, Contains("hang"));
+  ASSERT_THAT(events, Not(Contains("hang-end")));
+
+  SetLastError(0);
+  EXPECT_FALSE(SendMessageTimeoutW(login, WM_CHAR, L'b', 0, SMTO_NORMAL, kImpatientMs, &result));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+
+  WaitForJournal(*standin, "hang-end", 1);
+  EXPECT_TRUE(SendMessageTimeoutW(login, WM_CHAR, L'c', 0, SMTO_NORMAL, deadline, &result));
+
+  // The characters and the hang in the order the window met them: nothing
+  // was handled during the hang. What becomes of the character whose sender
+  // gave up is the system's affair (Wine takes it back, so it never arrives),
+  // so only the first three entries and the last one are checked.
+  std::vector<std::string> seen;
+  for (const JournalLine& l : JournalOf(*standin)) {
+    if (l.event == "char")
+      seen.push_back("char " + l.Get("text"));
+    else if (l.event == "hang")
+      seen.push_back("hang " + l.Get("ms"));
+    else if (l.event == "hang-end")
+      seen.push_back("hang-end");
+  }
+  ASSERT_GE(seen.size(), 4u);
+  EXPECT_THAT(std::vector<std::string>(seen.begin(), seen.begin() + 3),
+              ElementsAre("char a", "hang " + std::to_string(kHangMs), "hang-end"));
+  EXPECT_EQ(seen.back(), "char c");
+}
+
 TEST_F(StandinHmiTest, ExitNowEndsWithCodeThree) {
   auto standin = Start({{L"EXIT_NOW", L"1"}});
   EXPECT_EQ(standin->WaitForExit(), 3u);
