@@ -423,23 +423,32 @@ TEST_F(StandinHmiTest, PromptClosedWithoutAcceptRecordsNoTrust) {
   struct Case {
     const char* name;
     std::vector<std::pair<std::wstring, std::wstring>> settings;
-    void (*answer)(HWND warning);
+    // Answers the prompt; false when the answer could not be given. A click
+    // posted to a button that is not there would go to nobody.
+    bool (*answer)(HWND warning);
     const char* by;
   };
   const Case cases[] = {
       {"Reject button",
        {},
-       [](HWND w) { PostMessageW(GetDlgItem(w, kRejectId), BM_CLICK, 0, 0); },
+       [](HWND w) {
+         HWND reject = GetDlgItem(w, kRejectId);
+         return reject && PostMessageW(reject, BM_CLICK, 0, 0);
+       },
        "button"},
-      {"window closed", {}, [](HWND w) { PostMessageW(w, WM_CLOSE, 0, 0); }, "close"},
+      {"window closed",
+       {},
+       [](HWND w) { return PostMessageW(w, WM_CLOSE, 0, 0) != FALSE; },
+       "close"},
       {"auto_reject", {{L"AUTO_REJECT", L"1"}, {L"PROMPT_MS", L"50"}}, nullptr, "auto"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto standin = Start(c.settings);
     HWND warning = standin->WaitForWindow(L"Warning");
-    if (c.answer)
-      c.answer(warning);
+    if (c.answer) {
+      ASSERT_TRUE(c.answer(warning));
+    }
     // The HMI goes on to its login window, untrusted.
     standin->WaitForWindow(L"Login (" + host_ + L")");
     EXPECT_FALSE(IsWindow(warning));
@@ -506,6 +515,51 @@ TEST_F(StandinHmiTest, RefuseMoveKeepsThePosition) {
   const auto chars = Only(lines, "char");
   ASSERT_EQ(chars.size(), 1u);
   EXPECT_EQ(chars[0].Get("rect"), RectText(before));
+}
+
+// hang_ms: the first character is taken, then the window's thread blocks.
+// A sender that gives up after a while is told so during the hang; once the
+// hang is over the window answers again, and it hangs only once.
+TEST_F(StandinHmiTest, HangAfterTheFirstCharacterHoldsWhatIsSentUntilItEnds) {
+  // Far longer than the second send waits, so that send falls in the hang.
+  constexpr UINT kHangMs = 4000;
+  constexpr UINT kImpatientMs = 200;
+  CreateTrustValue(host_ + L":51443");
+  auto standin = Start({{L"HANG_MS", std::to_wstring(kHangMs)}});
+  HWND login = standin->WaitForWindow(L"Login (" + host_ + L")");
+  const auto deadline = static_cast<UINT>(kDeadline.count());
+
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(login, WM_CHAR, L'a', 0, SMTO_NORMAL, deadline, &result));
+  // The first character was answered before the hang, which has begun.
+  const std::vector<std::string> events = EventNames(JournalOf(*standin));
+  ASSERT_THAT(events, Contains("hang"));
+  ASSERT_THAT(events, Not(Contains("hang-end")));
+
+  SetLastError(0);
+  EXPECT_FALSE(SendMessageTimeoutW(login, WM_CHAR, L'b', 0, SMTO_NORMAL, kImpatientMs, &result));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TIMEOUT));
+
+  WaitForJournal(*standin, "hang-end", 1);
+  EXPECT_TRUE(SendMessageTimeoutW(login, WM_CHAR, L'c', 0, SMTO_NORMAL, deadline, &result));
+
+  // The characters and the hang in the order the window met them: nothing
+  // was handled during the hang. What becomes of the character whose sender
+  // gave up is the system's affair (Wine takes it back, so it never arrives),
+  // so only the first three entries and the last one are checked.
+  std::vector<std::string> seen;
+  for (const JournalLine& l : JournalOf(*standin)) {
+    if (l.event == "char")
+      seen.push_back("char " + l.Get("text"));
+    else if (l.event == "hang")
+      seen.push_back("hang " + l.Get("ms"));
+    else if (l.event == "hang-end")
+      seen.push_back("hang-end");
+  }
+  ASSERT_GE(seen.size(), 4u);
+  EXPECT_THAT(std::vector<std::string>(seen.begin(), seen.begin() + 3),
+              ElementsAre("char a", "hang " + std::to_string(kHangMs), "hang-end"));
+  EXPECT_EQ(seen.back(), "char c");
 }
 
 TEST_F(StandinHmiTest, ExitNowEndsWithCodeThree) {

@@ -59,6 +59,7 @@ constexpr KeyInfo kKeys[] = {
     {L"auto_accept", KeyKind::Flag},       {L"auto_reject", KeyKind::Flag},
     {L"prompt_ms", KeyKind::Milliseconds}, {L"lifetime_ms", KeyKind::Milliseconds},
     {L"start_child", KeyKind::Flag},       {L"refuse_close", KeyKind::Flag},
+    {L"hang_ms", KeyKind::Milliseconds},
 };
 
 bool IsKnownKey(const std::wstring& key) {
@@ -78,6 +79,8 @@ void Apply(Settings& s, const std::wstring& key, const std::wstring& text) {
     s.promptMs = *ParseMilliseconds(text);
   else if (key == L"lifetime_ms")
     s.lifetimeMs = *ParseMilliseconds(text);
+  else if (key == L"hang_ms")
+    s.hangMs = *ParseMilliseconds(text);
   else if (key == L"no_window")
     s.noWindow = *ParseFlag(text);
   else if (key == L"exit_now")

@@ -52,6 +52,7 @@ struct Settings {
   std::optional<unsigned> lifetimeMs;
   bool startChild = false;
   bool refuseClose = false;
+  unsigned hangMs = 0; // 0: the login window never hangs
 };
 
 // How one key of the settings was met, for the journal.

@@ -59,6 +59,7 @@ struct App {
   bool placed = false; // the login window is on screen; later moves count
   bool enterDown = false;
   bool loggedIn = false;
+  bool hung = false; // hang_ms has been served; the window hangs only once
 
   UINT_PTR delayTimer = 0;
   UINT_PTR promptTimer = 0;
@@ -103,6 +104,15 @@ POINT CentredOrigin(int width, int height) {
           (GetSystemMetrics(SM_CYSCREEN) - height) / 2};
 }
 
+// A top-level window is made without its title, and the title is its last
+// step: whoever looks for the window by its title (the launcher, a test)
+// finds it only once its controls exist and it is on screen. Found earlier,
+// a prompt would have no Accept or Reject yet, and a click aimed at one would
+// reach nobody.
+void Entitle(HWND window, const std::wstring& title) {
+  SetWindowTextW(window, title.c_str());
+}
+
 HWND AddControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y,
                 int w, int h, int id, DWORD exStyle = 0) {
   HWND control =
@@ -145,6 +155,18 @@ void Submit() {
   app.journal.Write("logged-in", {{"title", title}});
 }
 
+// The window's thread blocks for `ms`, as the UI thread of an HMI stuck in
+// work of its own: nothing sent to the window is handled meanwhile (a sender
+// waits or times out) and posted messages queue up. The character that set
+// it off has been taken, so its sender gets its answer first.
+void Hang(unsigned ms) {
+  app.hung = true;
+  app.journal.Write("hang", {{"ms", std::to_wstring(ms)}});
+  ReplyMessage(0);
+  Sleep(ms);
+  app.journal.Write("hang-end");
+}
+
 LRESULT CALLBACK LoginProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
   case WM_CHAR: {
@@ -156,6 +178,8 @@ LRESULT CALLBACK LoginProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
                                {"rect", standin::RectText(hwnd)}});
     if (!app.loggedIn && app.field != kOk)
       SendMessageW(app.fields[app.field], WM_CHAR, wParam, lParam);
+    if (app.settings.hangMs > 0 && !app.hung)
+      Hang(app.settings.hangMs);
     return 0;
   }
   case WM_KEYDOWN:
@@ -236,9 +260,9 @@ void ShowLogin() {
   const int width = 380;
   const int height = 230;
   POINT origin = CentredOrigin(width, height);
-  app.login = CreateWindowExW(0, kLoginClass, title.c_str(),
-                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, origin.x,
-                              origin.y, width, height, nullptr, nullptr, app.instance, nullptr);
+  app.login =
+      CreateWindowExW(0, kLoginClass, L"", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                      origin.x, origin.y, width, height, nullptr, nullptr, app.instance, nullptr);
   if (!app.login) {
     FailWindow(L"CreateWindowExW");
     return;
@@ -259,6 +283,7 @@ void ShowLogin() {
   UpdateWindow(app.login);
   FocusField(kUser);
   app.placed = true;
+  Entitle(app.login, title);
   app.journal.Write("login-shown", {{"title", title}, {"rect", standin::RectText(app.login)}});
 }
 
@@ -317,8 +342,8 @@ void ShowPrompt() {
   const int height = 170;
   POINT origin = CentredOrigin(width, height);
   app.prompt =
-      CreateWindowExW(0, kPromptClass, kPromptTitle, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU,
-                      origin.x, origin.y, width, height, nullptr, nullptr, app.instance, nullptr);
+      CreateWindowExW(0, kPromptClass, L"", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, origin.x,
+                      origin.y, width, height, nullptr, nullptr, app.instance, nullptr);
   if (!app.prompt) {
     FailWindow(L"CreateWindowExW");
     return;
@@ -331,6 +356,7 @@ void ShowPrompt() {
   AddControl(app.prompt, L"BUTTON", L"Reject", WS_TABSTOP, 330, 84, 100, 30, IDCANCEL);
   ShowWindow(app.prompt, SW_SHOWNORMAL);
   UpdateWindow(app.prompt);
+  Entitle(app.prompt, kPromptTitle);
   app.journal.Write("prompt-shown",
                     {{"name", app.trustName}, {"rect", standin::RectText(app.prompt)}});
   if (app.settings.autoAccept || app.settings.autoReject)
