@@ -12,6 +12,23 @@
 # fleet install (PACKAGEFOLDER); the zip leaves it out. The version is the
 # project's (CMakeLists.txt), as the build wrote it to build/win64/version.txt.
 #
+# Signing (Authenticode, SHA-256, with osslsigncode): when VELTRA_SIGN_PFX
+# names a PKCS#12 file (certificate and private key), the launcher, 7z.dll
+# and InstallSettings.exe are signed in the staging folder before they are
+# packed, and then the MSI; the zip gets the signed files too. The build
+# tree's files stay as built.
+#   VELTRA_SIGN_PFX            the PKCS#12 file
+#   VELTRA_SIGN_PASSWORD_FILE  a file whose first line is its password (the
+#                              password never goes on a command line)
+#   VELTRA_SIGN_TIMESTAMP_URL  optional: an RFC 3161 time-stamp server, so
+#                              the signatures stay valid after the
+#                              certificate expires
+# Relative paths are taken from the folder the script is started in. A
+# certificate that cannot be used (missing file, wrong password, no answer
+# from the time-stamp server) fails the script and leaves no package behind.
+# Without VELTRA_SIGN_PFX the packages are unsigned, said in one line on
+# stderr.
+#
 # Options (for the installer tests):
 #   --no-setup         skip scripts/setup.sh
 #   --no-build         pack what build/win64 holds, without building
@@ -22,6 +39,7 @@
 #   --no-zip           make the MSI only
 set -euo pipefail
 
+started_in=$(pwd)
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 
@@ -51,6 +69,26 @@ fail() {
   exit 1
 }
 
+# --- The signing certificate, checked before anything is built ------------------------
+
+sign_pfx=${VELTRA_SIGN_PFX:-}
+sign_pass=${VELTRA_SIGN_PASSWORD_FILE:-}
+sign_ts=${VELTRA_SIGN_TIMESTAMP_URL:-}
+if [ -n "$sign_pfx" ]; then
+  case $sign_pfx in /*) ;; *) sign_pfx="$started_in/$sign_pfx" ;; esac
+  if [ ! -f "$sign_pfx" ] || [ ! -r "$sign_pfx" ]; then
+    fail "VELTRA_SIGN_PFX: $sign_pfx is not a readable file"
+  fi
+  [ -n "$sign_pass" ] ||
+    fail "VELTRA_SIGN_PFX is set but VELTRA_SIGN_PASSWORD_FILE is not (the file with its password)"
+  case $sign_pass in /*) ;; *) sign_pass="$started_in/$sign_pass" ;; esac
+  if [ ! -f "$sign_pass" ] || [ ! -r "$sign_pass" ]; then
+    fail "VELTRA_SIGN_PASSWORD_FILE: $sign_pass is not a readable file"
+  fi
+else
+  echo "make-installer: VELTRA_SIGN_PFX is not set: building UNSIGNED packages" >&2
+fi
+
 mkdir -p "$out"
 log="$out/make-installer.log"
 : >"$log"
@@ -60,6 +98,9 @@ if [ -n "$setup" ]; then
   bash scripts/setup.sh >>"$log" 2>&1 </dev/null || { tail -n 30 "$log" >&2; fail "set-up failed"; }
 fi
 command -v wixl >/dev/null || fail "wixl not found; run scripts/setup.sh"
+if [ -n "$sign_pfx" ]; then
+  command -v osslsigncode >/dev/null || fail "osslsigncode not found; run scripts/setup.sh"
+fi
 
 if [ -n "$build_it" ]; then
   echo "make-installer: Release cross build in $build (log: $log)" >&2
@@ -75,6 +116,13 @@ for f in VeltraDynamicRemoteHMI.exe InstallSettings.exe 7z.dll version.txt; do
 done
 [ -n "$version" ] || version=$(tr -d '[:space:]' <"$build/version.txt")
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+(\.[0-9]+)?$ ]] || fail "not a version: $version"
+
+name="VeltraDynamicRemoteHMI-$version-x64"
+msi="$out/$name.msi"
+zip="$out/$name.zip"
+# A failed run leaves no package of an earlier one that could pass for its own.
+rm -f "$msi"
+[ -z "$zip_it" ] || rm -f "$zip"
 
 # --- Third-party notices --------------------------------------------------------------
 
@@ -128,11 +176,40 @@ cp platform/win32/main/VeltraDynamicRemoteHMI.ico "$stage/"
   fi
 } | sed 's/\r$//; s/$/\r/' >"$stage/ThirdPartyNotices.txt"
 
+# --- Signing --------------------------------------------------------------------------
+
+# sign FILE: signs FILE in place, or deletes it and fails the script.
+# osslsigncode reads the password from its file itself (-readpass), so it
+# never shows in the process list.
+sign() {
+  local file=$1 signed="$1.signed"
+  local args=(sign -pkcs12 "$sign_pfx" -readpass "$sign_pass" -h sha256
+    -n "Veltra Dynamic Remote HMI")
+  [ -z "$sign_ts" ] || args+=(-ts "$sign_ts")
+  local sign_log="$out/osslsigncode.log"
+  rm -f "$signed"
+  local ok=1
+  osslsigncode "${args[@]}" -in "$file" -out "$signed" >"$sign_log" 2>&1 </dev/null || ok=""
+  { echo "--- osslsigncode: ${file##*/}" && cat "$sign_log"; } >>"$log"
+  if [ -z "$ok" ] || [ ! -s "$signed" ]; then
+    rm -f "$signed" "$file"
+    cat "$sign_log" >&2
+    local why="wrong password in $sign_pass or not a PKCS#12 file with a key"
+    [ -z "$sign_ts" ] || why="$why, or no time-stamp from $sign_ts"
+    fail "could not sign ${file##*/} with $sign_pfx ($why)"
+  fi
+  mv -f "$signed" "$file"
+}
+
+if [ -n "$sign_pfx" ]; then
+  echo "make-installer: signing with $sign_pfx${sign_ts:+, time-stamped by $sign_ts}" >&2
+  for f in VeltraDynamicRemoteHMI.exe 7z.dll InstallSettings.exe; do
+    sign "$stage/$f"
+  done
+fi
+
 # --- MSI and zip ----------------------------------------------------------------------
 
-name="VeltraDynamicRemoteHMI-$version-x64"
-msi="$out/$name.msi"
-rm -f "$msi"
 wixl_log="$out/wixl.log"
 (cd "$stage" && wixl -a x64 -D Version="$version" -o "$msi" \
   "$repo/packaging/VeltraDynamicRemoteHMI.wxs") >"$wixl_log" 2>&1 ||
@@ -144,10 +221,12 @@ if grep -q 'CRITICAL\|WARNING' "$wixl_log"; then
   rm -f "$msi"
   fail "wixl warned"
 fi
+if [ -n "$sign_pfx" ]; then
+  sign "$msi"
+fi
 echo "$msi"
 
 if [ -n "$zip_it" ]; then
-  zip="$out/$name.zip"
   python3 - "$stage" "$zip" "$name" <<'PY'
 import os, sys, zipfile
 stage, target, folder = sys.argv[1:4]
