@@ -15,8 +15,9 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   # packages, archives and the device simulator
   libgsf-bin p7zip-full python3 openssl
-  # the installer (scripts/make-installer.sh): wixl builds the MSI, msitools reads it
-  wixl msitools
+  # the installer (scripts/make-installer.sh): wixl builds the MSI, msitools reads it,
+  # osslsigncode signs the programs and the MSI and verifies signatures
+  wixl msitools osslsigncode
 )
 
 missing=()
