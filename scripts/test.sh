@@ -7,7 +7,10 @@
 #      compound files, params.txt and the command line;
 #   4. the self-tests of the Python tools;
 #   5. the installer under Wine's msiexec (tests/installer/test_installer.sh,
-#      in a Wine prefix of its own).
+#      in a Wine prefix of its own);
+#   6. the signed installer: programs and MSI signed with a throwaway
+#      certificate and checked with osslsigncode
+#      (tests/installer/test_signing.sh).
 # Every step runs even when an earlier one failed (a step whose build failed
 # counts as failed without running). The last line says how many steps passed
 # and failed; the exit code is non-zero when any failed.
@@ -173,6 +176,17 @@ if [ "${cross_built:-}" = 1 ]; then
   step "installer (msiexec under Wine)" installer_tests
 else
   not_run "installer (msiexec under Wine)" "cross build failed"
+fi
+
+# The signed MSI and zip: every program and the MSI verify against a
+# throwaway authority; an unusable certificate fails the build.
+signing_tests() {
+  bash tests/installer/test_signing.sh
+}
+if [ "${cross_built:-}" = 1 ]; then
+  step "installer signing (osslsigncode)" signing_tests
+else
+  not_run "installer signing (osslsigncode)" "cross build failed"
 fi
 
 echo
