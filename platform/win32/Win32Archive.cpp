@@ -157,6 +157,19 @@ std::optional<LoadedLibrary> ResolveAll(HMODULE module) {
   return library;
 }
 
+// A bare library name stands for the file of that name in the program's own
+// folder: a library of the same name in the working directory or on PATH
+// must never be taken for it.
+std::wstring FullPath(const std::wstring& dllName) {
+  if (dllName.find_first_of(L"\\/:") != std::wstring::npos)
+    return dllName;
+  std::wstring program(32768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, program.data(), 32768);
+  program.resize(length);
+  const size_t slash = program.find_last_of(L"\\/");
+  return (slash == std::wstring::npos ? std::wstring() : program.substr(0, slash + 1)) + dllName;
+}
+
 class Win32ArchiveLibrary final : public IArchiveLibrary {
 public:
   explicit Win32ArchiveLibrary(std::wstring dllName) : dllName_(std::move(dllName)) {}
@@ -168,7 +181,9 @@ public:
     auto& registry = Registry();
     auto found = registry.find(dllName_);
     if (found == registry.end()) {
-      ModuleHandle module(LoadLibraryW(dllName_.c_str()));
+      ModuleHandle module(
+          LoadLibraryExW(FullPath(dllName_).c_str(), nullptr,
+                         LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
       if (!module)
         return false;
       std::optional<LoadedLibrary> loaded = ResolveAll(module.get());

@@ -8,12 +8,12 @@
 
 namespace plat::win32 {
 
-// The library is looked for by the system's ordinary DLL search (the
-// program's own folder first). Load() loads it at most once per process and
-// per name, and keeps it loaded until the process ends, so archives may
-// outlive the object that opened them. A Load() that failed leaves nothing
-// behind: a later call looks again, so the library may be put in place while
-// the program runs. Formats() and Open() raise PlatformError before a
+// A bare name is the library in the program's own folder, loaded by its full
+// path (its own dependencies from there or the system folder); a name with a
+// folder is taken as it is. No other folder is searched. Load() loads it at most once per process
+// and per name, and keeps it loaded until the process ends, so archives may outlive the object that
+// opened them. A Load() that failed leaves nothing behind: a later call looks again, so the library
+// may be put in place while the program runs. Formats() and Open() raise PlatformError before a
 // successful Load().
 //
 // Item paths are given in the archive's own spelling, as the Linux build of

@@ -111,6 +111,34 @@ TEST(ArchiveLibraryLoadTest, FailsForAMissingLibraryOrOneWithoutTheEntryPoints) 
   }
 }
 
+// A library of the wanted name in the working directory or in a folder on
+// PATH is never loaded: only the program's own folder counts.
+TEST(ArchiveLibraryLoadTest, NotTakenFromTheWorkingDirectoryOrPath) {
+  const std::wstring name = L"veltra-planted-archive-library.dll";
+  wchar_t program[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+  const std::filesystem::path own =
+      std::filesystem::path(std::wstring(program, length)).parent_path() / L"7z.dll";
+  TempFolder planted;
+  std::filesystem::copy_file(own, planted.Path() / name);
+
+  wchar_t cwd[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, cwd);
+  SetCurrentDirectoryW(planted.Path().c_str());
+  EXPECT_FALSE(CreateWin32ArchiveLibrary(name)->Load()) << "taken from the working directory";
+  SetCurrentDirectoryW(cwd);
+
+  std::vector<wchar_t> path(32768);
+  const DWORD n = GetEnvironmentVariableW(L"PATH", path.data(), 32768);
+  const std::wstring oldPath(path.data(), n);
+  SetEnvironmentVariableW(L"PATH", (planted.Path().wstring() + L";" + oldPath).c_str());
+  EXPECT_FALSE(CreateWin32ArchiveLibrary(name)->Load()) << "taken from PATH";
+  SetEnvironmentVariableW(L"PATH", oldPath.c_str());
+
+  // The same file by its full path loads.
+  EXPECT_TRUE(CreateWin32ArchiveLibrary((planted.Path() / name).wstring())->Load());
+}
+
 TEST(ArchiveLibraryLoadTest, ListsItsFormatsWithTheirExtensions) {
   std::vector<ArchiveFormat> formats = LoadedLibrary()->Formats();
   EXPECT_GT(formats.size(), 3u);

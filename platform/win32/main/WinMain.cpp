@@ -12,6 +12,11 @@
 #include <optional>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Libraries come from the system folder and the program's own folder only:
+  // never from the working directory or PATH, where anyone may put a DLL of
+  // a name the program loads later (7z.dll, or a delay-loaded system one).
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
+  SetDllDirectoryW(L"");
   // The folder picker is a COM object that wants a single-threaded apartment.
   // Declared first, so that it ends after every COM object of the program.
   // Started only once the window shows: nothing before needs it (the XML
