@@ -2,7 +2,7 @@
 
 #include "common/ReleaseRules.h"
 #include "common/Text.h"
-#include "device/DeviceSession.h"
+#include "device/VerifyCredentials.h"
 #include "hmi/HmiContract.h"
 #include "hmi/HmiServices.h"
 #include "hmi/ProcessUtils.h"

@@ -1,7 +1,7 @@
 #include "launcher/LoginForm.h"
 
 #include "common/Text.h"
-#include "device/DeviceSession.h"
+#include "device/VerifyCredentials.h"
 #include "hmi/HmiContract.h"
 #include "launcher/LaunchSequence.h"
 #include "launcher/RunElevatedUtils.h"

@@ -6,7 +6,7 @@
 #include "common/DiagnosticLog.h"
 #include "common/LaunchState.h"
 #include "common/LaunchView.h"
-#include "device/DeviceSession.h"
+#include "device/VerifyCredentials.h"
 #include "platform/fake/FakePlatform.h"
 #include "store/FolderUtils.h"
 #include "tests/support/FakeDevice.h"
@@ -64,9 +64,7 @@ public:
                                          : name_);
     if (answer)
       return answer(facts, session);
-    device::Provisioned ok;
-    ok.images = device::RuntimeImages{"C:\\jre", "C:\\lib", name_ == "download", "", ""};
-    return ok;
+    return device::RuntimeImages{"C:\\jre", "C:\\lib", name_ == "download", "", ""};
   }
 
 private:

@@ -1,6 +1,6 @@
+#include "device/VerifyCredentials.h"
 #include "common/DeviceAddress.h"
 #include "common/Text.h"
-#include "device/DeviceSession.h"
 #include "platform/fake/FakePlatform.h"
 #include "tests/support/DeviceRig.h"
 #include "tests/support/FakeDevice.h"
@@ -21,13 +21,12 @@ constexpr const char* kFileRead = "POST /cgi-bin/ReadBinaryFile.cgi";
 class VerifyTest : public ::testing::Test, public DeviceRig {
 protected:
   VerifyTest() {
-    auto failOnRequest = [this](const device::DeviceFacts&, device::DeviceSession&) {
-      device::Provisioned p;
+    auto failOnRequest = [this](const device::DeviceFacts&,
+                                device::DeviceSession&) -> device::Provisioned {
       if (branchResult)
-        p.images = device::RuntimeImages{"C:\\jre", "C:\\lib", true, "", ""};
-      else
-        p.message = "branch failed";
-      return p;
+        return device::RuntimeImages{"C:\\jre", "C:\\lib", true, "", ""};
+      return device::StepFailure{device::Stage::Provisioning, "branch failed",
+                                 device::Whose::Connection};
     };
     download.answer = failOnRequest;
     package.answer = failOnRequest;
@@ -400,54 +399,6 @@ TEST(DeviceAddress, HostBoxRules) {
             "https://192.0.2.7:8443/cgi-bin/ReadBinaryFile.cgi");
 }
 
-TEST_F(VerifyTest, DownloadKeepsThePreviousFileWhenTheReadFails) {
-  const std::string local = "C:\\cache\\jre_v_1.zip";
-  device::LaunchContext c = Context();
-  p.files.AddFile(local, "old archive");
-  view.host = "gw:8443";
-  p.http.openPorts = {8443};
-  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(404, "nope"));
-  EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  EXPECT_EQ(p.files.Contents(local), "old archive");
-  EXPECT_FALSE(p.files.FileExists(local + ".part"));
-
-  p.http.Fail("POST /cgi-bin/ReadBinaryFile.cgi");
-  EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  EXPECT_EQ(p.files.Contents(local), "old archive");
-
-  auto partial = fake::FakeHttpTransport::Answer(200, "PK-half");
-  partial.complete = false;
-  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", partial);
-  EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  EXPECT_EQ(p.files.Contents(local), "old archive");
-  EXPECT_FALSE(p.files.FileExists(local + ".part"));
-
-  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK-new"));
-  EXPECT_TRUE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  EXPECT_EQ(p.files.Contents(local), "PK-new");
-  EXPECT_EQ(p.http.requests.back().url, "https://gw:8443/cgi-bin/ReadBinaryFile.cgi");
-  EXPECT_NE(p.http.requests.back().body.find("/mnt/flash/hmi/jre/jre_v_1.zip"), std::string::npos);
-}
-
-TEST_F(VerifyTest, EachDownloadWritesAPartFileOfItsOwn) {
-  const std::string local = "C:\\cache\\jre_v_1.zip";
-  // Another launcher is reading the same archive, and an earlier process
-  // with this process's id left its part file behind.
-  p.files.AddFile(local + ".part", "another launcher's part");
-  p.files.AddFile(local + ".4242.0.part", "left behind");
-  view.host = "gw:8443";
-  p.http.openPorts = {8443};
-  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK-new"));
-  device::LaunchContext c = Context();
-  EXPECT_TRUE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  ASSERT_TRUE(p.http.requests.back().bodyFile);
-  EXPECT_EQ(*p.http.requests.back().bodyFile, local + ".4242.1.part");
-  EXPECT_EQ(p.files.Contents(local), "PK-new");
-  EXPECT_FALSE(p.files.FileExists(local + ".4242.1.part"));
-  EXPECT_EQ(p.files.Contents(local + ".part"), "another launcher's part");
-  EXPECT_EQ(p.files.Contents(local + ".4242.0.part"), "left behind");
-}
-
 // A file of the cache that cannot be made or written is this machine's
 // failure, not the device's: the branch says why, and the session that is
 // open is still ended. A file that cannot be made stops the read before it
@@ -593,7 +544,7 @@ TEST_F(VerifyTest, EitherBranchRunsHoldingTheRuntimeImagesLock) {
     };
     auto heldAndDone = [&](const device::DeviceFacts&, device::DeviceSession&) {
       held();
-      return device::Provisioned{device::RuntimeImages{}, "", false};
+      return device::Provisioned(device::RuntimeImages{});
     };
     this->download.answer = heldAndDone;
     package.answer = heldAndDone;

@@ -1,0 +1,74 @@
+// One file of the device read into the cache: whole or not at all, into a
+// part file of its own.
+#include "device/FileDownload.h"
+#include "device/LaunchContext.h"
+#include "platform/fake/FakePlatform.h"
+#include "tests/support/DeviceRig.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const char* kFileRead = "POST /cgi-bin/ReadBinaryFile.cgi";
+constexpr const char* kRemote = "/mnt/flash/hmi/jre/jre_v_1.zip";
+const std::string kLocal = "C:\\cache\\jre_v_1.zip";
+
+// A read in the session of the device gw on port 8443, typed so.
+class FileDownloadTest : public ::testing::Test, public testsupport::DeviceRig {
+protected:
+  FileDownloadTest() {
+    view.host = "gw:8443";
+    p.http.openPorts = {8443};
+  }
+  // True when the file is in place.
+  bool Read(const std::string& local = kLocal) {
+    device::LaunchContext c = Context();
+    failure = device::DownLoadFile(c, at, kRemote, local);
+    return !failure.has_value();
+  }
+
+  device::DeviceEndpoint at{"gw:8443", 8443, true};
+  std::optional<device::StepFailure> failure;
+};
+
+TEST_F(FileDownloadTest, KeepsThePreviousFileWhenTheReadFails) {
+  p.files.AddFile(kLocal, "old archive");
+  p.http.Route(kFileRead, fake::FakeHttpTransport::Answer(404, "nope"));
+  EXPECT_FALSE(Read());
+  EXPECT_EQ(p.files.Contents(kLocal), "old archive");
+  EXPECT_FALSE(p.files.FileExists(kLocal + ".part"));
+
+  p.http.Fail(kFileRead);
+  EXPECT_FALSE(Read());
+  EXPECT_EQ(p.files.Contents(kLocal), "old archive");
+
+  auto partial = fake::FakeHttpTransport::Answer(200, "PK-half");
+  partial.complete = false;
+  p.http.Route(kFileRead, partial);
+  EXPECT_FALSE(Read());
+  EXPECT_EQ(p.files.Contents(kLocal), "old archive");
+  EXPECT_FALSE(p.files.FileExists(kLocal + ".part"));
+
+  p.http.Route(kFileRead, fake::FakeHttpTransport::Answer(200, "PK-new"));
+  EXPECT_TRUE(Read());
+  EXPECT_EQ(p.files.Contents(kLocal), "PK-new");
+  EXPECT_EQ(p.http.requests.back().url, "https://gw:8443/cgi-bin/ReadBinaryFile.cgi");
+  EXPECT_NE(p.http.requests.back().body.find(kRemote), std::string::npos);
+}
+
+TEST_F(FileDownloadTest, EachDownloadWritesAPartFileOfItsOwn) {
+  // Another launcher is reading the same archive, and an earlier process
+  // with this process's id left its part file behind.
+  p.files.AddFile(kLocal + ".part", "another launcher's part");
+  p.files.AddFile(kLocal + ".4242.0.part", "left behind");
+  p.http.Route(kFileRead, fake::FakeHttpTransport::Answer(200, "PK-new"));
+  EXPECT_TRUE(Read());
+  ASSERT_TRUE(p.http.requests.back().bodyFile);
+  EXPECT_EQ(*p.http.requests.back().bodyFile, kLocal + ".4242.1.part");
+  EXPECT_EQ(p.files.Contents(kLocal), "PK-new");
+  EXPECT_FALSE(p.files.FileExists(kLocal + ".4242.1.part"));
+  EXPECT_EQ(p.files.Contents(kLocal + ".part"), "another launcher's part");
+  EXPECT_EQ(p.files.Contents(kLocal + ".4242.0.part"), "left behind");
+}
+
+} // namespace
