@@ -10,6 +10,10 @@ std::string DeviceEndpoint::Url(const char* path) const {
   return addr::DeviceUrl(hostText, portSpecified, port, path);
 }
 
+std::string DeviceEndpoint::HostWithPort() const {
+  return portSpecified ? hostText : hostText + ":" + std::to_string(port);
+}
+
 DeviceSession::DeviceSession(THttpClient& http, DeviceEndpoint endpoint, std::string token)
     : http_(&http), endpoint_(std::move(endpoint)), token_(std::move(token)) {}
 

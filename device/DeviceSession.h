@@ -24,6 +24,11 @@ struct DeviceEndpoint {
   bool portSpecified = false; // the port is part of hostText
 
   std::string Url(const char* path) const;
+  // The host box's text that names this endpoint: hostText, followed by
+  // ":" and the port when the port was not typed.
+  std::string HostWithPort() const;
+
+  bool operator==(const DeviceEndpoint&) const = default;
 };
 
 // A session opened on the device by a successful login. It logs out when it

@@ -1,6 +1,5 @@
 #include "device/FileDownload.h"
 
-#include "common/DeviceAddress.h"
 #include "common/Progress.h"
 #include "device/HttpClient.h"
 #include "device/LaunchContext.h"
@@ -62,8 +61,7 @@ std::optional<StepFailure> DownLoadFile(LaunchContext& c, const DeviceEndpoint& 
   try {
     launch::ProgressDisplay progress(c.view, c.s.system);
     std::optional<plat::HttpResponse> response = c.http.PostForFile(
-        addr::DeviceAddress(c.view.HostText(), at.port, "cgi-bin/ReadBinaryFile.cgi"), contentType,
-        body, partial,
+        at.Url("cgi-bin/ReadBinaryFile.cgi"), contentType, body, partial,
         [&](const plat::TransferProgress& p) { progress.Bytes(p.received, p.total); },
         &c.view.Stop());
     if (response && response->status == 200 && response->complete) {

@@ -88,10 +88,12 @@ Verification VerifyCredentials(LaunchContext& c) {
     session.reset();
     Attempt tried = TryPort(c, typed, at, attempt, session);
     if (tried.images) {
-      if (!at.portSpecified)
-        view.SetHostText(view.HostText() + ":" + std::to_string(at.port));
+      // The device that answered, as typed, with the port that answered:
+      // the host box shows it, and the launch goes on with it.
+      const std::string hostText = at.HostWithPort();
+      view.SetHostText(hostText);
       verification.verified =
-          Verified{std::move(tried.device), std::move(*tried.images), view.HostText(), false};
+          Verified{std::move(tried.device), std::move(*tried.images), hostText, at, false};
       break;
     }
     verification.failure = std::move(tried.failure);

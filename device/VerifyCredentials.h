@@ -18,8 +18,11 @@ namespace device {
 struct Verified {
   DeviceFacts device;
   RuntimeImages images;
-  // The host box's text now, with the port that answered.
+  // The host as read when the verification started, with the port that
+  // answered; the host box is set to it.
   std::string hostText;
+  // The endpoint that answered: every later step talks to this device.
+  DeviceEndpoint endpoint;
   bool sessionHandedOver = false;
 };
 
@@ -32,9 +35,10 @@ struct Verification {
 };
 
 // The input checks, the attempts (log in, provide the images), the logout
-// where due, the status bar cleared and the cursor restored. Without a
-// typed port the first standard port is tried, then the second, but only
-// after a failure that another port may cure.
+// where due, the status bar cleared and the cursor restored. The boxes are
+// read once, at the start: a box edited meanwhile changes nothing of this
+// verification. Without a typed port the first standard port is tried, then
+// the second, but only after a failure that another port may cure.
 Verification VerifyCredentials(LaunchContext& c);
 
 } // namespace device

@@ -91,6 +91,17 @@ struct DeviceRig {
     device::LaunchContext c = Context();
     return device::VerifyCredentials(c);
   }
+  // The real download branch, the device serving both archives of its
+  // default values, and what they hold once they are in the cache.
+  void DownloadForReal() {
+    downloadBranch = &device::DownloadFromDevice();
+    p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK"));
+    const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+    p.archives.archives[p.files.Normalize(root + "\\JRECache\\jre_v_17.0.2.zip")] =
+        fake::FakeArchiveContent::Files("zip", {"bin/javaw.exe", "lib/rt.jar"});
+    p.archives.archives[p.files.Normalize(root + "\\LIBCache\\lib_hmi_full_410_7_r.zip")] =
+        fake::FakeArchiveContent::Files("zip", {"config-gui.jar"});
+  }
 
   fake::FakePlatform p;
   launch::LauncherGlobals g;

@@ -19,6 +19,7 @@ protected:
   FileDownloadTest() {
     view.host = "gw:8443";
     p.http.openPorts = {8443};
+    p.files.CreateDirectories("C:\\cache");
   }
   // True when the file is in place.
   bool Read(const std::string& local = kLocal) {
@@ -69,6 +70,18 @@ TEST_F(FileDownloadTest, EachDownloadWritesAPartFileOfItsOwn) {
   EXPECT_FALSE(p.files.FileExists(kLocal + ".4242.1.part"));
   EXPECT_EQ(p.files.Contents(kLocal + ".part"), "another launcher's part");
   EXPECT_EQ(p.files.Contents(kLocal + ".4242.0.part"), "left behind");
+}
+
+// The read goes to the endpoint of the session it belongs to, whatever the
+// host box says by now.
+TEST_F(FileDownloadTest, ReadsFromTheEndpointNotFromTheHostBox) {
+  view.host = "other:9443";
+  p.http.openPorts = {51443, 9443};
+  at = {"gw", 51443, false};
+  p.http.Route(kFileRead, fake::FakeHttpTransport::Answer(200, "PK-new"));
+  EXPECT_TRUE(Read());
+  ASSERT_EQ(p.http.requests.size(), 1u);
+  EXPECT_EQ(p.http.requests[0].url, "https://gw:51443/cgi-bin/ReadBinaryFile.cgi");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -528,6 +529,58 @@ TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
         << c.name;
     EXPECT_EQ(r.p.http.requestPorts, std::vector<int>(4, 51443)) << c.name;
     EXPECT_EQ(r.p.files.FileExists(jreCache), c.archiveKept) << c.name;
+  }
+}
+
+// After verification every request goes to the device that answered: a host
+// box edited while the runtime archive is read sends nothing, and no session
+// cookie, to the address typed meanwhile, and the launch goes on with the
+// verified device.
+TEST(VerifyEditedHost, LaterRequestsGoToTheVerifiedDevice) {
+  struct Case {
+    const char* name;
+    const char* typed;
+    std::set<int> devicePorts;
+    device::DeviceEndpoint answered;
+    const char* hostText;
+  } cases[] = {
+      {"no port typed, the first port answers",
+       "gw",
+       {51443, 443},
+       {"gw", 51443, false},
+       "gw:51443"},
+      {"no port typed, the second port answers", "gw", {443}, {"gw", 443, false}, "gw:443"},
+      {"port typed", "gw:8443", {8443}, {"gw:8443", 8443, true}, "gw:8443"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceRig r;
+    r.DownloadForReal();
+    r.view.host = c.typed;
+    // Another device answers at the address typed meanwhile.
+    r.p.http.openPorts = c.devicePorts;
+    r.p.http.openPorts.insert(9443);
+    size_t editedAt = 0;
+    r.p.http.onRequest = [&](const plat::HttpRequest& request) {
+      if (editedAt == 0 && request.bodyFile) {
+        r.view.host = "other:9443";
+        editedAt = r.p.http.requests.size();
+      }
+    };
+    device::Verification v = r.Verify();
+    ASSERT_TRUE(v) << v.failure.message;
+    ASSERT_GT(editedAt, 0u);
+    const std::string verifiedUrl = "https://" + std::string(c.hostText) + "/";
+    const std::vector<std::string> paths = r.p.http.Paths();
+    EXPECT_EQ(std::vector<std::string>(paths.begin() + editedAt - 1, paths.end()),
+              (std::vector<std::string>{kFileRead, kFileRead, "POST /LOGOUT"}));
+    for (size_t i = editedAt - 1; i < r.p.http.requests.size(); ++i) {
+      EXPECT_EQ(r.p.http.requests[i].url.rfind(verifiedUrl, 0), 0u) << r.p.http.requests[i].url;
+      EXPECT_EQ(r.p.http.CookieOf(i), "R930::AuthCookieHandler_R930HMI=tok-1");
+    }
+    EXPECT_EQ(v.verified->hostText, c.hostText);
+    EXPECT_EQ(v.verified->endpoint, c.answered);
+    EXPECT_EQ(r.view.host, c.hostText);
   }
 }
 
