@@ -53,7 +53,11 @@ std::optional<StepFailure> ProvideImage(LaunchContext& c, const ImagePlan& plan,
     c.view.ProcessMessages();
     if (!failure)
       return std::nullopt;
-    return StepFailure{Stage::Provisioning, plan.fetchFailedText, Whose::Connection};
+    // This computer's failure says what happened; the device's is told in
+    // the branch's words, its reason kept in the developer log.
+    if (failure->whose == Whose::ThisComputer)
+      return CannotStore(failure->message);
+    return StepFailure{Stage::Provisioning, plan.fetchFailedText, failure->whose};
   };
   if (plan.cacheFirst)
     if (std::optional<StepFailure> failure = fetchWhenMissing())
@@ -69,12 +73,14 @@ std::optional<StepFailure> ProvideImage(LaunchContext& c, const ImagePlan& plan,
     throw plat::Stopped();
   c.view.SetStatusText(plan.extractingText);
   std::string refusalMessage;
+  store::Refusal refusal = store::Refusal::None;
   auto extract = [&](const std::string& newImage) {
     try {
       launch::ProgressDisplay progress(c.view, c.s.system);
       return store::ExtractArchive(
           c.s, cacheFile, newImage, refusalMessage, "", true, std::nullopt,
-          [&](uint64_t done, uint64_t total) { progress.Items(done, total); }, &c.view.Stop());
+          [&](uint64_t done, uint64_t total) { progress.Items(done, total); }, &c.view.Stop(),
+          &refusal);
     } catch (const plat::Stopped&) {
       // Given up, not failed: the archive is as good as it was.
       throw;
@@ -100,7 +106,9 @@ std::optional<StepFailure> ProvideImage(LaunchContext& c, const ImagePlan& plan,
                           extract) != store::ImageOutcome::NotFilled;
   c.view.ProcessMessages();
   if (!filled)
-    return StepFailure{Stage::Provisioning, refusalMessage, Whose::Connection};
+    return refusal == store::Refusal::ThisMachine
+               ? CannotStore(refusalMessage)
+               : StepFailure{Stage::Provisioning, refusalMessage, Whose::Connection};
   if (!plan.isValid())
     return StepFailure{Stage::Provisioning, plan.notValidText, Whose::Connection};
   return std::nullopt;
@@ -142,9 +150,7 @@ Provisioned DownloadRuntimeImages(LaunchContext& c, const DeviceFacts& device,
     try {
       paths::CheckFolderName(*name, "archive");
     } catch (const paths::InvalidPathError&) {
-      return StepFailure{Stage::Provisioning,
-                         "The device offered an archive name that cannot be used: " + *name,
-                         Whose::ThisComputer};
+      return CannotStore("The device offered an archive name that cannot be used: " + *name);
     }
   }
   RuntimeImages images;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 constexpr const char* kFileRead = "POST /cgi-bin/ReadBinaryFile.cgi";
@@ -70,6 +72,58 @@ TEST_F(FileDownloadTest, EachDownloadWritesAPartFileOfItsOwn) {
   EXPECT_FALSE(p.files.FileExists(kLocal + ".4242.1.part"));
   EXPECT_EQ(p.files.Contents(kLocal + ".part"), "another launcher's part");
   EXPECT_EQ(p.files.Contents(kLocal + ".4242.0.part"), "left behind");
+}
+
+// Why a read failed, and whose that is: the connection's, which the branch
+// tells in its own words, or this computer's, which says what happened. The
+// part file goes either way.
+TEST_F(FileDownloadTest, AFailedReadSaysWhoseItIs) {
+  using device::Whose;
+  const std::string part = kLocal + ".4242.0.part";
+  auto cut = fake::FakeHttpTransport::Answer(200, "PK-half");
+  cut.complete = false;
+  struct Case {
+    const char* name;
+    std::function<void()> setUp;
+    Whose whose;
+    std::string reason;
+  } cases[] = {
+      {"status 404", [&] { p.http.Route(kFileRead, fake::FakeHttpTransport::Answer(404, "")); },
+       Whose::Connection, "status 404"},
+      {"no answer", [&] { p.http.Fail(kFileRead); }, Whose::Connection, "no answer"},
+      {"cut short", [&] { p.http.Route(kFileRead, cut); }, Whose::Connection, "no answer"},
+      {"the disk fills up during the transfer",
+       [&] {
+         p.http.routes[kFileRead] = [&](const plat::HttpRequest& r,
+                                        std::string&) -> std::optional<plat::HttpResponse> {
+           throw plat::PlatformError("The file " + *r.bodyFile +
+                                     " cannot be written. There is not enough space on the disk.");
+         };
+       },
+       Whose::ThisComputer,
+       "The file " + part + " cannot be written. There is not enough space on the disk."},
+      {"no part file can be made", [&] { p.files.unwritable.insert(part); }, Whose::ThisComputer,
+       "The file " + kLocal + " cannot be written here: Cannot create file \"" + part + "\"."},
+      {"the archive cannot take its place",
+       [&] {
+         p.http.Route(kFileRead, fake::FakeHttpTransport::Answer(200, "PK"));
+         p.files.unwritable.insert(kLocal);
+       },
+       Whose::ThisComputer, "Cannot move \"" + part + "\" to \"" + kLocal + "\"."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    p.http.Route(kFileRead, fake::FakeHttpTransport::Answer(200, "PK"));
+    p.files.unwritable.clear();
+    c.setUp();
+    EXPECT_FALSE(Read());
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->stage, device::Stage::Provisioning);
+    EXPECT_EQ(failure->whose, c.whose);
+    EXPECT_EQ(failure->message, c.reason);
+    EXPECT_FALSE(p.files.FileExists(kLocal));
+    EXPECT_FALSE(p.files.FileExists(part));
+  }
 }
 
 // The read goes to the endpoint of the session it belongs to, whatever the

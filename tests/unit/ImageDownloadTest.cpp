@@ -294,8 +294,9 @@ TEST_F(DownloadTest, ArchiveNamesFromTheDeviceCannotPickThePath) {
   for (const char* hostile : {"..\\..\\Windows\\evil.zip", "C:\\Windows\\evil.zip", "a/b.zip"}) {
     facts.hmiJREFile = hostile;
     EXPECT_FALSE(Run()) << hostile;
-    EXPECT_EQ(message,
-              std::string("The device offered an archive name that cannot be used: ") + hostile);
+    EXPECT_EQ(message, std::string("This computer could not store the runtime images: The device "
+                                   "offered an archive name that cannot be used: ") +
+                           hostile);
     EXPECT_EQ(provided->failure.whose, device::Whose::ThisComputer) << hostile;
     EXPECT_TRUE(fetched.empty()) << hostile;
   }

@@ -401,20 +401,27 @@ TEST(DeviceAddress, HostBoxRules) {
 }
 
 // A file of the cache that cannot be made or written is this machine's
-// failure, not the device's: the branch says why, and the session that is
-// open is still ended. A file that cannot be made stops the read before it
-// is sent; one that fails half-way (a full disk) ends it after.
+// failure, not the device's: it says why, no other port is tried, and the
+// session that is open is still ended. A file that cannot be made stops the
+// read before it is sent; one that fails half-way (a full disk) ends it
+// after.
 TEST(VerifyLocalFailure, ALocalFileThatCannotBeWrittenStillLogsOut) {
   const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
-  const std::string part = root + "\\JRECache\\jre_v_17.0.2.zip.4242.0.part";
+  const std::string archive = root + "\\JRECache\\jre_v_17.0.2.zip";
+  const std::string part = archive + ".4242.0.part";
+  const std::string partRefused =
+      "The file " + archive + " cannot be written here: Cannot create file \"" + part + "\".";
   struct Case {
     const char* name;
     std::function<void(fake::FakePlatform&)> setUp;
     bool readSent;
+    std::string reason;
   } cases[] = {
       {"JRECache is a file",
-       [&](fake::FakePlatform& p) { p.files.AddFile(root + "\\JRECache", "not a folder"); }, false},
-      {"part file refused", [&](fake::FakePlatform& p) { p.files.unwritable.insert(part); }, false},
+       [&](fake::FakePlatform& p) { p.files.AddFile(root + "\\JRECache", "not a folder"); }, false,
+       partRefused},
+      {"part file refused", [&](fake::FakePlatform& p) { p.files.unwritable.insert(part); }, false,
+       partRefused},
       {"disk fails during the transfer",
        [&](fake::FakePlatform& p) {
          p.http.onRequest = [&p](const plat::HttpRequest& r) {
@@ -422,23 +429,26 @@ TEST(VerifyLocalFailure, ALocalFileThatCannotBeWrittenStillLogsOut) {
              p.files.unwritable.insert(*r.bodyFile);
          };
        },
-       true},
+       true, "Cannot create file \"" + part + "\"."},
   };
   for (const Case& c : cases) {
     DeviceRig r;
     r.downloadBranch = &device::DownloadFromDevice();
-    r.view.host = "gw:51443";
+    r.view.host = "gw";
     fake::FakePlatform& fp = r.p;
     FakeDevice& d = r.device;
     c.setUp(fp);
     device::Verification v = r.Verify();
     EXPECT_FALSE(v) << c.name;
-    EXPECT_EQ(v.failure.message, "Unable to download JRE archive.") << c.name;
+    EXPECT_EQ(v.failure.message, "This computer could not store the runtime images: " + c.reason)
+        << c.name;
+    EXPECT_EQ(v.failure.whose, device::Whose::ThisComputer) << c.name;
     std::vector<std::string> expected{"GET /info.cgi", "POST /LOGIN", "GET /cgi-bin/infoExt.cgi"};
     if (c.readSent)
       expected.push_back("POST /cgi-bin/ReadBinaryFile.cgi");
     expected.push_back("POST /LOGOUT");
     EXPECT_EQ(fp.http.Paths(), expected) << c.name;
+    EXPECT_EQ(fp.http.requestPorts, std::vector<int>(expected.size(), 51443)) << c.name;
     EXPECT_EQ(d.logouts, 1) << c.name;
     EXPECT_FALSE(fp.files.FileExists(part)) << c.name;
   }
@@ -482,13 +492,25 @@ TEST(VerifyFileReadFailure, TheSessionIsStillLoggedOut) {
   }
 }
 
-// A failure of this machine while the images are stored, or an archive name
-// from the device that cannot become a file name, is neither the
+// A failure of this machine while the images are stored (a write refused,
+// no room for what the archive states, no archive library), or an archive
+// name from the device that cannot become a file name here, is neither the
 // connection's fault nor cured by another port: it is told in its own words
 // and ends the attempts. A good archive stays in the cache.
 TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
   const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
   const std::string jreCache = root + "\\JRECache\\jre_v_17.0.2.zip";
+  const std::string cannotStore = "This computer could not store the runtime images: ";
+  // A cached runtime archive whose one item states `size` bytes, or as many
+  // as it holds.
+  auto cachedStating = [&](DeviceRig& r, std::optional<uint64_t> size = std::nullopt) {
+    r.p.files.AddFile(jreCache, "PK");
+    fake::FakeArchiveContent jre = fake::FakeArchiveContent::Files("zip", {"bin/javaw.exe"});
+    if (size)
+      jre.items[0].size = size;
+    r.p.archives.archives[r.p.files.Normalize(jreCache)] = jre;
+  };
   struct Case {
     const char* name;
     std::function<void(DeviceRig&)> setUp;
@@ -497,15 +519,28 @@ TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
   } cases[] = {
       {"write refused while extracting",
        [&](DeviceRig& r) {
-         r.p.files.AddFile(jreCache, "PK");
-         fake::FakeArchiveContent jre;
-         jre.format = "zip";
-         jre.items = {{"bin/javaw.exe", false}};
-         jre.data = {"MZ"};
-         r.p.archives.archives[r.p.files.Normalize(jreCache)] = jre;
+         cachedStating(r);
          r.p.files.unwritable.insert(root + "\\JREImage\\~v17.0.2.0_4242_0\\new\\bin\\javaw.exe");
        },
-       "This computer could not store the runtime images: ", true},
+       cannotStore + "Cannot create file", true},
+      {"no room on the disk for what the items state",
+       [&](DeviceRig& r) {
+         cachedStating(r, 2 * kMiB);
+         r.p.files.freeBytes["c:"] = kMiB;
+       },
+       cannotStore + "The archive jre_v_17.0.2.zip would unpack to 2 MB, more than the 1 MB free "
+                     "on the disk.",
+       true},
+      {"more than any image may take", [&](DeviceRig& r) { cachedStating(r, 9 * 1024 * kMiB); },
+       cannotStore +
+           "The archive jre_v_17.0.2.zip would unpack to 9216 MB, more than the 8192 MB allowed.",
+       true},
+      {"no archive library",
+       [&](DeviceRig& r) {
+         cachedStating(r);
+         r.p.archives.present = false;
+       },
+       cannotStore + "7z.dll not found", true},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   for (const char* name : {"..\\evil.zip", "C:\\evil.zip", "CON.zip", "jre_v_17.zip."})
@@ -513,7 +548,7 @@ TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
                    [name](DeviceRig& r) {
                      r.device.ext["hmi_jre"] = "\"" + text::ReplaceAll(name, "\\", "\\\\") + "\"";
                    },
-                   std::string("The device offered an archive name that cannot be used: ") + name,
+                   cannotStore + "The device offered an archive name that cannot be used: " + name,
                    false});
   for (const Case& c : all) {
     DeviceRig r;
@@ -523,6 +558,7 @@ TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
     EXPECT_FALSE(v) << c.name;
     EXPECT_EQ(v.failure.message.substr(0, c.message.size()), c.message) << c.name;
     EXPECT_EQ(v.failure.stage, device::Stage::Provisioning) << c.name;
+    EXPECT_EQ(v.failure.whose, device::Whose::ThisComputer) << c.name;
     EXPECT_EQ(r.p.http.Paths(),
               (std::vector<std::string>{"GET /info.cgi", "POST /LOGIN", "GET /cgi-bin/infoExt.cgi",
                                         "POST /LOGOUT"}))

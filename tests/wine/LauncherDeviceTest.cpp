@@ -19,10 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 
 using plat::ControlId;
+using testing::AllOf;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::HasSubstr;
 using testing::IsEmpty;
+using testing::StartsWith;
 using winetest::CleanAppFolder;
 using winetest::CountOf;
 using winetest::DeviceSimulator;
@@ -40,6 +42,7 @@ constexpr const char* kCaption = "Veltra Dynamic Remote HMI";
 
 constexpr const char* kUnableToConnect = "Unable to connect to a device at the specified address.";
 constexpr const char* kBadCredentials = "The credentials provided are incorrect for this device.";
+constexpr const char* kCannotStore = "This computer could not store the runtime images: ";
 
 constexpr const char* kInfo = "/info.cgi";
 constexpr const char* kLogin = "/LOGIN";
@@ -377,7 +380,7 @@ struct DownloadFailureCase {
   const char* name;
   const char* files; // the device folder of the test data
   std::string config;
-  std::string message;
+  testing::Matcher<std::string> message;
   bool archiveKept; // whether the JRE archive stays in JRECache
   bool loggedOut;
   // Done to the machine-wide folder before the launcher starts.
@@ -401,7 +404,7 @@ TEST_P(LauncherDeviceDownloadFailure, ShowsTheReasonAndInstallsNoImage) {
   launcher.WaitUntilShown();
   TypeAndLaunch(launcher, HostWithPort(device));
 
-  EXPECT_EQ(ErrorBoxText(launcher), c.message);
+  EXPECT_THAT(ErrorBoxText(launcher), c.message);
   EXPECT_FALSE(fs::exists(app_.Path() / kJavaw));
   EXPECT_FALSE(fs::exists(app_.Path() / kConfigGui));
   std::vector<fs::path> cached;
@@ -434,22 +437,30 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadFailureCase{"JreArchiveTruncated", "truncated", "{}", kUnableToConnect, false,
                             true},
         // The archive cannot be stored on this machine: the device is not to
-        // blame, and its session is ended as after any other failure.
-        DownloadFailureCase{"JreCacheIsAFile", "good", "{}", "Unable to download JRE archive.",
+        // blame, the operator reads why, and the session is ended as after
+        // any other failure.
+        DownloadFailureCase{"JreCacheIsAFile", "good", "{}",
+                            StartsWith(std::string(kCannotStore) + "The file " +
+                                       "C:\\ProgramData\\Veltra Dynamic Remote "
+                                       "HMI\\JRECache\\jre_v_17.0.2.zip cannot be written here: "),
                             false, true,
                             [](const fs::path& appFolder) {
                               fs::create_directories(appFolder);
                               std::ofstream(appFolder / L"JRECache") << "not a folder";
                             }},
-        // A name that cannot become a file name here is the device's
-        // offer, not a connection fault: said as such, and nothing is read.
-        DownloadFailureCase{
-            "JreArchiveNameRefused", "good", R"({"infoext": {"hmi_jre": "CON.zip"}})",
-            "The device offered an archive name that cannot be used: CON.zip", false, true},
+        // A name that cannot become a file name here is not a connection
+        // fault: said as such, and nothing is read.
+        DownloadFailureCase{"JreArchiveNameRefused", "good",
+                            R"({"infoext": {"hmi_jre": "CON.zip"}})",
+                            std::string(kCannotStore) +
+                                "The device offered an archive name that cannot be used: CON.zip",
+                            false, true},
         DownloadFailureCase{"JreArchiveNameTooLong", "good",
                             R"({"infoext": {"hmi_jre": "jre_v_17.0.2)" + std::string(300, '0') +
                                 R"(.zip"}})",
-                            "Unable to download JRE archive.", false, true}),
+                            AllOf(StartsWith(std::string(kCannotStore) + "The file "),
+                                  HasSubstr(" cannot be written here: ")),
+                            false, true}),
     [](const testing::TestParamInfo<DownloadFailureCase>& info) { return info.param.name; });
 
 // --- Developer mode ---
