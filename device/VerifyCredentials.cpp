@@ -96,7 +96,12 @@ Verification VerifyCredentials(LaunchContext& c) {
           Verified{std::move(tried.device), std::move(*tried.images), hostText, at, false};
       break;
     }
-    verification.failure = std::move(tried.failure);
+    // Nothing answering on the other port says less than the failure of
+    // the port that did answer.
+    const bool nothingAnswered =
+        tried.failure.stage == Stage::Connect && tried.failure.whose == Whose::Connection;
+    if (attempt == 1 || !nothingAnswered)
+      verification.failure = std::move(tried.failure);
     // Closed meanwhile: no other port is tried.
     if (!verification.failure.OtherPortMayHelp() || view.StopRequested())
       break;

@@ -38,7 +38,9 @@ struct Verification {
 // where due, the status bar cleared and the cursor restored. The boxes are
 // read once, at the start: a box edited meanwhile changes nothing of this
 // verification. Without a typed port the first standard port is tried, then
-// the second, but only after a failure that another port may cure.
+// the second, but only after a failure that another port may cure; when
+// nothing answers at all on the second, the first port's failure is the one
+// told.
 Verification VerifyCredentials(LaunchContext& c);
 
 } // namespace device

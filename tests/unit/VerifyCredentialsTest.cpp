@@ -119,8 +119,44 @@ TEST_F(VerifyTest, NoDeviceAtAll) {
   p.http.openPorts = {};
   EXPECT_FALSE(Verify());
   EXPECT_EQ(message, "Unable to connect to a device at the specified address.");
+  EXPECT_EQ(result.failure.stage, device::Stage::Connect);
   EXPECT_EQ(p.http.requestPorts, (std::vector<int>{51443, 443}));
   EXPECT_EQ(view.host, "gw");
+}
+
+// The first port answered and failed, and nothing answers on the second at
+// all: what the first port said is what the operator reads, not that no
+// device could be reached.
+TEST_F(VerifyTest, NothingOnTheSecondPortKeepsTheFirstPortsFailure) {
+  struct Case {
+    const char* name;
+    std::function<void()> setUp;
+    const char* message;
+    device::Stage stage;
+  } cases[] = {
+      {"wrong password", [this] { view.password = "wrong"; },
+       "The credentials provided are incorrect for this device.", device::Stage::Login},
+      {"dynamic HMI off", [this] { device.ext["dynamic_hmi_enabled"] = "0"; },
+       "Remote dynamic HMI functionality is not enabled on this device.", device::Stage::Login},
+      {"branch failed", [this] { branchResult = false; }, "branch failed",
+       device::Stage::Provisioning},
+      {"an answer that cannot be read", [this] { device.ext["dynamic_hmi_enabled"] = "\"yes\""; },
+       "Unable to connect to a device at the specified address.", device::Stage::Login},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceRig::Fill("gw", "admin", "pw");
+    device.ext.erase("dynamic_hmi_enabled");
+    branchResult = true;
+    p.http.openPorts = {51443};
+    p.http.requestPorts.clear();
+    c.setUp();
+    EXPECT_FALSE(Verify());
+    EXPECT_EQ(message, c.message);
+    EXPECT_EQ(result.failure.stage, c.stage);
+    EXPECT_EQ(p.http.requestPorts.back(), 443);
+    EXPECT_EQ(view.host, "gw");
+  }
 }
 
 TEST_F(VerifyTest, TypedPortMeansOneAttemptOnIt) {
