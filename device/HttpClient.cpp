@@ -1,5 +1,6 @@
 #include "device/HttpClient.h"
 
+#include "common/LaunchState.h"
 #include "common/Text.h"
 
 #include <algorithm>
@@ -163,7 +164,11 @@ void CookieStore::Set(const std::string& url, const std::string& setCookie) {
       c.secure = true;
     }
   }
-  if (c.name.size() + c.value.size() > kMaxCookieBytes)
+  // The session cookie has a bound of its own: the launch fails without it,
+  // so only a length no device would ever mean is refused.
+  const size_t maxBytes =
+      c.name == launch::kSessionCookieName ? kMaxSessionCookieBytes : kMaxCookieBytes;
+  if (c.name.size() + c.value.size() > maxBytes)
     return;
   // A cookie set again keeps its place (and its age); a new one is the
   // youngest of its domain.
@@ -183,7 +188,6 @@ void CookieStore::Set(const std::string& url, const std::string& setCookie) {
 void CookieStore::Bound(const std::string& domain) {
   // The login's cookie is the session itself: without it every later request
   // of the launch fails, so a flood of others never pushes it out.
-  constexpr std::string_view kDeviceSessionCookie = "R930::AuthCookieHandler_R930HMI";
   size_t count = 0;
   size_t bytes = 0;
   for (const Cookie& c : cookies_) {
@@ -194,7 +198,7 @@ void CookieStore::Bound(const std::string& domain) {
   }
   for (auto it = cookies_.begin(); it != cookies_.end() && (count > kMaxCookiesPerDomain ||
                                                             bytes > kMaxCookieBytesPerDomain);) {
-    if (it->domain != domain || it->name == kDeviceSessionCookie) {
+    if (it->domain != domain || it->name == launch::kSessionCookieName) {
       ++it;
       continue;
     }

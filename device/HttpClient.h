@@ -25,10 +25,13 @@ std::optional<Url> ParseUrl(const std::string& url);
 // refuses). A cookie whose name and value together are longer than
 // kMaxCookieBytes is not kept; beyond kMaxCookiesPerDomain cookies, or
 // kMaxCookieBytesPerDomain bytes of names and values, the oldest of the
-// domain go first. The device's session cookie is never evicted.
+// domain go first. The device's session cookie (launch::kSessionCookieName)
+// is the launch itself: it is never evicted, and only one beyond
+// kMaxSessionCookieBytes, hundreds of times any real one, is not kept.
 inline constexpr size_t kMaxCookiesPerDomain = 50;
 inline constexpr size_t kMaxCookieBytes = 4096;
 inline constexpr size_t kMaxCookieBytesPerDomain = 16384;
+inline constexpr size_t kMaxSessionCookieBytes = 32768;
 
 // Cookies kept for the life of the launcher and sent back by the ordinary
 // rules of host and path. Nothing clears the store: the device session must

@@ -3,11 +3,13 @@
 #include "common/Paths.h"
 #include "common/Progress.h"
 #include "common/Text.h"
+#include "device/FileDownload.h"
 #include "store/ArchiveExtraction.h"
 #include "store/FolderUtils.h"
 #include "store/ImageInstall.h"
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 namespace device {
@@ -32,43 +34,53 @@ struct ImagePlan {
   const char* notValidText;
 };
 
-bool ProvideImage(LaunchContext& c, const ImagePlan& plan, DeviceSession& session,
-                  std::string& errorMessage) {
+// Makes sure one image is in place: nothing when it is, else why not.
+std::optional<StepFailure> ProvideImage(LaunchContext& c, const ImagePlan& plan,
+                                        DeviceSession& session) {
   std::string cacheFile;
-  auto fetchWhenMissing = [&] {
+  auto fetchWhenMissing = [&]() -> std::optional<StepFailure> {
     cacheFile = plan.cacheFile();
     if (c.s.files.FileExists(cacheFile))
-      return true;
+      return std::nullopt;
     if (plan.cacheFirst)
       c.view.ProcessMessages();
     c.view.SetStatusText(plan.retrievingText);
     // A read that failed leaves the session open: a device that refused or
     // cut its answer is still there, and one that is gone does not answer
     // the logout either.
-    const bool fetched = DownLoadFile(c, plan.remotePath, cacheFile, session.Endpoint().port);
+    std::optional<StepFailure> failure =
+        DownLoadFile(c, session.Endpoint(), plan.remotePath, cacheFile);
     c.view.ProcessMessages();
-    if (!fetched)
-      errorMessage = plan.fetchFailedText;
-    return fetched;
+    if (!failure)
+      return std::nullopt;
+    // This computer's failure says what happened; the device's is told in
+    // the branch's words, its reason kept in the developer log.
+    if (failure->whose == Whose::ThisComputer)
+      return CannotStore(failure->message);
+    return StepFailure{Stage::Provisioning, plan.fetchFailedText, failure->whose};
   };
-  if (plan.cacheFirst && !fetchWhenMissing())
-    return false;
+  if (plan.cacheFirst)
+    if (std::optional<StepFailure> failure = fetchWhenMissing())
+      return failure;
   if (plan.isValid())
-    return true;
-  if (!plan.cacheFirst && !fetchWhenMissing())
-    return false;
+    return std::nullopt;
+  if (!plan.cacheFirst)
+    if (std::optional<StepFailure> failure = fetchWhenMissing())
+      return failure;
 
   // Closed meanwhile: a fetched archive stays cached, but nothing is unpacked.
   if (c.view.StopRequested())
     throw plat::Stopped();
   c.view.SetStatusText(plan.extractingText);
-  errorMessage.clear();
+  std::string refusalMessage;
+  store::Refusal refusal = store::Refusal::None;
   auto extract = [&](const std::string& newImage) {
     try {
       launch::ProgressDisplay progress(c.view, c.s.system);
       return store::ExtractArchive(
-          c.s, cacheFile, newImage, errorMessage, "", true, std::nullopt,
-          [&](uint64_t done, uint64_t total) { progress.Items(done, total); }, &c.view.Stop());
+          c.s, cacheFile, newImage, refusalMessage, "", true, std::nullopt,
+          [&](uint64_t done, uint64_t total) { progress.Items(done, total); }, &c.view.Stop(),
+          &refusal);
     } catch (const plat::Stopped&) {
       // Given up, not failed: the archive is as good as it was.
       throw;
@@ -89,15 +101,17 @@ bool ProvideImage(LaunchContext& c, const ImagePlan& plan, DeviceSession& sessio
   };
   // Extracted beside the image and moved into place only when complete, so
   // a failure half-way never leaves an image that counts as valid.
-  bool result =
+  const bool filled =
       store::InstallImage(c.s, c.folders, plan.imageFolder(), plan.marker, store::ValidImage::Keep,
                           extract) != store::ImageOutcome::NotFilled;
   c.view.ProcessMessages();
-  if (result && !plan.isValid()) {
-    errorMessage = plan.notValidText;
-    result = false;
-  }
-  return result;
+  if (!filled)
+    return refusal == store::Refusal::ThisMachine
+               ? CannotStore(refusalMessage)
+               : StepFailure{Stage::Provisioning, refusalMessage, Whose::Connection};
+  if (!plan.isValid())
+    return StepFailure{Stage::Provisioning, plan.notValidText, Whose::Connection};
+  return std::nullopt;
 }
 
 } // namespace
@@ -136,11 +150,9 @@ Provisioned DownloadRuntimeImages(LaunchContext& c, const DeviceFacts& device,
     try {
       paths::CheckFolderName(*name, "archive");
     } catch (const paths::InvalidPathError&) {
-      return {std::nullopt, "The device offered an archive name that cannot be used: " + *name,
-              true};
+      return CannotStore("The device offered an archive name that cannot be used: " + *name);
     }
   }
-  Provisioned result;
   RuntimeImages images;
   images.fromDevice = true;
 
@@ -157,8 +169,8 @@ Provisioned DownloadRuntimeImages(LaunchContext& c, const DeviceFacts& device,
       "Extracting JRE image...",
       "Unable to download JRE archive.",
       "Unable to process JRE image for remote HMI."};
-  if (!ProvideImage(c, jre, session, result.message))
-    return result;
+  if (std::optional<StepFailure> failure = ProvideImage(c, jre, session))
+    return *failure;
   images.jreImageFolder = jre.imageFolder();
 
   images.hmiSchemaVersion = ExtractHMISchemaVersion(device.hmiLIBFile);
@@ -175,11 +187,10 @@ Provisioned DownloadRuntimeImages(LaunchContext& c, const DeviceFacts& device,
       "Extracting HMI binaries image...",
       "Unable to download HMI binaries archive for remote HMI.",
       "Unable to process HMI binaries image for remote HMI."};
-  if (!ProvideImage(c, lib, session, result.message))
-    return result;
+  if (std::optional<StepFailure> failure = ProvideImage(c, lib, session))
+    return *failure;
   images.hmiLibImageFolder = lib.imageFolder();
-  result.images = std::move(images);
-  return result;
+  return images;
 }
 
 namespace {

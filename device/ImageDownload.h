@@ -3,6 +3,8 @@
 #pragma once
 
 #include "device/DeviceSession.h"
+#include "device/LaunchContext.h"
+#include "device/LogIn.h"
 
 #include <cstdint>
 #include <string>
@@ -19,11 +21,13 @@ std::string ExtractJREVersion(const std::string& hmiJREFile);
 std::string ExtractHMISchemaVersion(const std::string& hmiLIBFile);
 
 // Makes sure both images of the device are in place, reading a missing
-// archive in `session`: the images, or the message of what failed. An
-// archive name that is not one plain file name is refused before anything
-// is read. A failure of this machine while an archive is extracted raises
-// PlatformError and keeps the archive; an archive at fault is deleted from
-// the cache and its error raised.
+// archive from the endpoint of `session`: the images, or the failure that
+// left none. This computer's failures (an archive name it cannot store, a
+// file it cannot write, no room for the items) are told in their own words
+// and are not the connection's. An archive name that is not one plain file
+// name is refused before anything is read. A failure of this machine while
+// an archive is extracted raises PlatformError and keeps the archive; an
+// archive at fault is deleted from the cache and its error raised.
 Provisioned DownloadRuntimeImages(LaunchContext& c, const DeviceFacts& device,
                                   DeviceSession& session);
 

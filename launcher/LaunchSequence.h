@@ -6,7 +6,7 @@
 #include "common/DiagnosticLog.h"
 #include "common/LaunchState.h"
 #include "common/LaunchView.h"
-#include "device/DeviceSession.h"
+#include "device/VerifyCredentials.h"
 #include "hmi/HmiLaunch.h"
 #include "hmi/WindowFinder.h"
 #include "platform/Platform.h"

@@ -210,22 +210,27 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
                     const std::string& outputFolder, std::string& errorMessage,
                     const std::string& embeddedArchiveName, bool extractAll,
                     const std::optional<std::string>& recommendedDecompressorClass,
-                    const plat::ItemProgress& onProgress, const plat::StopFlag* stop) {
+                    const plat::ItemProgress& onProgress, const plat::StopFlag* stop,
+                    Refusal* refusal) {
   errorMessage.clear();
+  auto refuse = [&](Refusal whose, std::string message) {
+    if (refusal)
+      *refusal = whose;
+    errorMessage = std::move(message);
+    return false;
+  };
+  if (refusal)
+    *refusal = Refusal::None;
   // The library knows the formats and their file-name patterns, so it is
   // needed before the format can be chosen.
-  if (!s.archives.Load()) {
-    errorMessage = "7z.dll not found";
-    return false;
-  }
+  if (!s.archives.Load())
+    return refuse(Refusal::ThisMachine, "7z.dll not found");
   std::optional<std::string> format = recommendedDecompressorClass;
   if (!format)
     format = FormatForName(s.archives, archiveFileName);
   if (!format) {
-    if (!IsCompoundDocument(s, archiveFileName)) {
-      errorMessage = "Failed to determine file format of " + archiveFileName;
-      return false;
-    }
+    if (!IsCompoundDocument(s, archiveFileName))
+      return refuse(Refusal::Archive, "Failed to determine file format of " + archiveFileName);
     format = kFormatCompound;
   }
 
@@ -262,13 +267,11 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
   // the archive states, and the library refuses an item that writes more.
   const std::string archiveName = paths::FileNameOf(archiveFileName);
   const std::optional<UnpackNeed> need = NeedOf(items, chosen);
-  if (!need) {
-    errorMessage = "The archive " + archiveName + " does not state the size of its items.";
-    return false;
-  }
-  errorMessage = UnpackRoomMessage(s, archiveName, *need, outputFolder);
-  if (!errorMessage.empty())
-    return false;
+  if (!need)
+    return refuse(Refusal::Archive,
+                  "The archive " + archiveName + " does not state the size of its items.");
+  if (std::string room = UnpackRoomMessage(s, archiveName, *need, outputFolder); !room.empty())
+    return refuse(Refusal::ThisMachine, std::move(room));
 
   s.files.CreateDirectories(outputFolder);
   MakeFolders(s.files, outputFolder, items, targets);

@@ -58,9 +58,16 @@ std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName,
 std::string UnpackRoomMessage(plat::Services& s, const std::string& archiveName, uint64_t bytes,
                               const std::string& folder);
 
+// Whose fault a refusal of ExtractArchive is: this machine's (the archive
+// library is missing, the items would not fit) or the archive's (no format
+// fits its name, an item states no size). A download told apart this way
+// does not blame the device for a full disk.
+enum class Refusal { None, ThisMachine, Archive };
+
 // False with a message when no format fits the file, the library is
 // missing, an item states no size, or the items would unpack to more than
-// UnpackRoomMessage allows in `outputFolder`. The archive's faults (damaged,
+// UnpackRoomMessage allows in `outputFolder`; `refusal`, when given, is told
+// whose fault that is. The archive's faults (damaged,
 // a failed item, an item longer than its stated size) are raised as
 // plat::ArchiveError and hostile item paths as paths::InvalidPathError;
 // this machine's failures (a file or folder that cannot be made or written,
@@ -73,7 +80,7 @@ bool ExtractArchive(plat::Services& s, const std::string& archiveFileName,
                     const std::string& outputFolder, std::string& errorMessage,
                     const std::string& embeddedArchiveName, bool extractAll,
                     const std::optional<std::string>& recommendedDecompressorClass = std::nullopt,
-                    const plat::ItemProgress& onProgress = {},
-                    const plat::StopFlag* stop = nullptr);
+                    const plat::ItemProgress& onProgress = {}, const plat::StopFlag* stop = nullptr,
+                    Refusal* refusal = nullptr);
 
 } // namespace store

@@ -11,6 +11,8 @@
 #   device/good/jre|lib/...     a device whose archives install cleanly
 #   device/nojavaw/jre/...      a JRE archive without bin/javaw.exe
 #   device/truncated/jre/...    a JRE archive cut in the middle of its data
+#   device/roomless/jre/...     a JRE archive of a few hundred bytes whose items
+#                               state 9 GiB, more than any image may take
 #   packages/<kind>/Veltra_410.VeltraDynamicRemoteHMI.KL7zip
 #                               good, wrongcase (package type in other letter
 #                               case), numeric (a property stored as VT_I4)
@@ -22,6 +24,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
   file(MAKE_DIRECTORY "${OUT}/trees/download/bin" "${OUT}/trees/download/lib"
        "${OUT}/trees/package/jre/bin" "${OUT}/trees/package/lib" "${OUT}/device/good/jre"
        "${OUT}/device/good/lib" "${OUT}/device/nojavaw/jre" "${OUT}/device/truncated/jre"
+       "${OUT}/device/roomless/jre"
        "${OUT}/packages/good" "${OUT}/packages/wrongcase" "${OUT}/packages/numeric")
 
   # The marker files. The downloaded javaw.exe is incompressible and large
@@ -55,6 +58,28 @@ with open(out + "/trees/package/lib/config-gui.jar", "wb") as f:
   math(EXPR _half "${_size} / 2")
   veltra_testdata_pkgmaker(truncate "${OUT}/device/good/jre/${_jre}"
                        "${OUT}/device/truncated/jre/${_jre}" --bytes ${_half})
+
+  # Three deflated members, each stating 3 GiB (below the 4 GiB a plain zip
+  # entry can state) in its local header and the central directory alike:
+  # the items say 9 GiB, and the launcher must refuse them before writing
+  # anything, so the data never has to match.
+  veltra_testdata_run("writing the roomless archive" "${PYTHON}" -c [=[
+import struct, sys, zlib
+stated = 3 << 30
+local, central = b"", b""
+for name in (b"bin/javaw.exe", b"lib/rt.jar", b"lib/modules"):
+    squeeze = zlib.compressobj(9, zlib.DEFLATED, -15)
+    data = squeeze.compress(b"MZ") + squeeze.flush()
+    crc = zlib.crc32(b"MZ")
+    offset = len(local)
+    local += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 8, 0, 0x5821, crc, len(data),
+                         stated, len(name), 0) + name + data
+    central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 8, 0, 0x5821, crc,
+                           len(data), stated, len(name), 0, 0, 0, 0, 0, offset) + name
+end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 3, 3, len(central), len(local), 0)
+with open(sys.argv[1], "wb") as f:
+    f.write(local + central + end)
+]=] "${OUT}/device/roomless/jre/${_jre}")
 
   set(_name "Veltra_410.VeltraDynamicRemoteHMI.KL7zip")
   set(_common --prop "timestamp=2024-05-06T07:08:09Z")

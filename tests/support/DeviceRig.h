@@ -6,7 +6,7 @@
 #include "common/DiagnosticLog.h"
 #include "common/LaunchState.h"
 #include "common/LaunchView.h"
-#include "device/DeviceSession.h"
+#include "device/VerifyCredentials.h"
 #include "platform/fake/FakePlatform.h"
 #include "store/FolderUtils.h"
 #include "tests/support/FakeDevice.h"
@@ -64,9 +64,7 @@ public:
                                          : name_);
     if (answer)
       return answer(facts, session);
-    device::Provisioned ok;
-    ok.images = device::RuntimeImages{"C:\\jre", "C:\\lib", name_ == "download", "", ""};
-    return ok;
+    return device::RuntimeImages{"C:\\jre", "C:\\lib", name_ == "download", "", ""};
   }
 
 private:
@@ -92,6 +90,17 @@ struct DeviceRig {
   device::Verification Verify() {
     device::LaunchContext c = Context();
     return device::VerifyCredentials(c);
+  }
+  // The real download branch, the device serving both archives of its
+  // default values, and what they hold once they are in the cache.
+  void DownloadForReal() {
+    downloadBranch = &device::DownloadFromDevice();
+    p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK"));
+    const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
+    p.archives.archives[p.files.Normalize(root + "\\JRECache\\jre_v_17.0.2.zip")] =
+        fake::FakeArchiveContent::Files("zip", {"bin/javaw.exe", "lib/rt.jar"});
+    p.archives.archives[p.files.Normalize(root + "\\LIBCache\\lib_hmi_full_410_7_r.zip")] =
+        fake::FakeArchiveContent::Files("zip", {"config-gui.jar"});
   }
 
   fake::FakePlatform p;

@@ -17,7 +17,9 @@ protected:
   bool Extract(const std::string& archive, const std::string& out, bool all = true,
                const std::string& embedded = "", std::optional<std::string> format = std::nullopt) {
     message = "unset";
-    return store::ExtractArchive(p.services, archive, out, message, embedded, all, format);
+    refusal = store::Refusal::None;
+    return store::ExtractArchive(p.services, archive, out, message, embedded, all, format, {},
+                                 nullptr, &refusal);
   }
   static FakeArchiveContent Content(const std::string& format,
                                     std::vector<std::pair<std::string, std::string>> files) {
@@ -31,6 +33,7 @@ protected:
   }
   fake::FakePlatform p;
   std::string message;
+  store::Refusal refusal = store::Refusal::None;
 };
 
 TEST_F(ExtractTest, FormatFollowsTheNameInLibraryOrder) {
@@ -64,6 +67,7 @@ TEST_F(ExtractTest, UnknownNameFallsBackToCompoundDocument) {
   p.files.AddFile("C:\\p\\notes.txt", "hello");
   EXPECT_FALSE(Extract("C:\\p\\notes.txt", "C:\\s"));
   EXPECT_EQ(message, "Failed to determine file format of C:\\p\\notes.txt");
+  EXPECT_EQ(refusal, store::Refusal::Archive);
 }
 
 TEST_F(ExtractTest, MissingLibrary) {
@@ -71,6 +75,7 @@ TEST_F(ExtractTest, MissingLibrary) {
   p.archives.Add("C:\\a.zip", Content("zip", {{"f", "x"}}));
   EXPECT_FALSE(Extract("C:\\a.zip", "C:\\out"));
   EXPECT_EQ(message, "7z.dll not found");
+  EXPECT_EQ(refusal, store::Refusal::ThisMachine);
 }
 
 TEST_F(ExtractTest, FoldersCreatedFilesReplacedOthersKept) {
@@ -154,8 +159,10 @@ TEST_F(ExtractTest, AnArchiveThatWouldUnpackBeyondTheRoomIsRefusedBeforeAnything
     const char* out;
     bool all;            // false: only the item "0" is extracted
     std::string message; // empty: extracted
+    // Whose fault a refusal is: no room is this machine's, not the archive's.
+    store::Refusal refusal = store::Refusal::ThisMachine;
   } cases[] = {
-      {"fits", {3 * kGiB}, 3 * kGiB + kMiB, "C:\\img", true, ""},
+      {"fits", {3 * kGiB}, 3 * kGiB + kMiB, "C:\\img", true, "", store::Refusal::None},
       {"more than the free space",
        {2 * kGiB, kGiB},
        500 * kMiB + 1,
@@ -170,7 +177,13 @@ TEST_F(ExtractTest, AnArchiveThatWouldUnpackBeyondTheRoomIsRefusedBeforeAnything
        true,
        "The archive rounded so that it reads right.zip would unpack to 2 MB, more than the 1 MB "
        "free on the disk."},
-      {"free space of the output folder's own disk", {3 * kGiB}, 1, "D:\\img", true, ""},
+      {"free space of the output folder's own disk",
+       {3 * kGiB},
+       1,
+       "D:\\img",
+       true,
+       "",
+       store::Refusal::None},
       {"more than any image may take",
        {8 * kGiB, kGiB},
        uint64_t{1} << 40,
@@ -185,13 +198,20 @@ TEST_F(ExtractTest, AnArchiveThatWouldUnpackBeyondTheRoomIsRefusedBeforeAnything
        true,
        "The archive sizes that overflow when added.zip would unpack to 17592186044416 MB, more "
        "than the 8192 MB allowed."},
-      {"only the chosen items count", {16, 100 * kGiB}, kGiB, "C:\\img", false, ""},
+      {"only the chosen items count",
+       {16, 100 * kGiB},
+       kGiB,
+       "C:\\img",
+       false,
+       "",
+       store::Refusal::None},
       {"no stated size",
        {16, std::nullopt},
        kGiB,
        "C:\\img",
        true,
-       "The archive no stated size.zip does not state the size of its items."},
+       "The archive no stated size.zip does not state the size of its items.",
+       store::Refusal::Archive},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -208,9 +228,12 @@ TEST_F(ExtractTest, AnArchiveThatWouldUnpackBeyondTheRoomIsRefusedBeforeAnything
     const std::string archive = std::string("C:\\a\\") + c.name + ".zip";
     fp.archives.Add(archive, content);
     std::string msg = "unset";
-    EXPECT_EQ(store::ExtractArchive(fp.services, archive, c.out, msg, "0", c.all),
+    store::Refusal refusal = store::Refusal::Archive;
+    EXPECT_EQ(store::ExtractArchive(fp.services, archive, c.out, msg, "0", c.all, std::nullopt, {},
+                                    nullptr, &refusal),
               c.message.empty());
     EXPECT_EQ(msg, c.message);
+    EXPECT_EQ(refusal, c.refusal);
     EXPECT_EQ(fp.files.DirectoryExists(c.out), c.message.empty());
   }
 }

@@ -127,22 +127,25 @@ TEST_P(CookieFloodTest, TheStoreStaysWithinItsBoundsPerDomain) {
   CookieStore store;
   c.set(store);
   std::vector<std::string> names;
-  size_t bytes = 0;
+  size_t bytes = 0; // the session cookie aside: it is never evicted
+  size_t sessionBytes = 0;
   for (const CookieStore::Cookie& cookie : store.Cookies()) {
     if (cookie.domain != "192.0.2.7")
       continue;
     names.push_back(cookie.name);
-    bytes += cookie.name.size() + cookie.value.size();
+    (cookie.name == kSession ? sessionBytes : bytes) += cookie.name.size() + cookie.value.size();
   }
   EXPECT_EQ(names.size(), c.keptForDevice);
   EXPECT_LE(names.size(), device::kMaxCookiesPerDomain);
   EXPECT_LE(bytes, device::kMaxCookieBytesPerDomain + device::kMaxCookieBytes);
+  EXPECT_LE(sessionBytes, device::kMaxSessionCookieBytes);
   for (const std::string& name : c.kept)
     EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
   for (const std::string& name : c.gone)
     EXPECT_EQ(std::find(names.begin(), names.end(), name), names.end()) << name;
   // What goes back to the device is what was kept.
-  EXPECT_LE(store.HeaderFor(kDevice).size(), device::kMaxCookieBytesPerDomain + 2 * 50 + 4096);
+  EXPECT_LE(store.HeaderFor(kDevice).size(),
+            device::kMaxCookieBytesPerDomain + 2 * 50 + 4096 + device::kMaxSessionCookieBytes);
 }
 
 const FloodCase kFloodCases[] = {
@@ -181,6 +184,33 @@ const FloodCase kFloodCases[] = {
      1,
      {"fits"},
      {"big"}},
+    // The session cookie is the launch: no bound meant for a flood drops
+    // it, however long a device makes it.
+    {"a session cookie longer than any other cookie may be is kept",
+     [](CookieStore& store) {
+       SetFrom(store, kDevice, kSession, std::string(device::kMaxCookieBytes * 2, 's'));
+       Flood(60, 1024)(store);
+     },
+     8,
+     {kSession, "c59"},
+     {"c0", "c52"}},
+    {"a session cookie as long as a session cookie may be is kept",
+     [](CookieStore& store) {
+       SetFrom(store, kDevice, kSession,
+               std::string(device::kMaxSessionCookieBytes - std::string(kSession).size(), 's'));
+       SetFrom(store, kDevice, "after", "1");
+     },
+     1,
+     {kSession},
+     {"after"}},
+    {"a session cookie beyond any sense is not kept",
+     [](CookieStore& store) {
+       SetFrom(store, kDevice, kSession,
+               std::string(device::kMaxSessionCookieBytes - std::string(kSession).size() + 1, 's'));
+     },
+     0,
+     {},
+     {kSession}},
     {"a cookie set again is not counted twice",
      [](CookieStore& store) {
        for (int round = 0; round < 3; ++round)

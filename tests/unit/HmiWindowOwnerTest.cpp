@@ -29,7 +29,7 @@ class ImagesInPlace : public device::ImageSource {
 public:
   device::Provisioned Provide(device::LaunchContext&, const device::DeviceFacts&,
                               device::DeviceSession&) override {
-    return {device::RuntimeImages{kJreImage, kLibImage, true, "", ""}, "", false};
+    return device::RuntimeImages{kJreImage, kLibImage, true, "", ""};
   }
 };
 

@@ -1,5 +1,4 @@
 #include "device/ImageDownload.h"
-#include "device/DeviceSession.h"
 #include "platform/fake/FakePlatform.h"
 #include "tests/support/DeviceRig.h"
 
@@ -92,17 +91,17 @@ protected:
                             http,
                             log};
     provided = device::DownloadRuntimeImages(c, facts, session);
-    message = provided.message;
-    return provided.images.has_value();
+    message = provided->images ? "" : provided->failure.message;
+    return provided->images.has_value();
   }
-  const device::RuntimeImages& Images() const { return *provided.images; }
+  const device::RuntimeImages& Images() const { return *provided->images; }
   std::vector<std::string> Below(const std::string& folder) const { return p.files.Below(folder); }
 
   ArchiveFaultsAsTheArchives archiveFaults{p.archives};
   bool archiveFaultsAreTheArchives = false;
   device::DeviceFacts facts;
   device::DeviceSession session{http, {"gw:8443", 8443, true}, "tok-1"};
-  device::Provisioned provided;
+  std::optional<device::Provisioned> provided;
   std::vector<std::string> fetched;
   std::vector<std::string> statusSeen;
   int jreStatus = 200;
@@ -295,9 +294,10 @@ TEST_F(DownloadTest, ArchiveNamesFromTheDeviceCannotPickThePath) {
   for (const char* hostile : {"..\\..\\Windows\\evil.zip", "C:\\Windows\\evil.zip", "a/b.zip"}) {
     facts.hmiJREFile = hostile;
     EXPECT_FALSE(Run()) << hostile;
-    EXPECT_EQ(message,
-              std::string("The device offered an archive name that cannot be used: ") + hostile);
-    EXPECT_TRUE(provided.stop) << hostile;
+    EXPECT_EQ(message, std::string("This computer could not store the runtime images: The device "
+                                   "offered an archive name that cannot be used: ") +
+                           hostile);
+    EXPECT_EQ(provided->failure.whose, device::Whose::ThisComputer) << hostile;
     EXPECT_TRUE(fetched.empty()) << hostile;
   }
 }

@@ -1,6 +1,6 @@
 #include "launcher/LaunchSequence.h"
 
-#include "device/DeviceSession.h"
+#include "device/VerifyCredentials.h"
 #include "hmi/HmiContract.h"
 #include "launcher/LoginForm.h"
 #include "platform/fake/FakeDesktop.h"
@@ -111,7 +111,7 @@ public:
                               device::DeviceSession&) override {
     if (during)
       during();
-    return {device::RuntimeImages{kJreImage, kLibImage, true, "", ""}, "", false};
+    return device::RuntimeImages{kJreImage, kLibImage, true, "", ""};
   }
 };
 

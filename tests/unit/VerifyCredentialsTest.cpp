@@ -1,6 +1,6 @@
+#include "device/VerifyCredentials.h"
 #include "common/DeviceAddress.h"
 #include "common/Text.h"
-#include "device/DeviceSession.h"
 #include "platform/fake/FakePlatform.h"
 #include "tests/support/DeviceRig.h"
 #include "tests/support/FakeDevice.h"
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -21,13 +22,12 @@ constexpr const char* kFileRead = "POST /cgi-bin/ReadBinaryFile.cgi";
 class VerifyTest : public ::testing::Test, public DeviceRig {
 protected:
   VerifyTest() {
-    auto failOnRequest = [this](const device::DeviceFacts&, device::DeviceSession&) {
-      device::Provisioned p;
+    auto failOnRequest = [this](const device::DeviceFacts&,
+                                device::DeviceSession&) -> device::Provisioned {
       if (branchResult)
-        p.images = device::RuntimeImages{"C:\\jre", "C:\\lib", true, "", ""};
-      else
-        p.message = "branch failed";
-      return p;
+        return device::RuntimeImages{"C:\\jre", "C:\\lib", true, "", ""};
+      return device::StepFailure{device::Stage::Provisioning, "branch failed",
+                                 device::Whose::Connection};
     };
     download.answer = failOnRequest;
     package.answer = failOnRequest;
@@ -119,8 +119,44 @@ TEST_F(VerifyTest, NoDeviceAtAll) {
   p.http.openPorts = {};
   EXPECT_FALSE(Verify());
   EXPECT_EQ(message, "Unable to connect to a device at the specified address.");
+  EXPECT_EQ(result.failure.stage, device::Stage::Connect);
   EXPECT_EQ(p.http.requestPorts, (std::vector<int>{51443, 443}));
   EXPECT_EQ(view.host, "gw");
+}
+
+// The first port answered and failed, and nothing answers on the second at
+// all: what the first port said is what the operator reads, not that no
+// device could be reached.
+TEST_F(VerifyTest, NothingOnTheSecondPortKeepsTheFirstPortsFailure) {
+  struct Case {
+    const char* name;
+    std::function<void()> setUp;
+    const char* message;
+    device::Stage stage;
+  } cases[] = {
+      {"wrong password", [this] { view.password = "wrong"; },
+       "The credentials provided are incorrect for this device.", device::Stage::Login},
+      {"dynamic HMI off", [this] { device.ext["dynamic_hmi_enabled"] = "0"; },
+       "Remote dynamic HMI functionality is not enabled on this device.", device::Stage::Login},
+      {"branch failed", [this] { branchResult = false; }, "branch failed",
+       device::Stage::Provisioning},
+      {"an answer that cannot be read", [this] { device.ext["dynamic_hmi_enabled"] = "\"yes\""; },
+       "Unable to connect to a device at the specified address.", device::Stage::Login},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceRig::Fill("gw", "admin", "pw");
+    device.ext.erase("dynamic_hmi_enabled");
+    branchResult = true;
+    p.http.openPorts = {51443};
+    p.http.requestPorts.clear();
+    c.setUp();
+    EXPECT_FALSE(Verify());
+    EXPECT_EQ(message, c.message);
+    EXPECT_EQ(result.failure.stage, c.stage);
+    EXPECT_EQ(p.http.requestPorts.back(), 443);
+    EXPECT_EQ(view.host, "gw");
+  }
 }
 
 TEST_F(VerifyTest, TypedPortMeansOneAttemptOnIt) {
@@ -400,69 +436,28 @@ TEST(DeviceAddress, HostBoxRules) {
             "https://192.0.2.7:8443/cgi-bin/ReadBinaryFile.cgi");
 }
 
-TEST_F(VerifyTest, DownloadKeepsThePreviousFileWhenTheReadFails) {
-  const std::string local = "C:\\cache\\jre_v_1.zip";
-  device::LaunchContext c = Context();
-  p.files.AddFile(local, "old archive");
-  view.host = "gw:8443";
-  p.http.openPorts = {8443};
-  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(404, "nope"));
-  EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  EXPECT_EQ(p.files.Contents(local), "old archive");
-  EXPECT_FALSE(p.files.FileExists(local + ".part"));
-
-  p.http.Fail("POST /cgi-bin/ReadBinaryFile.cgi");
-  EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  EXPECT_EQ(p.files.Contents(local), "old archive");
-
-  auto partial = fake::FakeHttpTransport::Answer(200, "PK-half");
-  partial.complete = false;
-  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", partial);
-  EXPECT_FALSE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  EXPECT_EQ(p.files.Contents(local), "old archive");
-  EXPECT_FALSE(p.files.FileExists(local + ".part"));
-
-  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK-new"));
-  EXPECT_TRUE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  EXPECT_EQ(p.files.Contents(local), "PK-new");
-  EXPECT_EQ(p.http.requests.back().url, "https://gw:8443/cgi-bin/ReadBinaryFile.cgi");
-  EXPECT_NE(p.http.requests.back().body.find("/mnt/flash/hmi/jre/jre_v_1.zip"), std::string::npos);
-}
-
-TEST_F(VerifyTest, EachDownloadWritesAPartFileOfItsOwn) {
-  const std::string local = "C:\\cache\\jre_v_1.zip";
-  // Another launcher is reading the same archive, and an earlier process
-  // with this process's id left its part file behind.
-  p.files.AddFile(local + ".part", "another launcher's part");
-  p.files.AddFile(local + ".4242.0.part", "left behind");
-  view.host = "gw:8443";
-  p.http.openPorts = {8443};
-  p.http.Route("POST /cgi-bin/ReadBinaryFile.cgi", fake::FakeHttpTransport::Answer(200, "PK-new"));
-  device::LaunchContext c = Context();
-  EXPECT_TRUE(device::DownLoadFile(c, "/mnt/flash/hmi/jre/jre_v_1.zip", local, 8443));
-  ASSERT_TRUE(p.http.requests.back().bodyFile);
-  EXPECT_EQ(*p.http.requests.back().bodyFile, local + ".4242.1.part");
-  EXPECT_EQ(p.files.Contents(local), "PK-new");
-  EXPECT_FALSE(p.files.FileExists(local + ".4242.1.part"));
-  EXPECT_EQ(p.files.Contents(local + ".part"), "another launcher's part");
-  EXPECT_EQ(p.files.Contents(local + ".4242.0.part"), "left behind");
-}
-
 // A file of the cache that cannot be made or written is this machine's
-// failure, not the device's: the branch says why, and the session that is
-// open is still ended. A file that cannot be made stops the read before it
-// is sent; one that fails half-way (a full disk) ends it after.
+// failure, not the device's: it says why, no other port is tried, and the
+// session that is open is still ended. A file that cannot be made stops the
+// read before it is sent; one that fails half-way (a full disk) ends it
+// after.
 TEST(VerifyLocalFailure, ALocalFileThatCannotBeWrittenStillLogsOut) {
   const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
-  const std::string part = root + "\\JRECache\\jre_v_17.0.2.zip.4242.0.part";
+  const std::string archive = root + "\\JRECache\\jre_v_17.0.2.zip";
+  const std::string part = archive + ".4242.0.part";
+  const std::string partRefused =
+      "The file " + archive + " cannot be written here: Cannot create file \"" + part + "\".";
   struct Case {
     const char* name;
     std::function<void(fake::FakePlatform&)> setUp;
     bool readSent;
+    std::string reason;
   } cases[] = {
       {"JRECache is a file",
-       [&](fake::FakePlatform& p) { p.files.AddFile(root + "\\JRECache", "not a folder"); }, false},
-      {"part file refused", [&](fake::FakePlatform& p) { p.files.unwritable.insert(part); }, false},
+       [&](fake::FakePlatform& p) { p.files.AddFile(root + "\\JRECache", "not a folder"); }, false,
+       partRefused},
+      {"part file refused", [&](fake::FakePlatform& p) { p.files.unwritable.insert(part); }, false,
+       partRefused},
       {"disk fails during the transfer",
        [&](fake::FakePlatform& p) {
          p.http.onRequest = [&p](const plat::HttpRequest& r) {
@@ -470,23 +465,26 @@ TEST(VerifyLocalFailure, ALocalFileThatCannotBeWrittenStillLogsOut) {
              p.files.unwritable.insert(*r.bodyFile);
          };
        },
-       true},
+       true, "Cannot create file \"" + part + "\"."},
   };
   for (const Case& c : cases) {
     DeviceRig r;
     r.downloadBranch = &device::DownloadFromDevice();
-    r.view.host = "gw:51443";
+    r.view.host = "gw";
     fake::FakePlatform& fp = r.p;
     FakeDevice& d = r.device;
     c.setUp(fp);
     device::Verification v = r.Verify();
     EXPECT_FALSE(v) << c.name;
-    EXPECT_EQ(v.failure.message, "Unable to download JRE archive.") << c.name;
+    EXPECT_EQ(v.failure.message, "This computer could not store the runtime images: " + c.reason)
+        << c.name;
+    EXPECT_EQ(v.failure.whose, device::Whose::ThisComputer) << c.name;
     std::vector<std::string> expected{"GET /info.cgi", "POST /LOGIN", "GET /cgi-bin/infoExt.cgi"};
     if (c.readSent)
       expected.push_back("POST /cgi-bin/ReadBinaryFile.cgi");
     expected.push_back("POST /LOGOUT");
     EXPECT_EQ(fp.http.Paths(), expected) << c.name;
+    EXPECT_EQ(fp.http.requestPorts, std::vector<int>(expected.size(), 51443)) << c.name;
     EXPECT_EQ(d.logouts, 1) << c.name;
     EXPECT_FALSE(fp.files.FileExists(part)) << c.name;
   }
@@ -530,13 +528,25 @@ TEST(VerifyFileReadFailure, TheSessionIsStillLoggedOut) {
   }
 }
 
-// A failure of this machine while the images are stored, or an archive name
-// from the device that cannot become a file name, is neither the
+// A failure of this machine while the images are stored (a write refused,
+// no room for what the archive states, no archive library), or an archive
+// name from the device that cannot become a file name here, is neither the
 // connection's fault nor cured by another port: it is told in its own words
 // and ends the attempts. A good archive stays in the cache.
 TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
   const std::string root = "C:\\ProgramData\\Veltra Dynamic Remote HMI";
   const std::string jreCache = root + "\\JRECache\\jre_v_17.0.2.zip";
+  const std::string cannotStore = "This computer could not store the runtime images: ";
+  // A cached runtime archive whose one item states `size` bytes, or as many
+  // as it holds.
+  auto cachedStating = [&](DeviceRig& r, std::optional<uint64_t> size = std::nullopt) {
+    r.p.files.AddFile(jreCache, "PK");
+    fake::FakeArchiveContent jre = fake::FakeArchiveContent::Files("zip", {"bin/javaw.exe"});
+    if (size)
+      jre.items[0].size = size;
+    r.p.archives.archives[r.p.files.Normalize(jreCache)] = jre;
+  };
   struct Case {
     const char* name;
     std::function<void(DeviceRig&)> setUp;
@@ -545,15 +555,28 @@ TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
   } cases[] = {
       {"write refused while extracting",
        [&](DeviceRig& r) {
-         r.p.files.AddFile(jreCache, "PK");
-         fake::FakeArchiveContent jre;
-         jre.format = "zip";
-         jre.items = {{"bin/javaw.exe", false}};
-         jre.data = {"MZ"};
-         r.p.archives.archives[r.p.files.Normalize(jreCache)] = jre;
+         cachedStating(r);
          r.p.files.unwritable.insert(root + "\\JREImage\\~v17.0.2.0_4242_0\\new\\bin\\javaw.exe");
        },
-       "This computer could not store the runtime images: ", true},
+       cannotStore + "Cannot create file", true},
+      {"no room on the disk for what the items state",
+       [&](DeviceRig& r) {
+         cachedStating(r, 2 * kMiB);
+         r.p.files.freeBytes["c:"] = kMiB;
+       },
+       cannotStore + "The archive jre_v_17.0.2.zip would unpack to 2 MB, more than the 1 MB free "
+                     "on the disk.",
+       true},
+      {"more than any image may take", [&](DeviceRig& r) { cachedStating(r, 9 * 1024 * kMiB); },
+       cannotStore +
+           "The archive jre_v_17.0.2.zip would unpack to 9216 MB, more than the 8192 MB allowed.",
+       true},
+      {"no archive library",
+       [&](DeviceRig& r) {
+         cachedStating(r);
+         r.p.archives.present = false;
+       },
+       cannotStore + "7z.dll not found", true},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   for (const char* name : {"..\\evil.zip", "C:\\evil.zip", "CON.zip", "jre_v_17.zip."})
@@ -561,7 +584,7 @@ TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
                    [name](DeviceRig& r) {
                      r.device.ext["hmi_jre"] = "\"" + text::ReplaceAll(name, "\\", "\\\\") + "\"";
                    },
-                   std::string("The device offered an archive name that cannot be used: ") + name,
+                   cannotStore + "The device offered an archive name that cannot be used: " + name,
                    false});
   for (const Case& c : all) {
     DeviceRig r;
@@ -571,12 +594,65 @@ TEST(VerifyLocalFailure, OwnWordsAndNoSecondPort) {
     EXPECT_FALSE(v) << c.name;
     EXPECT_EQ(v.failure.message.substr(0, c.message.size()), c.message) << c.name;
     EXPECT_EQ(v.failure.stage, device::Stage::Provisioning) << c.name;
+    EXPECT_EQ(v.failure.whose, device::Whose::ThisComputer) << c.name;
     EXPECT_EQ(r.p.http.Paths(),
               (std::vector<std::string>{"GET /info.cgi", "POST /LOGIN", "GET /cgi-bin/infoExt.cgi",
                                         "POST /LOGOUT"}))
         << c.name;
     EXPECT_EQ(r.p.http.requestPorts, std::vector<int>(4, 51443)) << c.name;
     EXPECT_EQ(r.p.files.FileExists(jreCache), c.archiveKept) << c.name;
+  }
+}
+
+// After verification every request goes to the device that answered: a host
+// box edited while the runtime archive is read sends nothing, and no session
+// cookie, to the address typed meanwhile, and the launch goes on with the
+// verified device.
+TEST(VerifyEditedHost, LaterRequestsGoToTheVerifiedDevice) {
+  struct Case {
+    const char* name;
+    const char* typed;
+    std::set<int> devicePorts;
+    device::DeviceEndpoint answered;
+    const char* hostText;
+  } cases[] = {
+      {"no port typed, the first port answers",
+       "gw",
+       {51443, 443},
+       {"gw", 51443, false},
+       "gw:51443"},
+      {"no port typed, the second port answers", "gw", {443}, {"gw", 443, false}, "gw:443"},
+      {"port typed", "gw:8443", {8443}, {"gw:8443", 8443, true}, "gw:8443"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceRig r;
+    r.DownloadForReal();
+    r.view.host = c.typed;
+    // Another device answers at the address typed meanwhile.
+    r.p.http.openPorts = c.devicePorts;
+    r.p.http.openPorts.insert(9443);
+    size_t editedAt = 0;
+    r.p.http.onRequest = [&](const plat::HttpRequest& request) {
+      if (editedAt == 0 && request.bodyFile) {
+        r.view.host = "other:9443";
+        editedAt = r.p.http.requests.size();
+      }
+    };
+    device::Verification v = r.Verify();
+    ASSERT_TRUE(v) << v.failure.message;
+    ASSERT_GT(editedAt, 0u);
+    const std::string verifiedUrl = "https://" + std::string(c.hostText) + "/";
+    const std::vector<std::string> paths = r.p.http.Paths();
+    EXPECT_EQ(std::vector<std::string>(paths.begin() + editedAt - 1, paths.end()),
+              (std::vector<std::string>{kFileRead, kFileRead, "POST /LOGOUT"}));
+    for (size_t i = editedAt - 1; i < r.p.http.requests.size(); ++i) {
+      EXPECT_EQ(r.p.http.requests[i].url.rfind(verifiedUrl, 0), 0u) << r.p.http.requests[i].url;
+      EXPECT_EQ(r.p.http.CookieOf(i), "R930::AuthCookieHandler_R930HMI=tok-1");
+    }
+    EXPECT_EQ(v.verified->hostText, c.hostText);
+    EXPECT_EQ(v.verified->endpoint, c.answered);
+    EXPECT_EQ(r.view.host, c.hostText);
   }
 }
 
@@ -593,7 +669,7 @@ TEST_F(VerifyTest, EitherBranchRunsHoldingTheRuntimeImagesLock) {
     };
     auto heldAndDone = [&](const device::DeviceFacts&, device::DeviceSession&) {
       held();
-      return device::Provisioned{device::RuntimeImages{}, "", false};
+      return device::Provisioned(device::RuntimeImages{});
     };
     this->download.answer = heldAndDone;
     package.answer = heldAndDone;

@@ -19,10 +19,13 @@ namespace {
 namespace fs = std::filesystem;
 
 using plat::ControlId;
+using testing::AllOf;
+using testing::Contains;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::HasSubstr;
 using testing::IsEmpty;
+using testing::StartsWith;
 using winetest::CleanAppFolder;
 using winetest::CountOf;
 using winetest::DeviceSimulator;
@@ -40,6 +43,7 @@ constexpr const char* kCaption = "Veltra Dynamic Remote HMI";
 
 constexpr const char* kUnableToConnect = "Unable to connect to a device at the specified address.";
 constexpr const char* kBadCredentials = "The credentials provided are incorrect for this device.";
+constexpr const char* kCannotStore = "This computer could not store the runtime images: ";
 
 constexpr const char* kInfo = "/info.cgi";
 constexpr const char* kLogin = "/LOGIN";
@@ -346,6 +350,34 @@ TEST_F(LauncherDevice, WindowAnswersDuringASlowDownloadAndIgnoresASecondLaunch) 
   EXPECT_TRUE(fs::exists(app_.Path() / kJavaw));
 }
 
+// Once the device is verified every request goes to it: the operator edits
+// the host box while the runtime archive comes over a slow line, and the HMI
+// archive is still read, with the session cookie, from the verified device,
+// never from the address typed meanwhile; the launch goes on with it.
+TEST_F(LauncherDevice, AHostBoxEditedDuringTheDownloadSendsNothingElsewhere) {
+  DeviceSimulator device(Serving("good"));
+  DeviceSimulator elsewhere(Serving("good"));
+  // The runtime archive (about 94 KiB) takes about six seconds.
+  device.Configure(R"({"rate_bps": {"/cgi-bin/ReadBinaryFile.cgi": 16000}})");
+  Launcher launcher;
+  launcher.WaitUntilShown();
+  TypeAndLaunch(launcher, HostWithPort(device));
+  ASSERT_TRUE(WaitUntil([&] { return CountOf(device.Requests(), kReadFile) > 0; }));
+
+  launcher.SetText(ControlId::edtHost, HostWithPort(elsewhere));
+  ASSERT_EQ(CountOf(device.Requests(), kReadFile), 1u) << "the box was edited after the download";
+  ASSERT_NO_FATAL_FAILURE(ExpectLaunchSucceeded(launcher, device, 0));
+
+  std::vector<RecordedRequest> requests = device.Requests();
+  EXPECT_THAT(Paths(requests), ElementsAre(kInfo, kLogin, kInfoExt, kReadFile, kReadFile, kLogout));
+  const std::string session = requests[2].cookies[kSessionCookie];
+  for (size_t i = 3; i < requests.size(); ++i)
+    EXPECT_EQ(requests[i].cookies[kSessionCookie], session) << requests[i].path;
+  EXPECT_THAT(Paths(elsewhere.Requests()), IsEmpty());
+  EXPECT_EQ(winetest::FileContents(app_.Path() / kConfigGui),
+            winetest::FileContents(TestData("trees/download/lib/config-gui.jar")));
+}
+
 // A download over a slow line shows how far it has come beside the status
 // text, which stays as it is, and the figures move on while it runs.
 TEST_F(LauncherDevice, ASlowDownloadShowsItsProgressBesideTheStatusText) {
@@ -377,7 +409,7 @@ struct DownloadFailureCase {
   const char* name;
   const char* files; // the device folder of the test data
   std::string config;
-  std::string message;
+  testing::Matcher<std::string> message;
   bool archiveKept; // whether the JRE archive stays in JRECache
   bool loggedOut;
   // Done to the machine-wide folder before the launcher starts.
@@ -401,7 +433,7 @@ TEST_P(LauncherDeviceDownloadFailure, ShowsTheReasonAndInstallsNoImage) {
   launcher.WaitUntilShown();
   TypeAndLaunch(launcher, HostWithPort(device));
 
-  EXPECT_EQ(ErrorBoxText(launcher), c.message);
+  EXPECT_THAT(ErrorBoxText(launcher), c.message);
   EXPECT_FALSE(fs::exists(app_.Path() / kJavaw));
   EXPECT_FALSE(fs::exists(app_.Path() / kConfigGui));
   std::vector<fs::path> cached;
@@ -434,23 +466,74 @@ INSTANTIATE_TEST_SUITE_P(
         DownloadFailureCase{"JreArchiveTruncated", "truncated", "{}", kUnableToConnect, false,
                             true},
         // The archive cannot be stored on this machine: the device is not to
-        // blame, and its session is ended as after any other failure.
-        DownloadFailureCase{"JreCacheIsAFile", "good", "{}", "Unable to download JRE archive.",
+        // blame, the operator reads why, and the session is ended as after
+        // any other failure.
+        DownloadFailureCase{"JreCacheIsAFile", "good", "{}",
+                            StartsWith(std::string(kCannotStore) + "The file " +
+                                       "C:\\ProgramData\\Veltra Dynamic Remote "
+                                       "HMI\\JRECache\\jre_v_17.0.2.zip cannot be written here: "),
                             false, true,
                             [](const fs::path& appFolder) {
                               fs::create_directories(appFolder);
                               std::ofstream(appFolder / L"JRECache") << "not a folder";
                             }},
-        // A name that cannot become a file name here is the device's
-        // offer, not a connection fault: said as such, and nothing is read.
-        DownloadFailureCase{
-            "JreArchiveNameRefused", "good", R"({"infoext": {"hmi_jre": "CON.zip"}})",
-            "The device offered an archive name that cannot be used: CON.zip", false, true},
+        // A name that cannot become a file name here is not a connection
+        // fault: said as such, and nothing is read.
+        DownloadFailureCase{"JreArchiveNameRefused", "good",
+                            R"({"infoext": {"hmi_jre": "CON.zip"}})",
+                            std::string(kCannotStore) +
+                                "The device offered an archive name that cannot be used: CON.zip",
+                            false, true},
         DownloadFailureCase{"JreArchiveNameTooLong", "good",
                             R"({"infoext": {"hmi_jre": "jre_v_17.0.2)" + std::string(300, '0') +
                                 R"(.zip"}})",
-                            "Unable to download JRE archive.", false, true}),
+                            AllOf(StartsWith(std::string(kCannotStore) + "The file "),
+                                  HasSubstr(" cannot be written here: ")),
+                            false, true}),
     [](const testing::TestParamInfo<DownloadFailureCase>& info) { return info.param.name; });
+
+// An archive whose items state more than any image may take is refused by
+// this computer before anything is written. With no port typed, the launcher
+// tries the first standard port and, because the failure is this computer's,
+// not the second: the operator reads why, and the device gets nothing more
+// after the logout. The archive stays cached; it may well be good.
+TEST_F(LauncherDevice, NoRoomForTheImagesIsSaidSoAndTriesNoOtherPort) {
+  // The device on both standard ports where 443 can be had (it needs root),
+  // else on the first alone; another test may hold them for a while.
+  std::optional<DeviceSimulator> device;
+  auto onStandardPorts = [&](std::vector<int> ports) {
+    DeviceSimulatorOptions options = Serving("roomless");
+    options.fixedPorts = std::move(ports);
+    try {
+      device.emplace(options);
+      return true;
+    } catch (const winetest::HarnessError&) {
+      return false;
+    }
+  };
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return onStandardPorts({51443, 443}) || onStandardPorts({51443});
+      },
+      std::chrono::seconds(60)))
+      << "port 51443 of loopback stays taken";
+  Launcher launcher;
+  launcher.WaitUntilShown();
+  TypeAndLaunch(launcher, "127.0.0.1");
+
+  EXPECT_EQ(ErrorBoxText(launcher),
+            std::string(kCannotStore) +
+                "The archive jre_v_17.0.2.zip would unpack to 9216 MB, more than the 8192 MB "
+                "allowed.");
+  std::vector<RecordedRequest> requests = device->Requests();
+  EXPECT_THAT(Paths(requests), ElementsAre(kInfo, kLogin, kInfoExt, kReadFile, kLogout));
+  for (const RecordedRequest& r : requests)
+    EXPECT_EQ(r.port, 51443) << r.path;
+  EXPECT_EQ(launcher.Text(ControlId::edtHost), "127.0.0.1");
+  EXPECT_THAT(app_.Files(), Contains(fs::path(L"JRECache") / L"jre_v_17.0.2.zip"));
+  EXPECT_FALSE(fs::exists(app_.Path() / kJavaw));
+  EXPECT_TRUE(launcher.Running());
+}
 
 // --- Developer mode ---
 
