@@ -54,6 +54,8 @@ public:
   virtual std::optional<FileVersion> ExecutableFileVersion() = 0;
   // The common (all-users) application-data folder; nothing when unavailable.
   virtual std::optional<std::string> CommonAppDataFolder() = 0;
+  // The user's own local application-data folder; nothing when unavailable.
+  virtual std::optional<std::string> LocalAppDataFolder() = 0;
   // The user's temporary folder in long path form, without a trailing separator.
   virtual std::string TempFolder() = 0;
   virtual uint32_t ProcessId() = 0;

@@ -24,6 +24,7 @@ public:
   std::string executablePath = "C:\\Program Files\\Veltra\\VeltraDynamicRemoteHMI.exe";
   std::optional<plat::FileVersion> fileVersion = plat::FileVersion{0x00010002, 0x00000001};
   std::optional<std::string> commonAppData = std::string("C:\\ProgramData");
+  std::optional<std::string> localAppData = std::string("C:\\Users\\op\\AppData\\Local");
   std::string tempFolder = "C:\\Users\\operator\\AppData\\Local\\Temp";
   uint32_t processId = 4242;
   uint32_t tick = 1000;
@@ -41,6 +42,7 @@ public:
   std::string ExecutablePath() override { return executablePath; }
   std::optional<plat::FileVersion> ExecutableFileVersion() override { return fileVersion; }
   std::optional<std::string> CommonAppDataFolder() override { return commonAppData; }
+  std::optional<std::string> LocalAppDataFolder() override { return localAppData; }
   std::string TempFolder() override { return tempFolder; }
   uint32_t ProcessId() override { return processId; }
   uint32_t TickCount() override { return tick; }

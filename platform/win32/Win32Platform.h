@@ -30,6 +30,7 @@ public:
   std::string ExecutablePath() override;
   std::optional<FileVersion> ExecutableFileVersion() override;
   std::optional<std::string> CommonAppDataFolder() override;
+  std::optional<std::string> LocalAppDataFolder() override;
   std::string TempFolder() override;
   uint32_t ProcessId() override;
   uint32_t TickCount() override;

@@ -80,6 +80,13 @@ std::optional<std::string> Win32System::CommonAppDataFolder() {
   return Narrow(buffer);
 }
 
+std::optional<std::string> Win32System::LocalAppDataFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+    return std::nullopt;
+  return Narrow(buffer);
+}
+
 std::string Win32System::TempFolder() {
   std::vector<wchar_t> buffer(MAX_PATH + 1);
   DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
