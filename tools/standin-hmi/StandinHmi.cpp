@@ -104,11 +104,14 @@ POINT CentredOrigin(int width, int height) {
           (GetSystemMetrics(SM_CYSCREEN) - height) / 2};
 }
 
-// A top-level window is made without its title, and the title is its last
-// step: whoever looks for the window by its title (the launcher, a test)
-// finds it only once its controls exist and it is on screen. Found earlier,
-// a prompt would have no Accept or Reject yet, and a click aimed at one would
-// reach nobody.
+// A top-level window is made without its title and gets it once its
+// controls exist: whoever looks for the window by its title (the launcher, a
+// test) finds it complete. Found earlier, a prompt would have no Accept or
+// Reject yet, and a click aimed at one would reach nobody. The title still
+// comes before the window is shown, as a Java window has its title when it
+// appears: the launcher looks for the HMI's windows again when its own window
+// loses the activation to them, and one still without its title then is
+// not seen until the launcher's wait ends.
 void Entitle(HWND window, const std::wstring& title) {
   SetWindowTextW(window, title.c_str());
 }
@@ -279,11 +282,11 @@ void ShowLogin() {
   app.loggedInText = AddControl(app.login, L"STATIC", L"", 0, 20, 24, 320, 20, kLoggedInTextId);
   ShowWindow(app.loggedInText, SW_HIDE);
 
+  Entitle(app.login, title);
   ShowWindow(app.login, SW_SHOWNORMAL);
   UpdateWindow(app.login);
   FocusField(kUser);
   app.placed = true;
-  Entitle(app.login, title);
   app.journal.Write("login-shown", {{"title", title}, {"rect", standin::RectText(app.login)}});
 }
 
@@ -354,9 +357,9 @@ void ShowPrompt() {
   AddControl(app.prompt, L"BUTTON", L"Accept", WS_TABSTOP | BS_DEFPUSHBUTTON, 220, 84, 100, 30,
              IDOK);
   AddControl(app.prompt, L"BUTTON", L"Reject", WS_TABSTOP, 330, 84, 100, 30, IDCANCEL);
+  Entitle(app.prompt, kPromptTitle);
   ShowWindow(app.prompt, SW_SHOWNORMAL);
   UpdateWindow(app.prompt);
-  Entitle(app.prompt, kPromptTitle);
   app.journal.Write("prompt-shown",
                     {{"name", app.trustName}, {"rect", standin::RectText(app.prompt)}});
   if (app.settings.autoAccept || app.settings.autoReject)
