@@ -3,10 +3,40 @@
 #include "common/Paths.h"
 #include "common/Text.h"
 
+#include <exception>
+#include <optional>
+
 namespace launch {
 
+namespace {
+
+constexpr const char* kProgramFolderName = "Veltra Dynamic Remote HMI";
+constexpr const char* kWriteProbe = "~write-probe.tmp";
+
+} // namespace
+
+std::string DiagnosticLog::DeveloperFolder() {
+  if (!folder_.empty())
+    return folder_;
+  const std::string beside = paths::FolderOf(s_.system.ExecutablePath());
+  try {
+    s_.files.WriteFile(beside + kWriteProbe, "");
+    s_.files.DeleteFile(beside + kWriteProbe);
+    folder_ = beside;
+    return folder_;
+  } catch (const std::exception&) {
+  }
+  const std::optional<std::string> local = s_.system.LocalAppDataFolder();
+  if (!local)
+    return beside; // nowhere better: the writes there fail as they would
+  folder_ = paths::JoinPath(*local, kProgramFolderName) + "\\";
+  s_.files.CreateDirectories(folder_);
+  movedAway_ = true;
+  return folder_;
+}
+
 std::string DiagnosticLog::GetLogFileName() {
-  return paths::FolderOf(s_.system.ExecutablePath()) + "Log.txt";
+  return DeveloperFolder() + "Log.txt";
 }
 
 void DiagnosticLog::LogMessage(const std::string& aMessage) {
@@ -16,6 +46,9 @@ void DiagnosticLog::LogMessage(const std::string& aMessage) {
   std::vector<std::string> lines;
   if (s_.files.FileExists(path))
     lines = text::SplitLines(s_.files.ReadFile(path));
+  else if (movedAway_)
+    lines.push_back("Developer files are written to " + folder_ + ": the program's folder " +
+                    paths::FolderOf(s_.system.ExecutablePath()) + " cannot be written.");
   lines.push_back(aMessage);
   std::string content;
   for (const std::string& line : lines)

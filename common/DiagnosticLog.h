@@ -1,4 +1,8 @@
-// The developer-mode log: "Log.txt" beside the executable, one message a line.
+// The developer-mode log, "Log.txt", one message a line, and the folder of the
+// developer-mode files: beside the executable, or, where that folder cannot be
+// written (an installed copy under Program Files run by a standard user), the
+// user's own application-data folder for the program. The log then starts by
+// saying where it is.
 #pragma once
 
 #include "platform/Platform.h"
@@ -15,6 +19,9 @@ public:
       : s_(services), enableLogging_(enableLogging) {}
 
   std::string GetLogFileName();
+  // Where the developer-mode files go, with a trailing separator; decided at
+  // the first call.
+  std::string DeveloperFolder();
   // Appends the message as one line. Read and write failures are raised.
   void LogMessage(const std::string& aMessage);
   // Deletes the file; a file that cannot be deleted is raised as an error.
@@ -23,6 +30,9 @@ public:
 private:
   plat::Services& s_;
   const bool& enableLogging_;
+  std::string folder_;
+  // The program's folder could not be written: the files went elsewhere.
+  bool movedAway_ = false;
 };
 
 } // namespace launch

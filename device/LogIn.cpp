@@ -22,8 +22,8 @@ const plat::HttpResponse& Answered(const std::optional<plat::HttpResponse>& resp
   return *response;
 }
 
-void WriteDeveloperCopy(plat::Services& s, const char* name, const std::string& body) {
-  s.files.WriteFile(paths::FolderOf(s.system.ExecutablePath()) + name, body + "\r\n");
+void WriteDeveloperCopy(LaunchContext& c, const char* name, const std::string& body) {
+  c.s.files.WriteFile(c.log.DeveloperFolder() + name, body + "\r\n");
 }
 
 // The device has said its last word: no other port is tried.
@@ -82,7 +82,7 @@ LoggedIn LogIn(LaunchContext& c, const DeviceEndpoint& at, const TypedInput& typ
   device.autologinEnabled = GetValue("autologin", infoRoot) == "enabled";
   device.emergencyAccessEnabled = GetValue("emergency", infoRoot) == "true";
   if (c.globals.isDeveloper)
-    WriteDeveloperCopy(s, "Info.json", infoBody);
+    WriteDeveloperCopy(c, "Info.json", infoBody);
 
   if (mode == launch::modeAutoLogin && !device.autologinEnabled) {
     result.failure = DevicesFinalWord("Auto-login is not configured for this device.");
@@ -122,7 +122,7 @@ LoggedIn LogIn(LaunchContext& c, const DeviceEndpoint& at, const TypedInput& typ
 
   std::string extBody = BodyText(Answered(session.Get("cgi-bin/infoExt.cgi")));
   if (c.globals.isDeveloper)
-    WriteDeveloperCopy(s, "InfoExt.json", extBody);
+    WriteDeveloperCopy(c, "InfoExt.json", extBody);
   std::optional<JsonValue> ext = ParseJson(extBody);
   const JsonValue* extRoot = ext ? &*ext : nullptr;
 

@@ -82,7 +82,13 @@ std::string FakeFileSystem::ReadFileRange(const std::string& path, uint64_t offs
 void FakeFileSystem::WriteFile(const std::string& path, const std::string& bytes) {
   journal.push_back("write " + path);
   std::string key = Normalize(path);
-  if (unwritable.count(path) || !ParentExists(key) || dirs_.count(key))
+  // A folder listed as unwritable takes no new file either.
+  const bool folderUnwritable =
+      std::any_of(unwritable.begin(), unwritable.end(), [&](const std::string& listed) {
+        const std::string folder = Normalize(listed);
+        return dirs_.count(folder) && key.rfind(folder + "\\", 0) == 0;
+      });
+  if (unwritable.count(path) || folderUnwritable || !ParentExists(key) || dirs_.count(key))
     throw plat::PlatformError("Cannot create file \"" + path + "\".");
   files_[key] = bytes;
 }

@@ -325,6 +325,26 @@ TEST_F(StartupTest, UndeletableLogIsAStartupError) {
   EXPECT_EQ(g.StartupPause, 1000); // params.txt was not read
 }
 
+// An installed copy run by a standard user cannot write beside itself: the
+// developer files go to the user's own folder for the program, and the log
+// says so first.
+TEST_F(StartupTest, DeveloperFilesGoToTheUsersFolderWhenTheProgramsFolderIsReadOnly) {
+  Developer();
+  p.files.CreateDirectories("C:\\Program Files\\Veltra");
+  p.files.unwritable.insert("C:\\Program Files\\Veltra");
+  Start();
+  EXPECT_TRUE(errors().empty());
+  form.Log().LogMessage("Duration=312 ticks");
+  const std::string moved = "C:\\Users\\op\\AppData\\Local\\Veltra Dynamic Remote HMI\\";
+  EXPECT_EQ(form.Log().GetLogFileName(), moved + "Log.txt");
+  EXPECT_EQ(form.Log().DeveloperFolder(), moved);
+  EXPECT_EQ(p.files.Contents(moved + "Log.txt"),
+            "Developer files are written to " + moved +
+                ": the program's folder C:\\Program Files\\Veltra\\ cannot be written.\r\n"
+                "Duration=312 ticks\r\n");
+  EXPECT_FALSE(p.files.FileExists(logPath));
+}
+
 TEST_F(StartupTest, UnwritableLogRaisesToTheCaller) {
   Developer();
   Start();

@@ -9,7 +9,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -563,6 +566,38 @@ TEST_F(LauncherDevice, DeveloperModeWritesTheDiagnosticFilesBesideTheProgram) {
   EXPECT_EQ(winetest::FileContents(bin.Path() / L"Info.json"), info + "\r\n");
   EXPECT_EQ(winetest::FileContents(bin.Path() / L"InfoExt.json"), infoExt + "\r\n");
   EXPECT_TRUE(fs::exists(app_.Path() / kJavaw));
+}
+
+// An installed copy that a standard user cannot write beside: the program
+// lies on a read-only file system (made by the test command; skipped without
+// one), so the developer files go to the user's own folder for the program,
+// and the log says so first.
+TEST_F(LauncherDevice, DeveloperModeOnAReadOnlyProgramFolderWritesToTheUsersFolder) {
+  const char* readOnly = std::getenv("VELTRA_READONLY_PROGRAM_DIR");
+  if (readOnly == nullptr || *readOnly == '\0')
+    GTEST_SKIP() << "VELTRA_READONLY_PROGRAM_DIR names no read-only program folder";
+  const fs::path bin = winetest::WindowsPath(readOnly);
+  const fs::path exe = bin / L"VeltraDynamicRemoteHMI.exe";
+  ASSERT_TRUE(fs::exists(exe));
+  wchar_t local[MAX_PATH] = {};
+  ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local)));
+  const fs::path moved = fs::path(local) / L"Veltra Dynamic Remote HMI";
+  std::error_code ignored;
+  fs::remove_all(moved, ignored);
+
+  DeviceSimulator device(Serving("good"));
+  {
+    Launcher launcher({.kloxDataDir = bin.wstring(), .exe = exe});
+    launcher.WaitUntilShown();
+    TypeAndLaunch(launcher, HostWithPort(device));
+    ASSERT_NO_FATAL_FAILURE(ExpectLaunchSucceeded(launcher, device, 0));
+  }
+  const std::string log = winetest::FileContents(moved / L"Log.txt");
+  fs::remove_all(moved, ignored);
+  EXPECT_THAT(log, FullyMatches("Developer files are written to .*Veltra Dynamic Remote HMI\\\\: "
+                                "the program's folder .* cannot be written\\.\r\n"
+                                "Duration=[0-9]+ ticks\r\n"));
+  EXPECT_FALSE(fs::exists(bin / L"Log.txt"));
 }
 
 } // namespace
