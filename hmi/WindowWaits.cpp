@@ -3,6 +3,8 @@
 #include "common/Text.h"
 #include "hmi/HmiContract.h"
 
+#include <algorithm>
+
 namespace hmi {
 namespace {
 
@@ -33,10 +35,13 @@ void WaitFor(const HmiServices& s, TWindowFinder& finder, const std::string& win
   if (timeOut > 0 && seen == Seen::Nothing) {
     const uint32_t start = s.system.TickCount();
     uint32_t remaining = timeOut;
+    // A window of another program may come without any message for the
+    // launcher (it does not take the activation, the launcher is not in the
+    // foreground): the desktop is looked at every 200 ms as well, not only
+    // when a message wakes the wait, so a prompt on screen is never missed.
     while (seen == Seen::Nothing && remaining > 0 && !plat::StopRequested(stop)) {
-      if (s.windows.WaitForMessages(remaining) == plat::WaitEnd::TimedOut)
-        break;
-      s.ui.ProcessMessages();
+      if (s.windows.WaitForMessages(std::min(remaining, kPollMs)) == plat::WaitEnd::Message)
+        s.ui.ProcessMessages();
       seen = Look(finder, windowName, laterName);
       // Unsigned differences survive the tick count's wrap; once the time is
       // used up, remaining is 0 and never a wrapped-around large number.

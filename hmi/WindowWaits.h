@@ -18,8 +18,9 @@
 namespace hmi {
 
 // Waits up to `timeOut` ms for a top-level window with that whole title;
-// `timedOut` tells that none came. The window is looked for at the start and
-// after each message that wakes the wait, not again when the time runs out.
+// `timedOut` tells that none came. The window is looked for at the start,
+// after each message that wakes the wait, and every 200 ms, the last time
+// when the time runs out.
 // With `waitForClose`, a window that was found is then waited for, without
 // limit, until it is gone or `stop` is requested.
 void WaitForWindowName(const HmiServices& s, TWindowFinder& finder, const std::string& windowName,
