@@ -73,18 +73,21 @@ wine_tests() {
   (
     # shellcheck source=scripts/wine-env.sh
     source scripts/wine-env.sh || exit 1
-    # The launcher on a read-only file system, as an installed copy is to a
-    # standard user; the test that needs it is skipped where nothing can be
-    # mounted.
-    local readonly_bin
+    # File systems of their own for the tests that need them (skipped where
+    # nothing can be mounted): the launcher on a read-only one, as an
+    # installed copy is to a standard user, and a small one that fills up.
+    local readonly_bin small_disk
     readonly_bin=$(mktemp -d)
+    small_disk=$(mktemp -d)
+    trap 'veltra_wine_cleanup; umount "$readonly_bin" "$small_disk" 2>/dev/null;
+          rmdir "$readonly_bin" "$small_disk"' EXIT
     if mount -t tmpfs -o size=64m tmpfs "$readonly_bin" 2>/dev/null; then
       cp build/win64/VeltraDynamicRemoteHMI.exe build/win64/7z.dll "$readonly_bin"/ &&
         mount -o remount,ro "$readonly_bin" &&
         export VELTRA_READONLY_PROGRAM_DIR="$readonly_bin"
-      trap 'veltra_wine_cleanup; umount "$readonly_bin"; rmdir "$readonly_bin"' EXIT
-    else
-      rmdir "$readonly_bin"
+    fi
+    if mount -t tmpfs -o size=8m tmpfs "$small_disk" 2>/dev/null; then
+      export VELTRA_SMALL_DISK="$small_disk"
     fi
     cd build/win64 && ctest --output-on-failure --timeout 600
   )
