@@ -2,6 +2,8 @@
 // library: a folder renamed into place whole, the free space of the disk an
 // image goes to, and images that an archive failing half-way or holding more
 // than it states leave as they were.
+#include "platform/win32/AccessLists.h"
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 #include "store/ArchiveExtraction.h"
@@ -10,6 +12,9 @@
 #include "tests/wine/LauncherHarness.h"
 
 #include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -114,15 +119,45 @@ TEST(Win32FileSystemTest, ListsTheNamesInOneFolder) {
   EXPECT_TRUE(files.ListFolder(Narrow((temp.Path() / L"missing").wstring())).empty());
 }
 
-// Opening a folder to every local user is a change of its access list that
-// the system takes. (Wine takes it but does not keep it: what it reads back
-// is made from the Unix file mode, so the entry itself is checked on the
-// fakes' side only.) A folder that is not there cannot be shared.
-TEST(Win32FileSystemTest, SharesAFolderWithLocalUsersOnlyWhenItExists) {
-  TempFolder temp;
+// The access list of a file or folder as SDDL (its DACL only), read back from
+// the system; empty when it cannot be read.
+std::string StoredAccessList(const fs::path& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return {};
+  plat::win32::LocalMemory owned(descriptor);
+  LPWSTR sddl = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr))
+    return {};
+  plat::win32::LocalMemory text(sddl);
+  return Narrow(sddl);
+}
+
+// Each list of the table as the system takes it: set as a protected list on
+// a folder with a file in it, read back as written, and carried by its
+// inheritable entries to the file. (Wine stores the lists but does not
+// enforce them, so who may do what is decided on the fakes' side.) A path
+// that is not there gets no list.
+TEST(Win32FileSystemTest, SetsEachAccessListOfTheTableAsWritten) {
   plat::win32::Win32FileSystem files;
-  EXPECT_TRUE(files.ShareFolderWithLocalUsers(Narrow(temp.Path().wstring())));
-  EXPECT_FALSE(files.ShareFolderWithLocalUsers(Narrow((temp.Path() / L"missing").wstring())));
+  for (const plat::win32::AccessListSddl& entry : plat::win32::kAccessLists) {
+    TempFolder temp;
+    const fs::path file = temp.WriteFile(L"bin\\javaw.exe", "x");
+    const fs::path folder = temp.Path() / L"bin";
+    ASSERT_EQ(files.SetAccessList(Utf8(folder), entry.list), plat::AccessChange::Done)
+        << entry.sddl;
+    EXPECT_EQ(StoredAccessList(folder), entry.sddl);
+    const std::string inherited = StoredAccessList(file);
+    // The file holds the folder's entries for objects, marked inherited.
+    EXPECT_NE(inherited.find("(A;ID;FA;;;SY)"), std::string::npos) << inherited;
+    EXPECT_EQ(inherited.find("D:P"), std::string::npos) << inherited;
+    EXPECT_EQ(files.SetAccessList(Utf8(file), entry.list), plat::AccessChange::Done);
+    EXPECT_EQ(StoredAccessList(file).rfind("D:P", 0), 0u) << StoredAccessList(file);
+    EXPECT_EQ(files.SetAccessList(Utf8(temp.Path() / L"missing"), entry.list),
+              plat::AccessChange::Failed);
+  }
 }
 
 TEST_F(ImageCacheTest, AnArchiveThatFailsHalfWayLeavesTheImageAsItWas) {
