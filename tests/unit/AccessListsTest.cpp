@@ -1,5 +1,5 @@
 // The cache's access lists as the Win32 layer sets them, read entry by entry:
-// who may change what. The system reads them back as written (a Wine test);
+// who may change what. The system parses them into these entries (a Wine test);
 // this checks that what is written grants no user more than the model lets.
 #include "platform/win32/AccessLists.h"
 
