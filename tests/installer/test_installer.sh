@@ -147,8 +147,12 @@ x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -municode -static -o "$probe" \
 # access list: what it reads back is made from the Unix mode, so the lists
 # themselves are checked by the Wine unit tests and decided on the fakes).
 check_cache_secured() { # check_cache_secured WHEN
-  check "$1: the helper set the cache's access lists" \
-    grep -q "SecureCache. Return value 1" "$last_log"
+  # Deferred: it runs, and ends well, inside InstallFinalize's script.
+  check "$1: the helper set the cache's access lists" awk '
+    /Action start .*: InstallFinalize\./ { inside = 1 }
+    inside && /Action ended .*: SecureCache\. Return value 1\./ { ran = 1 }
+    /Action ended .*: InstallFinalize\./ { inside = 0 }
+    END { exit !ran }' "$last_log"
   for f in JRECache LIBCache PackageCache JREImage LIBImage; do
     check "$1: the helper made $f" [ -d "$app_dir/$f" ]
   done
