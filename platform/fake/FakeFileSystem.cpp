@@ -81,6 +81,8 @@ std::string FakeFileSystem::ReadFileRange(const std::string& path, uint64_t offs
 
 void FakeFileSystem::WriteFile(const std::string& path, const std::string& bytes) {
   journal.push_back("write " + path);
+  if (denied.count(path))
+    throw plat::AccessDenied("Cannot create file \"" + path + "\". Access is denied.");
   std::string key = Normalize(path);
   if (unwritable.count(path) || !ParentExists(key) || dirs_.count(key))
     throw plat::PlatformError("Cannot create file \"" + path + "\".");

@@ -50,8 +50,8 @@ public:
   // exist, Denied for one in `denied`.
   plat::AccessChange SetAccessList(const std::string& path, plat::AccessList list) override;
   std::map<std::string, plat::AccessList> accessLists;
-  // Paths (as given) that this user may not change: their deletes and moves
-  // raise AccessDenied, a change of their list is Denied.
+  // Paths (as given) that this user may not change: their writes, deletes
+  // and moves raise AccessDenied, a change of their list is Denied.
   std::set<std::string> denied;
 
   // Test set-up and inspection, by the same path rules.
