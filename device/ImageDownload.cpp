@@ -94,6 +94,13 @@ std::optional<StepFailure> ProvideImage(LaunchContext& c, const ImagePlan& plan,
       // is never fetched again. Without it the next launch fetches it afresh.
       try {
         c.s.files.DeleteFile(cacheFile);
+      } catch (const plat::AccessDenied&) {
+        // Sealed, or another user's: this user cannot clear the way for a
+        // fresh copy, and every launch would fail on it.
+        throw plat::AccessDenied("The archive \"" + paths::FileNameOf(cacheFile) + "\" in \"" +
+                                 paths::ParentFolderOf(cacheFile) +
+                                 "\" is damaged and cannot be removed by this user. Ask an "
+                                 "administrator to delete it, then try again.");
       } catch (const std::exception&) {
       }
       throw;
@@ -105,6 +112,10 @@ std::optional<StepFailure> ProvideImage(LaunchContext& c, const ImagePlan& plan,
       store::InstallImage(c.s, c.folders, plan.imageFolder(), plan.marker, store::ValidImage::Keep,
                           extract) != store::ImageOutcome::NotFilled;
   c.view.ProcessMessages();
+  // Extracted completely, so whole: read-only from now on. One that fails
+  // to extract stays its maker's, who can remove it.
+  if (filled)
+    c.s.files.SetAccessList(cacheFile, plat::AccessList::ReadOnly);
   if (!filled)
     return refusal == store::Refusal::ThisMachine
                ? CannotStore(refusalMessage)

@@ -25,6 +25,36 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// A platform operation the system refused this user (access denied): what
+// an administrator may still do, this user may not.
+class AccessDenied : public PlatformError {
+public:
+  using PlatformError::PlatformError;
+};
+
+// The access lists the launcher gives the machine-wide cache. Each replaces
+// what a file or folder had (nothing inherited from above), so a list found
+// on an existing folder never widens them. Every user reads and runs
+// everything; only the system and administrators change anything, except:
+enum class AccessList {
+  // The application root: no user but an administrator makes a file in it
+  // (no settings file can be planted).
+  ApplicationRoot,
+  // A fixed folder where launchers provision (the archive caches, the image
+  // folders, the package cache): every user may add files and folders to it,
+  // and change only what they themselves made.
+  ProvisioningFolder,
+  // The empty folder an image getter makes before the image exists: no user
+  // may put anything in it, every user may move it aside for the image.
+  ImagePlaceholder,
+  // An installed image or a whole cached archive, with all it holds: read
+  // and run only, its maker included.
+  ReadOnly,
+};
+
+// How a change of an access list went.
+enum class AccessChange { Done, Denied, Failed };
+
 // The fixed file-version record of an executable: two 32-bit words, most
 // significant first (major.minor in `ms`, release.build in `ls`).
 struct FileVersion {
@@ -90,7 +120,8 @@ public:
   virtual std::string ReadFileRange(const std::string& path, uint64_t offset, size_t length) = 0;
   // Creates or replaces the file with exactly these bytes. Throws on failure.
   virtual void WriteFile(const std::string& path, const std::string& bytes) = 0;
-  // Throws PlatformError when the file exists and cannot be deleted.
+  // Throws PlatformError when the file exists and cannot be deleted
+  // (AccessDenied when this user may not).
   virtual void DeleteFile(const std::string& path) = 0;
   // Creates the folder and any missing parents. False when it could not.
   virtual bool CreateDirectories(const std::string& path) = 0;
@@ -107,7 +138,8 @@ public:
   // Copies a file, replacing an existing target. Throws on failure.
   virtual void CopyFile(const std::string& from, const std::string& to) = 0;
   // Deletes a folder with everything in it; nothing when it does not exist.
-  // Throws when something could not be deleted.
+  // Throws when something could not be deleted (AccessDenied when this user
+  // may not).
   virtual void DeleteTree(const std::string& path) = 0;
   // Copies a folder with everything in it to `to` (created as needed).
   // Files that fail to copy are skipped; throws when `from` is no folder.
@@ -125,12 +157,15 @@ public:
     (void)path;
     return {};
   }
-  // Gives every local user (the Users group) the right to modify what lies
-  // below the folder, inherited by files and folders made in it later; the
-  // folder's own rights otherwise stay. False when that could not be done.
-  virtual bool ShareFolderWithLocalUsers(const std::string& path) {
+  // Replaces the access list of a file or a folder (with all it holds) by
+  // one of the launcher's. Denied when this user may not change it (it is
+  // another user's, or sealed), Failed for any other reason (it does not
+  // exist, the volume keeps no access lists). A file system without access
+  // lists need not override it.
+  virtual AccessChange SetAccessList(const std::string& path, AccessList list) {
     (void)path;
-    return false;
+    (void)list;
+    return AccessChange::Failed;
   }
   // Bytes this user may still write on the volume that holds `path`, or
   // would hold it (a folder not yet made is looked up through the nearest

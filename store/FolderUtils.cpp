@@ -12,17 +12,31 @@ void FolderUtils::EnsureAppRoot() {
   if (!paths::IsRootedPath(root) || s_.files.DirectoryExists(root))
     return;
   // Of two launchers making it at once, only the one whose call made it
-  // changes its rights. A root whose rights cannot be changed still serves
-  // this user.
-  if (s_.files.CreateNewDirectory(root))
-    s_.files.ShareFolderWithLocalUsers(root);
+  // sets the lists. One that cannot set them (a volume without access
+  // lists) still serves this user.
+  if (!s_.files.CreateNewDirectory(root))
+    return;
+  for (const char* name : kProvisioningFolders) {
+    const std::string folder = JoinPath(root, name);
+    if (s_.files.CreateNewDirectory(folder))
+      s_.files.SetAccessList(folder, plat::AccessList::ProvisioningFolder);
+  }
+  s_.files.SetAccessList(root, plat::AccessList::ApplicationRoot);
 }
 
-void FolderUtils::EnsureFolder(const std::string& path) {
+void FolderUtils::EnsureFolder(const std::string& path, plat::AccessList list) {
   if (s_.files.DirectoryExists(path))
     return;
   EnsureAppRoot();
-  if (s_.files.CreateDirectories(path))
+  const std::string parent = paths::ParentFolderOf(path);
+  if (!parent.empty() && !s_.files.DirectoryExists(parent))
+    s_.files.CreateDirectories(parent);
+  if (s_.files.CreateNewDirectory(path)) {
+    s_.files.SetAccessList(path, list);
+    return;
+  }
+  // Made meanwhile by another launcher, or by the root's set-up above.
+  if (s_.files.DirectoryExists(path))
     return;
   std::string root = paths::RootOf(path);
   if (!root.empty() && !s_.files.DirectoryExists(root))
@@ -42,26 +56,30 @@ std::string FolderUtils::GetApplicationSettingsFile() {
 
 std::string FolderUtils::GetJRECacheFolder() {
   std::string path = JoinPath(GetAppRootFolder(), "JRECache");
-  EnsureFolder(path);
+  EnsureFolder(path, plat::AccessList::ProvisioningFolder);
   return path;
 }
 
 std::string FolderUtils::GetLIBCacheFolder() {
   std::string path = JoinPath(GetAppRootFolder(), "LIBCache");
-  EnsureFolder(path);
+  EnsureFolder(path, plat::AccessList::ProvisioningFolder);
   return path;
 }
 
 std::string FolderUtils::GetPackageCacheFolder() {
   std::string path = JoinPath(GetAppRootFolder(), "PackageCache");
-  EnsureFolder(path);
+  EnsureFolder(path, plat::AccessList::ProvisioningFolder);
   return path;
 }
 
 std::string FolderUtils::GetJREImageFolder(const std::string& JREVersion) {
   CheckFolderName(JREVersion, "JRE version");
-  std::string path = JoinPath(JoinPath(GetAppRootFolder(), "JREImage"), JREVersion);
-  EnsureFolder(path);
+  const std::string images = JoinPath(GetAppRootFolder(), "JREImage");
+  EnsureFolder(images, plat::AccessList::ProvisioningFolder);
+  // Empty until an image is renamed into its place; any user's launcher may
+  // move it aside then, nobody may fill it.
+  std::string path = JoinPath(images, JREVersion);
+  EnsureFolder(path, plat::AccessList::ImagePlaceholder);
   return path;
 }
 
@@ -69,9 +87,14 @@ std::string FolderUtils::GetLIBImageFolder(const std::string& releaseVersion,
                                            const std::string& buildVersion) {
   CheckFolderName(releaseVersion, "release version");
   CheckFolderName(buildVersion, "build");
-  std::string path =
-      JoinPath(JoinPath(JoinPath(GetAppRootFolder(), "LIBImage"), releaseVersion), buildVersion);
-  EnsureFolder(path);
+  const std::string images = JoinPath(GetAppRootFolder(), "LIBImage");
+  EnsureFolder(images, plat::AccessList::ProvisioningFolder);
+  // A release's folder is where every user's launcher adds that release's
+  // builds, as in LIBImage itself.
+  const std::string release = JoinPath(images, releaseVersion);
+  EnsureFolder(release, plat::AccessList::ProvisioningFolder);
+  std::string path = JoinPath(release, buildVersion);
+  EnsureFolder(path, plat::AccessList::ImagePlaceholder);
   return path;
 }
 

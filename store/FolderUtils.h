@@ -19,6 +19,11 @@ public:
 
 inline constexpr const char* kAppFolderName = "Veltra Dynamic Remote HMI";
 
+// The folders of the application root where launchers provision images:
+// every user may add to them, nobody may change what another made.
+inline constexpr const char* kProvisioningFolders[] = {"JRECache", "LIBCache", "PackageCache",
+                                                       "JREImage", "LIBImage"};
+
 // The files whose presence makes an image valid.
 inline constexpr const char* kJreImageMarker = "bin\\javaw.exe";
 inline constexpr const char* kLibImageMarker = "config-gui.jar";
@@ -41,15 +46,17 @@ public:
   std::string CreateUniqueDirectory(const std::string& baseDir, const std::string& prefix);
 
 private:
-  // Makes the application root when it is missing, and only then gives every
-  // local user the right to modify what lies below it: the cache is the
-  // machine's, and one user's launcher must be able to repair or replace
-  // what another's left. A root that exists keeps the rights it has.
+  // Makes the application root when it is missing (normally the installer
+  // has), with its fixed folders: the root's list lets no user but an
+  // administrator make anything in it, so the folders where every user's
+  // launcher provisions are made first and get theirs. A root that exists
+  // keeps the lists it has: the launcher never widens rights.
   void EnsureAppRoot();
-  // Creates `path` with its parents when missing; a folder that cannot be
-  // made is left for the later file operation to report, except when its
+  // Creates the folder `path` when missing (its parents too, without lists
+  // of their own); a folder this call made gets `list`. A folder that cannot
+  // be made is left for the later file operation to report, except when its
   // drive or root does not exist.
-  void EnsureFolder(const std::string& path);
+  void EnsureFolder(const std::string& path, plat::AccessList list);
 
   plat::Services& s_;
 };

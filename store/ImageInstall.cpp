@@ -23,8 +23,17 @@ void RemoveScratch(plat::IFileSystem& files, const std::string& folder) {
 void MoveIntoPlace(plat::IFileSystem& files, const std::string& newImage,
                    const std::string& imageFolder, const std::string& aside) {
   const bool hadFolder = files.DirectoryExists(imageFolder);
-  if (hadFolder)
-    files.MoveFolder(imageFolder, aside);
+  if (hadFolder) {
+    try {
+      files.MoveFolder(imageFolder, aside);
+    } catch (const plat::AccessDenied&) {
+      // An installed image is read-only for every user but administrators,
+      // its maker included.
+      throw plat::AccessDenied("The image in \"" + imageFolder +
+                               "\" cannot be replaced by this user. Ask an administrator to "
+                               "delete that folder, then try again.");
+    }
+  }
   try {
     files.MoveFolder(newImage, imageFolder);
   } catch (...) {
@@ -56,6 +65,10 @@ ImageOutcome InstallImage(plat::Services& s, FolderUtils& folders, const std::st
     if (valid == ValidImage::Keep && s.files.FileExists(paths::JoinPath(imageFolder, marker)))
       return ImageOutcome::KeptValid;
     MoveIntoPlace(s.files, newImage, imageFolder, paths::JoinPath(scratch, "old"));
+    // From now on every launch may run it, an administrator's too: nobody
+    // but administrators may change it, this user included. On a volume
+    // without access lists it stays as made.
+    s.files.SetAccessList(imageFolder, plat::AccessList::ReadOnly);
     return ImageOutcome::Installed;
   };
   ImageOutcome outcome;
@@ -92,7 +105,7 @@ LockRuntimeImages(plat::Services& s, launch::ILaunchView& view,
       return nullptr;
     }
     if (lock) {
-      SweepLeftovers(s);
+      SweepLeftovers(s, note);
       return lock;
     }
     if (s.system.TickCount() - start >= kLockPatienceMs) {
@@ -158,7 +171,8 @@ std::optional<uint32_t> ScratchOwner(const std::string& name, const std::string&
   return Number(name.substr(pidBar + 1, counterBar - pidBar - 1));
 }
 
-std::vector<std::string> SweepLeftovers(plat::Services& s) {
+std::vector<std::string> SweepLeftovers(plat::Services& s,
+                                        const std::function<void(const std::string&)>& note) {
   std::vector<std::string> removed;
   const std::vector<plat::ProcessEntry> processes = s.processes.RunningProcesses();
   if (processes.empty())
@@ -175,19 +189,23 @@ std::vector<std::string> SweepLeftovers(plat::Services& s) {
 
   FolderUtils folders(s);
   const std::string root = folders.GetAppRootFolder();
-  auto removeFile = [&](const std::string& path) {
+  // Another user's leftover is theirs to remove (or an administrator's):
+  // it stays, and is only noted; it is never used.
+  auto remove = [&](const std::string& path, auto&& deletion) {
     try {
-      s.files.DeleteFile(path);
+      deletion(path);
       removed.push_back(path);
+    } catch (const plat::AccessDenied&) {
+      if (note)
+        note("Leftover of another user left alone: " + path);
     } catch (const std::exception&) {
     }
   };
+  auto removeFile = [&](const std::string& path) {
+    remove(path, [&](const std::string& p) { s.files.DeleteFile(p); });
+  };
   auto removeFolder = [&](const std::string& path) {
-    try {
-      s.files.DeleteTree(path);
-      removed.push_back(path);
-    } catch (const std::exception&) {
-    }
+    remove(path, [&](const std::string& p) { s.files.DeleteTree(p); });
   };
   for (const char* cache : {"JRECache", "LIBCache"}) {
     const std::string folder = paths::JoinPath(root, cache);

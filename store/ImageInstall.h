@@ -65,8 +65,10 @@ LockRuntimeImages(plat::Services& s, launch::ILaunchView& view,
 // removed, never used. Taken under the runtime-images lock, so no launcher
 // of this machine is making such a name meanwhile; one that will not go (a
 // file held open) stays for the next time. Nothing is removed when the
-// running processes cannot be listed. Returns the paths removed.
-std::vector<std::string> SweepLeftovers(plat::Services& s);
+// running processes cannot be listed. Another user's leftover that this user
+// may not remove stays, told to `note` when given. Returns the paths removed.
+std::vector<std::string> SweepLeftovers(plat::Services& s,
+                                        const std::function<void(const std::string&)>& note = {});
 
 // The process id in a leftover's name: a part file's ("<file>.<pid>.<n>.part")
 // or a scratch folder's ("<prefix>_<pid>_<n>", with "~" and any image name

@@ -180,6 +180,8 @@ bool ImportPackage(StoreContext& c, const std::string& fileName, std::string& er
     return false;
   }
   s.files.MoveFile(staged, target);
+  // Whole and installed: read-only from now on, like its images.
+  s.files.SetAccessList(target, plat::AccessList::ReadOnly);
   errorMessage.clear();
   return true;
 }

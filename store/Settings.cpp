@@ -27,6 +27,10 @@ void SavePackageFolderValue(StoreContext& c, const std::string& value) {
     return;
   try {
     s.xml.WriteFirst(file, kPackageFolderXPath, value);
+  } catch (const plat::AccessDenied&) {
+    // The settings file is the machine's: only an administrator changes it.
+    c.view.SetStatusText(
+        "The package folder of this computer can only be changed by an administrator.");
   } catch (const std::exception&) {
     c.view.SetStatusText("Error saving application settings file.");
   }

@@ -81,6 +81,8 @@ std::string FakeFileSystem::ReadFileRange(const std::string& path, uint64_t offs
 
 void FakeFileSystem::WriteFile(const std::string& path, const std::string& bytes) {
   journal.push_back("write " + path);
+  if (denied.count(path))
+    throw plat::AccessDenied("Cannot create file \"" + path + "\". Access is denied.");
   std::string key = Normalize(path);
   // A folder listed as unwritable takes no new file either.
   const bool folderUnwritable =
@@ -95,6 +97,8 @@ void FakeFileSystem::WriteFile(const std::string& path, const std::string& bytes
 
 void FakeFileSystem::DeleteFile(const std::string& path) {
   journal.push_back("delete " + path);
+  if (denied.count(path))
+    throw plat::AccessDenied("Cannot delete file \"" + path + "\". Access is denied.");
   if (undeletable.count(path))
     throw plat::PlatformError("Cannot delete file \"" + path + "\". Access is denied.");
   files_.erase(Normalize(path));
@@ -149,6 +153,8 @@ void FakeFileSystem::CopyFile(const std::string& from, const std::string& to) {
 
 void FakeFileSystem::DeleteTree(const std::string& path) {
   journal.push_back("rmtree " + path);
+  if (denied.count(path))
+    throw plat::AccessDenied("Cannot delete \"" + path + "\". Access is denied.");
   if (undeletable.count(path))
     throw plat::PlatformError("Cannot delete folder \"" + path + "\".");
   std::string key = Normalize(path);
@@ -182,6 +188,9 @@ void FakeFileSystem::MoveFolder(const std::string& from, const std::string& to) 
   journal.push_back("movedir " + from + " " + to);
   if (onMoveFolder)
     onMoveFolder(from, to);
+  if (denied.count(from))
+    throw plat::AccessDenied("Cannot move folder \"" + from + "\" to \"" + to +
+                             "\". Access is denied.");
   const std::string src = Normalize(from);
   const std::string dst = Normalize(to);
   if (!dirs_.count(src) || dirs_.count(dst) || files_.count(dst) || !ParentExists(dst) ||
@@ -220,12 +229,14 @@ std::vector<std::string> FakeFileSystem::ListFolder(const std::string& path) {
   return names;
 }
 
-bool FakeFileSystem::ShareFolderWithLocalUsers(const std::string& path) {
-  journal.push_back("share " + path);
-  if (unshareable.count(path) || !DirectoryExists(path))
-    return false;
-  sharedFolders.insert(Normalize(path));
-  return true;
+plat::AccessChange FakeFileSystem::SetAccessList(const std::string& path, plat::AccessList list) {
+  journal.push_back("acl " + path);
+  if (!DirectoryExists(path) && !FileExists(path))
+    return plat::AccessChange::Failed;
+  if (denied.count(path))
+    return plat::AccessChange::Denied;
+  accessLists[Normalize(path)] = list;
+  return plat::AccessChange::Done;
 }
 
 void FakeFileSystem::AddFile(const std::string& path, const std::string& bytes) {

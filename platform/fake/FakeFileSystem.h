@@ -46,11 +46,13 @@ public:
   std::optional<uint64_t> FreeSpace(const std::string& path) override;
   // Names as they were made lower case (the fake keeps no other spelling).
   std::vector<std::string> ListFolder(const std::string& path) override;
-  bool ShareFolderWithLocalUsers(const std::string& path) override;
-  // Folders given to every local user, by normalised path; paths in
-  // `unshareable` fail.
-  std::set<std::string> sharedFolders;
-  std::set<std::string> unshareable;
+  // Records the list by normalised path; Failed for a path that does not
+  // exist, Denied for one in `denied`.
+  plat::AccessChange SetAccessList(const std::string& path, plat::AccessList list) override;
+  std::map<std::string, plat::AccessList> accessLists;
+  // Paths (as given) that this user may not change: their writes, deletes
+  // and moves raise AccessDenied, a change of their list is Denied.
+  std::set<std::string> denied;
 
   // Test set-up and inspection, by the same path rules.
   void AddFile(const std::string& path, const std::string& bytes);

@@ -1,8 +1,10 @@
+#include "platform/win32/AccessLists.h"
 #include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <limits>
@@ -12,6 +14,8 @@ namespace plat::win32 {
 namespace {
 
 [[noreturn]] void Fail(const char* action, const std::string& path, DWORD error) {
+  if (error == ERROR_ACCESS_DENIED)
+    throw AccessDenied(std::string(action) + " \"" + path + "\". " + SystemErrorText(error));
   throw PlatformError(std::string(action) + " \"" + path + "\". " + SystemErrorText(error));
 }
 
@@ -288,9 +292,14 @@ void Win32FileSystem::MoveFolder(const std::string& from, const std::string& to)
     Fail("Cannot move folder", from, ERROR_PATH_NOT_FOUND);
   // Neither replacing nor copying: a rename within one volume, which the
   // file system does whole or not at all.
-  if (!MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), 0))
-    throw PlatformError("Cannot move folder \"" + from + "\" to \"" + to + "\". " +
-                        SystemErrorText(GetLastError()));
+  if (!MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), 0)) {
+    const DWORD error = GetLastError();
+    const std::string message =
+        "Cannot move folder \"" + from + "\" to \"" + to + "\". " + SystemErrorText(error);
+    if (error == ERROR_ACCESS_DENIED)
+      throw AccessDenied(message);
+    throw PlatformError(message);
+  }
 }
 
 std::optional<uint64_t> Win32FileSystem::FreeSpace(const std::string& path) {
@@ -364,37 +373,30 @@ std::vector<std::string> Win32FileSystem::ListFolder(const std::string& path) {
   return names;
 }
 
-bool Win32FileSystem::ShareFolderWithLocalUsers(const std::string& path) {
-  const std::wstring folder = Widen(path);
-  PACL current = nullptr;
+AccessChange Win32FileSystem::SetAccessList(const std::string& path, AccessList list) {
+  const char* sddl = SddlOf(list);
+  if (!sddl || path.empty())
+    return AccessChange::Failed;
   LocalMemory descriptor;
-  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &current, nullptr, descriptor.put()) != ERROR_SUCCESS)
-    return false;
-  // BUILTIN\Users by its well-known SID, so the name's language does not matter.
-  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  AllocatedSid users;
-  bool shared = false;
-  if (AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS, 0, 0, 0,
-                               0, 0, 0, users.put())) {
-    // Modify: read, write, run and delete, for the folder and, inherited,
-    // everything made below it.
-    EXPLICIT_ACCESSW access{};
-    access.grfAccessPermissions =
-        FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
-    access.grfAccessMode = GRANT_ACCESS;
-    access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPWSTR>(users.get());
-    LocalMemory updated;
-    if (SetEntriesInAclW(1, &access, current, reinterpret_cast<PACL*>(updated.put())) ==
-        ERROR_SUCCESS)
-      shared = SetNamedSecurityInfoW(const_cast<LPWSTR>(folder.c_str()), SE_FILE_OBJECT,
-                                     DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                     LocalAs<ACL>(updated), nullptr) == ERROR_SUCCESS;
-  }
-  return shared;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          Widen(sddl).c_str(), SDDL_REVISION_1,
+          reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr))
+    return AccessChange::Failed;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present)
+    return AccessChange::Failed;
+  // Protected: nothing inherited from above stays, so the list is exactly
+  // the table's; the system carries its inheritable entries to what the
+  // folder holds.
+  std::wstring wide = Widen(path);
+  const DWORD error = SetNamedSecurityInfoW(
+      wide.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, dacl, nullptr);
+  if (error == ERROR_SUCCESS)
+    return AccessChange::Done;
+  return error == ERROR_ACCESS_DENIED ? AccessChange::Denied : AccessChange::Failed;
 }
 
 } // namespace plat::win32

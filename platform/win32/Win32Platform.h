@@ -60,9 +60,8 @@ public:
   void MoveFolder(const std::string& from, const std::string& to) override;
   std::optional<uint64_t> FreeSpace(const std::string& path) override;
   std::vector<std::string> ListFolder(const std::string& path) override;
-  // Adds an entry for BUILTIN\\Users (Modify, inherited by files and folders)
-  // to the folder's access list.
-  bool ShareFolderWithLocalUsers(const std::string& path) override;
+  // The table's SDDL (AccessLists.h) set as a protected list.
+  AccessChange SetAccessList(const std::string& path, AccessList list) override;
 };
 
 // Message boxes, the busy cursor and the common dialogs. Boxes and dialogs are

@@ -406,7 +406,10 @@ void ReplaceFileWith(const std::string& path, const std::string& bytes) {
   const std::wstring temporary = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
   auto fail = [&](const char* what, DWORD error) {
     DeleteFileW(temporary.c_str());
-    throw PlatformError(std::string(what) + " " + path + ": " + SystemErrorText(error));
+    const std::string message = std::string(what) + " " + path + ": " + SystemErrorText(error);
+    if (error == ERROR_ACCESS_DENIED)
+      throw AccessDenied(message);
+    throw PlatformError(message);
   };
   {
     KernelHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -11,7 +11,9 @@
 #      at 96 and 144 DPI: screenshots in build/win64/screenshots, no control
 #      outside the window and no caption clipped;
 #   3. the current package upgrades it in place: one entry, the new version,
-#      the image cache and an administrator's settings file untouched;
+#      the image cache and an administrator's settings file untouched; at
+#      install and upgrade the helper makes the cache's folders and sets
+#      their access lists;
 #   4. the older package over the newer one is refused with its message;
 #   5. removal: no program file, no shortcut, no entry; cache and settings
 #      stay;
@@ -140,6 +142,21 @@ int wmain(void) {
 C
 x86_64-w64-mingw32-gcc-posix -O2 -Wall -Wextra -municode -static -o "$probe" \
   "$out/probe-window.c" -lgdi32 >"$out/probe-build.log" 2>&1 || fail "the probe could not be built"
+
+# The helper that gives the cache its access lists ran (this Wine keeps no
+# access list: what it reads back is made from the Unix mode, so the lists
+# themselves are checked by the Wine unit tests and decided on the fakes).
+check_cache_secured() { # check_cache_secured WHEN
+  # Deferred: it runs, and ends well, inside InstallFinalize's script.
+  check "$1: the helper set the cache's access lists" awk '
+    /Action start .*: InstallFinalize\./ { inside = 1 }
+    inside && /Action ended .*: SecureCache\. Return value 1\./ { ran = 1 }
+    /Action ended .*: InstallFinalize\./ { inside = 0 }
+    END { exit !ran }' "$last_log"
+  for f in JRECache LIBCache PackageCache JREImage LIBImage; do
+    check "$1: the helper made $f" [ -d "$app_dir/$f" ]
+  done
+}
 
 # --- Wine, its own prefix ---------------------------------------------------------------
 
@@ -305,6 +322,7 @@ entry=$(arp_entries)
 check "the entry names the publisher ($entry)" [ "$(cut -d'|' -f2 <<<"$entry")" = Veltra ]
 check "the entry has the product's icon" [ -n "$(cut -d'|' -f3 <<<"$entry")" ]
 check "no settings file without PACKAGEFOLDER" [ ! -e "$settings" ]
+check_cache_secured "install"
 
 # --- 2. One launch of the installed launcher -----------------------------------------------
 
@@ -428,6 +446,7 @@ check "the shortcut is still in place" [ -n "$(find_shortcut)" ]
 check "the settings file is unchanged" cmp -s "$settings" "$out/settings-before.xml"
 find "$app_dir" -path "$settings" -prune -o -type f -print | sort >"$out/cache-after.txt"
 check "the image cache is unchanged" cmp -s "$out/cache-before.txt" "$out/cache-after.txt"
+check_cache_secured "upgrade"
 
 # --- 4. Downgrade ------------------------------------------------------------------------
 

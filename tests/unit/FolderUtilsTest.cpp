@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -134,38 +135,75 @@ TEST_F(FolderUtilsTest, UniqueDirectoryCreatesParentsAndGivesUpAfter5001Tries) {
 
 } // namespace
 
-// The cache is the machine's: the launcher that makes the root opens what
-// lies below it to every local user; a root that exists keeps its rights.
-TEST_F(FolderUtilsTest, TheRootIsSharedWithLocalUsersOnlyWhenThisLauncherMakesIt) {
+// The cache is the machine's, the access lists say who may do what in it.
+// The launcher that makes the root gives it and its fixed folders their
+// lists, the fixed folders first (after the root's list a standard user could
+// not make them); a root that exists keeps the lists it has, and a folder a
+// getter makes later gets the list of its kind. A list that cannot be set
+// leaves the folders usable.
+TEST_F(FolderUtilsTest, FoldersGetTheirAccessListsWhenThisLauncherMakesThem) {
+  using plat::AccessList;
   struct Case {
     const char* name;
     bool rootThere;
-    bool shareFails;
-    bool shared;
+    bool refused;
+    std::map<std::string, AccessList> lists; // relative to the root
   } cases[] = {
-      {"root made here", false, false, true},
-      {"root there before", true, false, false},
-      {"rights cannot be changed", false, true, false},
+      {"root made here",
+       false,
+       false,
+       {{"", AccessList::ApplicationRoot},
+        {"jrecache", AccessList::ProvisioningFolder},
+        {"libcache", AccessList::ProvisioningFolder},
+        {"packagecache", AccessList::ProvisioningFolder},
+        {"jreimage", AccessList::ProvisioningFolder},
+        {"libimage", AccessList::ProvisioningFolder},
+        {"jreimage\\v17.0.2.0", AccessList::ImagePlaceholder},
+        {"libimage\\v4.10", AccessList::ProvisioningFolder},
+        {"libimage\\v4.10\\v410_0007", AccessList::ImagePlaceholder}}},
+      {"root there before, with its cache",
+       true,
+       false,
+       {{"jreimage\\v17.0.2.0", AccessList::ImagePlaceholder},
+        {"libimage\\v4.10", AccessList::ProvisioningFolder},
+        {"libimage\\v4.10\\v410_0007", AccessList::ImagePlaceholder}}},
+      {"lists refused", false, true, {}},
   };
   for (const Case& c : cases) {
     fake::FakePlatform q;
     store::FolderUtils f{q.services};
     q.files.CreateDirectories("C:\\ProgramData");
     if (c.rootThere)
-      q.files.CreateDirectories(root);
-    if (c.shareFails)
-      q.files.unshareable.insert(root);
+      for (const char* name : {"JRECache", "LIBCache", "PackageCache", "JREImage", "LIBImage"})
+        q.files.CreateDirectories(root + "\\" + name);
+    if (c.refused)
+      for (const char* below :
+           {"", "\\JRECache", "\\LIBCache", "\\PackageCache", "\\JREImage", "\\LIBImage",
+            "\\JREImage\\v17.0.2.0", "\\LIBImage\\v4.10", "\\LIBImage\\v4.10\\v410_0007"})
+        q.files.denied.insert(root + below);
     q.files.journal.clear();
     // Every folder getter makes the root; the first one decides.
     EXPECT_EQ(f.GetJRECacheFolder(), root + "\\JRECache") << c.name;
+    f.GetJREImageFolder("v17.0.2.0");
     f.GetLIBImageFolder("v4.10", "v410_0007");
     f.GetPackageCacheFolder();
     EXPECT_TRUE(q.files.DirectoryExists(root + "\\LIBImage\\v4.10\\v410_0007")) << c.name;
-    EXPECT_EQ(q.files.sharedFolders.count(q.files.Normalize(root)), c.shared ? 1u : 0u) << c.name;
-    EXPECT_EQ(std::count(q.files.journal.begin(), q.files.journal.end(), "share " + root),
-              c.rootThere ? 0 : 1)
+    std::map<std::string, AccessList> lists;
+    const std::string prefix = q.files.Normalize(root);
+    for (const auto& [path, list] : q.files.accessLists)
+      lists[path == prefix ? "" : path.substr(prefix.size() + 1)] = list;
+    EXPECT_EQ(lists, c.lists) << c.name;
+    // Each list set once, the root's after every fixed folder's.
+    const auto& journal = q.files.journal;
+    auto rootList = std::find(journal.begin(), journal.end(), "acl " + root);
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "acl " + root), c.rootThere ? 0 : 1)
         << c.name;
-    // Only the root: the folders below inherit.
-    EXPECT_EQ(q.files.sharedFolders.size(), c.shared ? 1u : 0u) << c.name;
+    for (const char* name : {"JRECache", "LIBCache", "PackageCache", "JREImage", "LIBImage"}) {
+      auto fixed = std::find(journal.begin(), journal.end(), "acl " + root + "\\" + name);
+      EXPECT_EQ(std::count(journal.begin(), journal.end(), "acl " + root + "\\" + name),
+                c.rootThere ? 0 : 1)
+          << c.name << " " << name;
+      EXPECT_TRUE(fixed < rootList || c.rootThere) << c.name << " " << name;
+    }
   }
 }

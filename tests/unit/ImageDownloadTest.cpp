@@ -239,6 +239,7 @@ TEST_F(DownloadTest, ACachedArchiveThatDoesNotExtractIsFetchedAfresh) {
     p.files.AddFile(kLibCache, "cached");
     p.files.DeleteTree(kRoot + "\\JREImage");
     p.files.DeleteTree(kRoot + "\\LIBImage");
+    p.files.accessLists.clear();
     if (c.raises) {
       EXPECT_THROW(Run(), std::exception);
     } else {
@@ -246,6 +247,9 @@ TEST_F(DownloadTest, ACachedArchiveThatDoesNotExtractIsFetchedAfresh) {
       EXPECT_EQ(message, c.message);
     }
     EXPECT_EQ(p.files.FileExists(cacheFile), c.kept);
+    // Read-only once it has extracted completely; one that failed stays its
+    // maker's to remove.
+    EXPECT_EQ(p.files.accessLists.count(p.files.Normalize(cacheFile)), c.kept ? 1u : 0u);
 
     p.archives.archives[p.files.Normalize(cacheFile)] = sound;
     fetched.clear();
@@ -253,6 +257,28 @@ TEST_F(DownloadTest, ACachedArchiveThatDoesNotExtractIsFetchedAfresh) {
     EXPECT_EQ(fetched, c.kept ? std::vector<std::string>{}
                               : std::vector<std::string>{c.lib ? "lib" : "jre"});
   }
+}
+
+// A damaged archive that this user may not remove (sealed, or another
+// user's) would fail every launch: the operator is told where it is and
+// whom to ask.
+TEST_F(DownloadTest, ADamagedArchiveThisUserMayNotRemoveAsksForAnAdministrator) {
+  archiveFaultsAreTheArchives = true;
+  fake::FakeArchiveContent spoilt = Archive({"bin/javaw.exe", "lib/rt.jar"});
+  spoilt.damaged = true;
+  p.archives.archives[p.files.Normalize(kJreCache)] = spoilt;
+  p.files.AddFile(kJreCache, "cached");
+  p.files.denied.insert(kJreCache);
+  try {
+    Run();
+    ADD_FAILURE() << "no error";
+  } catch (const plat::AccessDenied& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("\"" + kRoot + "\\JRECache\""), std::string::npos) << what;
+    EXPECT_NE(what.find("jre_v_17.0.2.zip"), std::string::npos) << what;
+    EXPECT_NE(what.find("administrator"), std::string::npos) << what;
+  }
+  EXPECT_TRUE(p.files.FileExists(kJreCache));
 }
 
 TEST_F(DownloadTest, AnImageIsInstalledWholeOrNotAtAll) {

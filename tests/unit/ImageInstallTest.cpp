@@ -107,7 +107,36 @@ TEST(InstallImage, TheNewImageTakesThePlaceWholeOrNothingChanges) {
     if (c.after == valid) {
       EXPECT_EQ(p.files.Contents(kImage + "\\bin\\javaw.exe"), "old");
     }
+    // Read-only once in place, and only then: a failed image is not sealed
+    // where the next launch must replace it.
+    const bool sealed =
+        p.files.accessLists.count(p.files.Normalize(kImage)) == 1 &&
+        p.files.accessLists.at(p.files.Normalize(kImage)) == plat::AccessList::ReadOnly;
+    EXPECT_EQ(sealed, c.after == fresh);
   }
+}
+
+// An installed image is read-only for this user: a newer one cannot take
+// its place, and the operator is told whom to ask, with the folder.
+TEST(InstallImage, AnImageThisUserMayNotMoveAsideIsLeftWithAMessageForAnAdministrator) {
+  fake::FakePlatform p;
+  store::FolderUtils folders(p.services);
+  p.files.AddFile(kImage + "\\bin\\javaw.exe", "old");
+  p.files.denied.insert(kImage);
+  try {
+    store::InstallImage(p.services, folders, kImage, store::kJreImageMarker, ValidImage::Replace,
+                        [&](const std::string& newImage) {
+                          p.files.AddFile(newImage + "\\bin\\javaw.exe", "new");
+                          return true;
+                        });
+    ADD_FAILURE() << "replaced";
+  } catch (const plat::AccessDenied& e) {
+    EXPECT_NE(std::string(e.what()).find("\"" + kImage + "\""), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("administrator"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(p.files.Contents(kImage + "\\bin\\javaw.exe"), "old");
+  EXPECT_EQ(BelowParent(p.files),
+            (std::vector<std::string>{"v17.0.2.0", "v17.0.2.0\\bin", "v17.0.2.0\\bin\\javaw.exe"}));
 }
 
 } // namespace
@@ -207,6 +236,26 @@ TEST_F(LeftoverSweep, NothingGoesWhenTheProcessesCannotBeListedOrALeftoverIsHeld
   p.processes.running.clear();
   EXPECT_TRUE(store::SweepLeftovers(p.services).empty());
   EXPECT_TRUE(p.files.DirectoryExists(scratch));
+}
+
+// Another user's leftovers are theirs (or an administrator's) to remove:
+// refused, they stay and are noted, and the rest of the sweep goes on.
+TEST_F(LeftoverSweep, AnotherUsersLeftoversThatCannotGoAreLeftAndNoted) {
+  const std::string part = kRoot + "\\JRECache\\jre_v_17.0.2.zip.777.0.part";
+  const std::string scratch = kParent + "\\~v17.0.2.0_777_0";
+  // (Lower case: the fake lists names so.)
+  const std::string mine = kRoot + "\\PackageCache\\tmp_777_1";
+  p.files.AddFile(part, "partial");
+  p.files.CreateDirectories(scratch);
+  p.files.CreateDirectories(mine);
+  p.files.denied = {part, scratch};
+  std::vector<std::string> notes;
+  EXPECT_EQ(store::SweepLeftovers(p.services, [&](const std::string& n) { notes.push_back(n); }),
+            std::vector<std::string>{mine});
+  EXPECT_TRUE(p.files.FileExists(part));
+  EXPECT_TRUE(p.files.DirectoryExists(scratch));
+  EXPECT_EQ(notes, (std::vector<std::string>{"Leftover of another user left alone: " + part,
+                                             "Leftover of another user left alone: " + scratch}));
 }
 
 struct QuietView : launch::ILaunchView {

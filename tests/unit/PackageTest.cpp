@@ -324,6 +324,16 @@ TEST_F(PackageTest, SettingsReadAndSave) {
     EXPECT_EQ(view().Text(ControlId::statusBar), "Error saving application settings file.") << bad;
     EXPECT_EQ(p.files.Contents(kSettings), bad);
   }
+
+  // The settings file is the machine's: a user who may not write beside it
+  // is told whom to ask, and the file stays.
+  const std::string good = "<Settings><PackageFolder baseURI=\"C:\\pkgs\"/></Settings>";
+  p.files.AddFile(kSettings, good);
+  p.files.denied.insert(kSettings + ".tmp");
+  store::SavePackageFolderValue(c, "C:\\x");
+  EXPECT_EQ(view().Text(ControlId::statusBar),
+            "The package folder of this computer can only be changed by an administrator.");
+  EXPECT_EQ(p.files.Contents(kSettings), good);
 }
 
 // --- the package branch of verification ---------------------------------------

@@ -2,6 +2,8 @@
 // library: a folder renamed into place whole, the free space of the disk an
 // image goes to, and images that an archive failing half-way or holding more
 // than it states leave as they were.
+#include "platform/win32/AccessLists.h"
+#include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
 #include "store/ArchiveExtraction.h"
@@ -11,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -114,15 +119,55 @@ TEST(Win32FileSystemTest, ListsTheNamesInOneFolder) {
   EXPECT_TRUE(files.ListFolder(Narrow((temp.Path() / L"missing").wstring())).empty());
 }
 
-// Opening a folder to every local user is a change of its access list that
-// the system takes. (Wine takes it but does not keep it: what it reads back
-// is made from the Unix file mode, so the entry itself is checked on the
-// fakes' side only.) A folder that is not there cannot be shared.
-TEST(Win32FileSystemTest, SharesAFolderWithLocalUsersOnlyWhenItExists) {
-  TempFolder temp;
+// Each list of the table as the system reads it: its SDDL parsed into a
+// protected descriptor and written back unchanged (a typo or an entry the
+// parser drops would show), and set on a folder with a file in it, on the
+// file, never on a path that is not there. This Wine takes the lists but
+// keeps none (what it reads back of a file is made from the Unix mode: SY,
+// the user, Everyone), so what each list lets a user do is decided on the
+// fakes and checked entry by entry in AccessListsTest.
+TEST(Win32FileSystemTest, SetsEachAccessListOfTheTableAsTheSystemReadsIt) {
   plat::win32::Win32FileSystem files;
-  EXPECT_TRUE(files.ShareFolderWithLocalUsers(Narrow(temp.Path().wstring())));
-  EXPECT_FALSE(files.ShareFolderWithLocalUsers(Narrow((temp.Path() / L"missing").wstring())));
+  for (const plat::win32::AccessListSddl& entry : plat::win32::kAccessLists) {
+    SCOPED_TRACE(entry.sddl);
+    // The system's reading of the text, and of its own text for it again: the
+    // same entries, none dropped (the system spells some masks its own way:
+    // 0x6 comes back as "DCLC").
+    auto dacl = [](const std::wstring& sddl, plat::win32::LocalMemory& descriptor) {
+      PACL list = nullptr;
+      BOOL present = FALSE;
+      BOOL defaulted = FALSE;
+      SECURITY_DESCRIPTOR_CONTROL control = 0;
+      DWORD revision = 0;
+      if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+              sddl.c_str(), SDDL_REVISION_1,
+              reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr) ||
+          !GetSecurityDescriptorDacl(descriptor.get(), &present, &list, &defaulted) || !present ||
+          !GetSecurityDescriptorControl(descriptor.get(), &control, &revision) ||
+          !(control & SE_DACL_PROTECTED))
+        return std::string();
+      return std::string(reinterpret_cast<const char*>(list), list->AclSize);
+    };
+    plat::win32::LocalMemory descriptor;
+    const std::string table = dacl(Widen(entry.sddl), descriptor);
+    ASSERT_FALSE(table.empty());
+    EXPECT_EQ(reinterpret_cast<const ACL*>(table.data())->AceCount,
+              std::count(entry.sddl, entry.sddl + std::strlen(entry.sddl), '('));
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
+    plat::win32::LocalMemory owned(text);
+    plat::win32::LocalMemory again;
+    EXPECT_EQ(dacl(text, again), table) << Narrow(text);
+
+    TempFolder temp;
+    const fs::path file = temp.WriteFile(L"bin\\javaw.exe", "x");
+    EXPECT_EQ(files.SetAccessList(Utf8(temp.Path() / L"bin"), entry.list),
+              plat::AccessChange::Done);
+    EXPECT_EQ(files.SetAccessList(Utf8(file), entry.list), plat::AccessChange::Done);
+    EXPECT_EQ(files.SetAccessList(Utf8(temp.Path() / L"missing"), entry.list),
+              plat::AccessChange::Failed);
+  }
 }
 
 TEST_F(ImageCacheTest, AnArchiveThatFailsHalfWayLeavesTheImageAsItWas) {

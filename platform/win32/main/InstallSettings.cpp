@@ -1,6 +1,18 @@
-// The installer's helper for a fleet install: writes the machine's settings
-// file with the package folder an administrator gave as an installer
-// property, so that the launcher starts in package mode on that machine.
+// The installer's helper, run by the installer as the system:
+//
+//   InstallSettings.exe --secure-cache
+//
+// makes the machine-wide application folder and the folders where launchers
+// provision images, and gives them their access lists (AccessLists.h),
+// replacing whatever lists they had: an older version gave every local user
+// the right to change everything below the folder. Images and archives
+// already there become read-only as a launcher leaves new ones; leftovers of
+// halfway launches (".part" files, "~" scratch folders) are left to the
+// launchers' sweep.
+//
+// For a fleet install it writes the machine's settings file with the package
+// folder an administrator gave as an installer property, so that the
+// launcher starts in package mode on that machine:
 //
 //   InstallSettings.exe --package-folder <folder>
 //
@@ -12,6 +24,7 @@
 // An existing settings file keeps everything but the value (and its
 // encoding); a missing one, or one the launcher could not read either, is
 // written afresh. Either way the new file replaces the old by a rename.
+#include "platform/win32/AccessLists.h"
 #include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32Text.h"
@@ -33,6 +46,10 @@ constexpr const wchar_t* kAppFolderName = L"Veltra Dynamic Remote HMI";
 constexpr const wchar_t* kSettingsFileName = L"ApplicationSettings.xml";
 constexpr const char* kPackageFolderXPath = "//PackageFolder/@baseURI";
 constexpr const wchar_t* kSwitch = L"--package-folder";
+constexpr const wchar_t* kSecureSwitch = L"--secure-cache";
+// The folders where launchers provision images (store/FolderUtils.h).
+constexpr const char* kProvisioningFolders[] = {"JRECache", "LIBCache", "PackageCache", "JREImage",
+                                                "LIBImage"};
 
 // The folder from the raw command line; nothing when the switch is missing.
 std::optional<std::wstring> PackageFolderArgument(const wchar_t* commandLine) {
@@ -126,12 +143,72 @@ int Fail(const std::string& text) {
   return 1;
 }
 
+bool IsLeftover(const std::string& name) {
+  return (!name.empty() && name[0] == '~') ||
+         (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0);
+}
+
+// The application folder's lists, the fixed folders' first and the root's
+// last (its list is inherited by nothing that has a protected list of its
+// own). Installed images and whole archives already there are made
+// read-only; an empty image folder gets the list of a place still to fill.
+int SecureCache(const std::string& appFolder) {
+  using plat::AccessChange;
+  using plat::AccessList;
+  plat::win32::Win32FileSystem files;
+  if (!files.CreateDirectories(appFolder))
+    return Fail("cannot create " + appFolder + ": " + plat::win32::SystemErrorText(GetLastError()));
+  auto set = [&](const std::string& path, AccessList list) {
+    if (files.SetAccessList(path, list) == AccessChange::Done)
+      return true;
+    Fail("cannot set the access list of " + path);
+    return false;
+  };
+  bool ok = true;
+  auto sealContents = [&](const std::string& folder, bool folders) {
+    for (const std::string& name : files.ListFolder(folder)) {
+      const std::string path = folder + "\\" + name;
+      if (IsLeftover(name) || !(folders ? files.DirectoryExists(path) : files.FileExists(path)))
+        continue;
+      // An empty image folder is the place an image is still to take.
+      const bool placeholder = folders && files.ListFolder(path).empty();
+      ok = set(path, placeholder ? AccessList::ImagePlaceholder : AccessList::ReadOnly) && ok;
+    }
+  };
+  for (const char* name : kProvisioningFolders) {
+    const std::string folder = appFolder + "\\" + name;
+    if (!files.CreateDirectories(folder))
+      return Fail("cannot create " + folder + ": " + plat::win32::SystemErrorText(GetLastError()));
+    ok = set(folder, AccessList::ProvisioningFolder) && ok;
+  }
+  for (const char* cache : {"JRECache", "LIBCache", "PackageCache"})
+    sealContents(appFolder + "\\" + cache, false);
+  sealContents(appFolder + "\\JREImage", true);
+  const std::string libImages = appFolder + "\\LIBImage";
+  for (const std::string& release : files.ListFolder(libImages)) {
+    const std::string folder = libImages + "\\" + release;
+    if (IsLeftover(release) || !files.DirectoryExists(folder))
+      continue;
+    ok = set(folder, AccessList::ProvisioningFolder) && ok;
+    sealContents(folder, true);
+  }
+  ok = set(appFolder, AccessList::ApplicationRoot) && ok;
+  return ok ? 0 : 1;
+}
+
 } // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wcscmp(argv[1], kSecureSwitch) == 0) {
+    plat::win32::Win32System system;
+    std::optional<std::string> common = system.CommonAppDataFolder();
+    if (!common || common->empty())
+      return Fail("the machine-wide application data folder is not known");
+    return SecureCache(*common + "\\" + plat::win32::Narrow(kAppFolderName));
+  }
   std::optional<std::wstring> folder = PackageFolderArgument(GetCommandLineW());
   if (!folder)
-    return Fail("usage: InstallSettings.exe --package-folder <folder>");
+    return Fail("usage: InstallSettings.exe --secure-cache | --package-folder <folder>");
 
   plat::win32::ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   try {
