@@ -3,6 +3,7 @@
 // second certificate as a replaced device, or a host answering in its place,
 // would. The operator answers the launcher's question box; the tests read
 // what the device received and this user's record of certificates.
+#include "common/Text.h"
 #include "tests/wine/DeviceSimulator.h"
 #include "tests/wine/LauncherHarness.h"
 
@@ -152,6 +153,57 @@ TEST_F(LauncherCertificate, ChangedCertificateAnsweredYesLaunchesAndRecordsTheNe
   ASSERT_NO_FATAL_FAILURE(ExpectLaunchSucceeded(launcher, device, 0));
   EXPECT_EQ(CountOf(device.Requests(), "/LOGIN"), 1u);
   EXPECT_EQ(Record(), Address(device) + " " + second + "\r\n");
+}
+
+// The administrator's pins, read from the settings file by the system's XML
+// reader: a device whose certificate is listed is logged in to without a
+// question; one whose certificate is not is refused with a message before
+// any credentials go out. (The settings file also means package mode; the
+// empty package folder fails the launch later, which is not the point here.)
+TEST_F(LauncherCertificate, PinnedCertificatesFromTheSettingsFile) {
+  DeviceSimulator device(ServingGoodImages());
+  const std::string print = PresentedPrint(device);
+  const std::string other =
+      "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:"
+      "EE:FF";
+  struct Case {
+    const char* name;
+    std::vector<std::string> pins;
+    bool loginSent;
+  } cases[] = {
+      {"listed second, in lower case", {other, text::ToLowerAscii(print)}, true},
+      {"not listed", {other}, false},
+  };
+  winetest::TempFolder packages;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string settings = "<Settings><PackageFolder baseURI=\"" + packages.Path().string() +
+                           "\"/><CertificatePolicy mode=\"pinned\">";
+    for (const std::string& pin : c.pins)
+      settings += "<Pin sha256=\"" + pin + "\"/>";
+    settings += "</CertificatePolicy></Settings>";
+    fs::create_directories(app_.Path());
+    std::ofstream(app_.Path() / L"ApplicationSettings.xml", std::ios::binary) << settings;
+    device.Reset();
+
+    Launcher launcher;
+    launcher.WaitUntilShown();
+    TypeAndLaunch(launcher, Address(device));
+    HWND box = launcher.WaitForMessageBox();
+    launcher.WaitUntilIdle();
+    const std::string text = Launcher::MessageBoxText(box);
+    if (c.loginSent) {
+      EXPECT_EQ(CountOf(device.Requests(), "/LOGIN"), 1u) << text;
+    } else {
+      EXPECT_EQ(
+          text,
+          "The certificate of the device at " + Address(device) +
+              " is not one of those allowed on this computer.\n\nPresented (SHA-256): " + print);
+      EXPECT_THAT(Paths(device.Requests()), ElementsAre("/info.cgi"));
+    }
+    launcher.PressOk(box);
+    EXPECT_EQ(Record(), "") << "nothing is recorded under pins";
+  }
 }
 
 } // namespace
