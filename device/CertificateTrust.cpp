@@ -93,6 +93,7 @@ CertificateCheck CheckCertificate(LaunchContext& c, const DeviceEndpoint& at,
 
   const std::string address = at.HostWithPort();
   const std::string& presented = answer.certificateSha256;
+  check.taken = presented;
   if (presented.empty()) {
     check.refused = StepFailure{Stage::Login,
                                 "The certificate of the device at " + address +

@@ -53,6 +53,9 @@ struct CertificateCheck {
   std::optional<StepFailure> refused;
   // To be remembered once the login has gone through; empty for nothing.
   std::string toRemember;
+  // The certificate taken, when the policy judges certificates at all: the
+  // later answers of the login must come with the same one.
+  std::string taken;
 };
 
 // Judges the certificate that came with `answer`, the first answer of an

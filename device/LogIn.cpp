@@ -125,6 +125,14 @@ LoggedIn LogIn(LaunchContext& c, const DeviceEndpoint& at, const TypedInput& typ
     result.failure = OtherPortMayHelp("The credentials provided are incorrect for this device.");
     return result;
   }
+  // WinHTTP opens a new connection when the device closed the one the
+  // information came on, and that one's certificate was not judged. The
+  // credentials are gone then, but the session is not taken, so nothing
+  // more goes there and the certificate is not recorded.
+  if (!certificate.taken.empty() && login->certificateSha256 != certificate.taken) {
+    result.failure = DevicesFinalWord("The device's certificate changed during the login.");
+    return result;
+  }
   RememberCertificate(c, at, certificate.toRemember);
   device.sessionToken = GetCookieValueByName(c.http, kSessionCookieName);
   DeviceSession& session = result.session.emplace(c.http, at, device.sessionToken);

@@ -278,6 +278,29 @@ TEST_F(CertificateTrustTest, RecordedUnderThePortThatAnswered) {
             "gw:443 " + kDeviceCertificate + "\r\ngw:51443 " + kOtherCertificate + "\r\n");
 }
 
+// The login's answer came on a connection whose certificate is another than
+// the one judged: the session is not taken (no further request, no logout)
+// and nothing is recorded. Under "any" nothing is compared.
+TEST_F(CertificateTrustTest, ACertificateThatChangesDuringTheLoginEndsIt) {
+  for (const bool any : {false, true}) {
+    SCOPED_TRACE(any ? "any" : "first use");
+    TrustRig t;
+    if (any)
+      t.Settings("<CertificatePolicy mode=\"any\"/>");
+    t.p.http.onRequest = [&t](const plat::HttpRequest& request) {
+      if (request.url.ends_with("/LOGIN"))
+        t.p.http.certificate = kOtherCertificate;
+    };
+    const device::Verification v = t.Verify();
+    EXPECT_EQ(static_cast<bool>(v), any);
+    if (!any) {
+      EXPECT_EQ(v.failure.message, "The device's certificate changed during the login.");
+      EXPECT_EQ(t.p.http.Paths(), (std::vector<std::string>{"GET /info.cgi", "POST /LOGIN"}));
+    }
+    EXPECT_EQ(t.Record(), "");
+  }
+}
+
 TEST_F(CertificateTrustTest, UnknownModeIsLogged) {
   g.enableLogging = true;
   Settings("<CertificatePolicy mode=\"pinnned\"/>");
