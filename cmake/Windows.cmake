@@ -4,7 +4,7 @@ enable_language(RC)
 # DLLs that no start-up step needs are loaded on their first call, not
 # before the window can show: under Wine each one loaded (with what it pulls
 # in: the shell brings six more) delays the window by a few milliseconds.
-set(VELTRA_DELAYED_DLLS comdlg32 ole32 oleaut32 shell32 winhttp ws2_32)
+set(VELTRA_DELAYED_DLLS comdlg32 crypt32 ole32 oleaut32 shell32 winhttp ws2_32)
 find_program(VELTRA_DLLTOOL NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-dlltool REQUIRED)
 find_program(VELTRA_NM NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-nm REQUIRED)
 set(VELTRA_DELAYED_LIBS "")

@@ -4,6 +4,7 @@
 #include "common/LaunchState.h"
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "device/CertificateTrust.h"
 #include "device/HttpClient.h"
 #include "device/Json.h"
 #include "device/LaunchContext.h"
@@ -71,6 +72,13 @@ LoggedIn LogIn(LaunchContext& c, const DeviceEndpoint& at, const TypedInput& typ
     result.failure = {Stage::Connect, kUnableToConnect, Whose::Connection};
     return result;
   }
+  // The information request carries no credentials: the certificate that
+  // came with it is judged before anything else goes to the device.
+  CertificateCheck certificate = CheckCertificate(c, at, *info);
+  if (certificate.refused) {
+    result.failure = std::move(*certificate.refused);
+    return result;
+  }
   std::string infoBody = BodyText(*info);
   c.log.LogMessage(
       "Duration=" + std::to_string(static_cast<int32_t>(s.system.TickCount() - startTick)) +
@@ -117,6 +125,15 @@ LoggedIn LogIn(LaunchContext& c, const DeviceEndpoint& at, const TypedInput& typ
     result.failure = OtherPortMayHelp("The credentials provided are incorrect for this device.");
     return result;
   }
+  // WinHTTP opens a new connection when the device closed the one the
+  // information came on, and that one's certificate was not judged. The
+  // credentials are gone then, but the session is not taken, so nothing
+  // more goes there and the certificate is not recorded.
+  if (!certificate.taken.empty() && login->certificateSha256 != certificate.taken) {
+    result.failure = DevicesFinalWord("The device's certificate changed during the login.");
+    return result;
+  }
+  RememberCertificate(c, at, certificate.toRemember);
   device.sessionToken = GetCookieValueByName(c.http, kSessionCookieName);
   DeviceSession& session = result.session.emplace(c.http, at, device.sessionToken);
 

@@ -30,6 +30,9 @@ enum class Whose {
   Input,
   // The operator closed the window: nothing more is tried, nothing shown.
   Close,
+  // The operator answered No to a device presenting a changed certificate:
+  // nothing more is sent, nothing more shown, the window stays.
+  Declined,
 };
 
 struct StepFailure {

@@ -116,6 +116,10 @@ void LaunchHMIMinimized(ILaunchWindow& window) {
   // already started keeps its windows as they are, untouched.
   if (window.StopRequested())
     return;
+  // The operator answered No to a changed certificate: the answer was the
+  // last word, the window stays for another try.
+  if (!verification && verification.failure.whose == device::Whose::Declined)
+    return;
   if (!verification)
     return window.Services().ui.ShowMessage(plat::MessageKind::Error, verification.failure.message);
   const hmi::HmiTarget target = TargetOf(*verification.verified, request.mode);

@@ -68,6 +68,12 @@ struct HttpResponse {
   // scripts a transfer cut short; true does not prove a body without a
   // length whole (see IHttpTransport::Send).
   bool complete = true;
+  // The SHA-256 of the certificate the server presented on the connection
+  // that carried this answer, as upper-case hex pairs joined by colons
+  // ("AB:CD:..."); empty for plain HTTP or when the certificate could not
+  // be read. Taken from each answer itself: the system's HTTP stack may
+  // carry a request over a kept-alive connection without a new handshake.
+  std::string certificateSha256;
 };
 
 // Client settings: connect time-out 10000 ms, send and receive 60000 ms,

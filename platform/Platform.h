@@ -187,6 +187,10 @@ public:
   virtual void UseMessageIcons() = 0;
   // A modal box with one OK button; returns when the operator dismisses it.
   virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
+  // A modal warning box asking a question, with Yes and No buttons and No the
+  // default (Enter alone never says Yes); true only when the operator
+  // answered Yes. Closing the box answers No.
+  virtual bool AskYesNo(const std::string& text) = 0;
   // The application's mouse cursor: busy (hour-glass) or normal.
   virtual void SetBusyCursor(bool busy) = 0;
   // Lets every pending window message of this thread run once.

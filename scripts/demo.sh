@@ -254,6 +254,9 @@ programdata="${WINEPREFIX:?}/drive_c/ProgramData"
 [ -d "$programdata" ] || fail "no ProgramData folder in the Wine prefix ($programdata)"
 app_dir="$programdata/$app_folder_name"
 rm -rf "$app_dir"
+# The simulator makes a new certificate at every start: a port recorded by an
+# earlier run with the old one would be asked about.
+rm -f "${WINEPREFIX:?}/drive_c/users/$(id -un)/AppData/Local/$app_folder_name/KnownDevices.txt"
 # A port used before in this prefix may have been trusted then.
 trust_name="$host:$port"
 forget_trust

@@ -42,6 +42,11 @@ std::optional<plat::HttpResponse> FakeHttpTransport::Send(const plat::HttpReques
     error = "Stopped";
     response.reset();
   }
+  if (response) {
+    const std::string host = authority.substr(0, colon);
+    auto listed = certificates.find(text::ToLowerAscii(host) + ":" + std::to_string(port));
+    response->certificateSha256 = listed != certificates.end() ? listed->second : certificate;
+  }
   if (request.bodyFile) {
     if (response) {
       // A file that cannot be written raises, as the real transport does.

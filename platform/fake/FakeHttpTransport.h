@@ -30,6 +30,13 @@ public:
   // Runs before each request is answered (a device that takes its time).
   std::function<void(const plat::HttpRequest&)> onRequest;
   bool certificateAccepted = false;
+  // The certificate each answer reports having been presented with: the one
+  // of "host:port" when listed, else `certificate`.
+  std::string certificate = kDeviceCertificate;
+  std::map<std::string, std::string> certificates;
+  static constexpr const char* kDeviceCertificate =
+      "3F:9A:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:"
+      "EE:FF:01:23:45:67:89:AB:CD:EF:10:32:54:76:98:BA";
 
   std::optional<plat::HttpResponse> Send(const plat::HttpRequest& request,
                                          std::string& error) override;

@@ -9,6 +9,12 @@ void FakeUi::ShowMessage(plat::MessageKind kind, const std::string& text) {
     onMessage(messages.back());
 }
 
+bool FakeUi::AskYesNo(const std::string& text) {
+  const size_t asked = questions.size();
+  questions.push_back(text);
+  return asked < yesNoAnswers.size() && yesNoAnswers[asked];
+}
+
 void FakeUi::ProcessMessages() {
   ++processMessagesCalls;
   if (onProcessMessages)

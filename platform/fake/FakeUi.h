@@ -25,6 +25,10 @@ public:
   int processMessagesCalls = 0;
   std::vector<std::optional<std::string>> folderAnswers, fileAnswers;
   std::vector<std::pair<std::string, std::string>> folderRequests, fileRequests;
+  // Every question asked, in order, and the answers to give them, in order;
+  // a question beyond the scripted answers is answered No, as a box closed.
+  std::vector<std::string> questions;
+  std::vector<bool> yesNoAnswers;
   // Runs inside ShowMessage, like an operator acting while a box is open.
   std::function<void(const ShownMessage&)> onMessage;
   // Runs inside ProcessMessages: the pending messages of the queue.
@@ -32,6 +36,7 @@ public:
 
   void UseMessageIcons() override { iconsOn = true; }
   void ShowMessage(plat::MessageKind kind, const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
   void SetBusyCursor(bool b) override { busy = b; }
   void ProcessMessages() override;
   std::optional<std::string> PickFolder(const std::string& title,

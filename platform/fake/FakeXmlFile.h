@@ -8,8 +8,9 @@
 
 namespace fake {
 
-// Understands just enough XML for the settings file: the first element named
-// PackageFolder and its baseURI attribute in double quotes. A write replaces
+// Understands just enough XML for the settings file: an attribute in double
+// quotes of the first element of a name ("//PackageFolder/@baseURI"), or of
+// its n-th ("(//CertificatePolicy/Pin)[2]/@sha256"). A write replaces
 // the file whole through a file beside it, as the real one does.
 class FakeXmlFile : public plat::IXmlFile {
 public:

@@ -8,6 +8,7 @@
 #include "platform/win32/Win32Api.h"
 
 #include <objbase.h>
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include <utility>
@@ -43,6 +44,15 @@ struct InternetHandleTraits {
   static Type Empty() { return nullptr; }
   static bool Valid(Type h) { return h != nullptr; }
   static bool Close(Type h) { return WinHttpCloseHandle(h) != FALSE; }
+};
+
+// Certificate contexts the system hands out as the caller's own copy (the
+// server certificate of a WinHTTP request, for one).
+struct CertificateContextTraits {
+  using Type = PCCERT_CONTEXT;
+  static Type Empty() { return nullptr; }
+  static bool Valid(Type h) { return h != nullptr; }
+  static bool Close(Type h) { return CertFreeCertificateContext(h) != FALSE; }
 };
 
 // Registry keys opened or created by this process (never the predefined
@@ -154,6 +164,7 @@ private:
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
+using CertificateContext = UniqueHandle<CertificateContextTraits>;
 using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;
 using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 using AllocatedSid = UniqueHandle<AllocatedSidTraits>;

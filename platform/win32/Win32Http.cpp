@@ -56,6 +56,36 @@ bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
   return WinHttpSetOption(handle, option, &value, sizeof value) != FALSE;
 }
 
+// The SHA-256 of the certificate the server presented for this request, as
+// hex pairs joined by colons; empty when there is none to read. Asked of the
+// request itself, after its answer came: WinHTTP may have carried it over a
+// kept-alive connection opened earlier, even by another session, without a
+// new handshake, and the certificate of that connection is the one that
+// counts.
+std::string ServerCertificateSha256(HINTERNET request) {
+  CertificateContext certificate;
+  DWORD size = sizeof(PCCERT_CONTEXT);
+  if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, certificate.put(), &size))
+    return {};
+  if (!certificate)
+    return {};
+  BYTE hash[32];
+  DWORD hashSize = sizeof hash;
+  if (!CryptHashCertificate2(L"SHA256", 0, nullptr, certificate.get()->pbCertEncoded,
+                             certificate.get()->cbCertEncoded, hash, &hashSize) ||
+      hashSize != sizeof hash)
+    return {};
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (DWORD i = 0; i < hashSize; ++i) {
+    if (i > 0)
+      text += ':';
+    text += kHex[hash[i] >> 4];
+    text += kHex[hash[i] & 0xF];
+  }
+  return text;
+}
+
 // The body file could not be made or written: this machine's failure, not
 // the request's, so it is raised to the caller rather than reported as a
 // failed request.
@@ -450,6 +480,8 @@ private:
       return std::nullopt;
     }
     response.headers = SplitRawHeaders(*raw);
+    if (secure)
+      response.certificateSha256 = ServerCertificateSha256(req);
 
     // How the body's end is known. With a Content-Length, the end is its
     // last byte, and a body that stops short of it is cut. A chunked body

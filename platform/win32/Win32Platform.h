@@ -70,6 +70,7 @@ class Win32Ui : public IUi {
 public:
   void UseMessageIcons() override;
   void ShowMessage(MessageKind kind, const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
   void SetBusyCursor(bool busy) override;
   void ProcessMessages() override;
   std::optional<std::string> PickFolder(const std::string& title,

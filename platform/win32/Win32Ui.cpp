@@ -82,6 +82,12 @@ void Win32Ui::ShowMessage(MessageKind kind, const std::string& text) {
   MessageBoxW(OwnerWindow(), Widen(text).c_str(), Widen(kMessageCaption).c_str(), flags);
 }
 
+bool Win32Ui::AskYesNo(const std::string& text) {
+  // The warning icon whatever UseMessageIcons says: the answer matters.
+  return MessageBoxW(OwnerWindow(), Widen(text).c_str(), Widen(kMessageCaption).c_str(),
+                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
 void Win32Ui::SetBusyCursor(bool busy) {
   busyCursor = busy;
   SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));

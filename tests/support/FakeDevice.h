@@ -67,4 +67,20 @@ struct FakeDevice {
   }
 };
 
+// Where this user's launcher records the certificates of the devices it met,
+// on the fakes.
+inline const std::string kKnownDevicesFile =
+    "C:\\Users\\op\\AppData\\Local\\Veltra Dynamic Remote HMI\\KnownDevices.txt";
+
+// A second certificate, as a replaced device (or one answering in its place)
+// would present.
+inline constexpr const char* kOtherCertificate = "C0:FF:EE:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:"
+                                                 "DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC";
+
+// The record as an earlier launch would have left it.
+inline void RecordCertificates(fake::FakePlatform& p, const std::string& lines) {
+  p.files.CreateDirectories(kKnownDevicesFile.substr(0, kKnownDevicesFile.rfind('\\')));
+  p.files.WriteFile(kKnownDevicesFile, lines);
+}
+
 } // namespace testsupport

@@ -351,6 +351,29 @@ TEST(LaunchSequence, Outcomes) {
        true,
        "oppw"},
       {"credentials typed", {}, nullptr, std::nullopt, true, true, "oppw"},
+      // The device presents another certificate than the one on record: a
+      // No leaves the window as it was, for another try, with no box on top.
+      {"changed certificate, answered No",
+       {},
+       [](Launch& l) {
+         testsupport::RecordCertificates(
+             l.p, "gw:8443 " + std::string(testsupport::kOtherCertificate) + "\r\n");
+       },
+       std::nullopt,
+       false,
+       false,
+       ""},
+      {"changed certificate, answered Yes",
+       {},
+       [](Launch& l) {
+         testsupport::RecordCertificates(
+             l.p, "gw:8443 " + std::string(testsupport::kOtherCertificate) + "\r\n");
+         l.p.ui.yesNoAnswers = {true};
+       },
+       std::nullopt,
+       true,
+       true,
+       "oppw"},
   };
   for (const Case& c : cases) {
     Launch l(c.hmi);

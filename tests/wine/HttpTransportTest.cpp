@@ -269,6 +269,47 @@ TEST_F(HttpTransportTest, AcceptsTheSelfSignedCertificateOnlyWhenTheHookSaysSo) 
   }
 }
 
+// Each answer reports the certificate of the connection that carried it.
+// WinHTTP hands a kept-alive connection to the next request for the same
+// server, even of another session, without a new handshake: after the device
+// changed its certificate, that connection still reports the old one, and
+// only a new connection the new one. So the certificate is read from every
+// answer, never taken once per server.
+TEST_F(HttpTransportTest, ReportsTheCertificateOfTheConnectionThatCarriedTheAnswer) {
+  DeviceSimulator device;
+  auto sha256 = [&] {
+    const std::string body = device.Control("GET", "/cert/sha256").body;
+    const size_t at = body.find("\"sha256\": \"");
+    return at == std::string::npos ? body : body.substr(at + 11, 95);
+  };
+  auto presented = [&](IHttpTransport& transport, HeaderList headers = {}) {
+    std::string error;
+    auto response = transport.Send(Request("GET", device.Url("/info.cgi"), headers), error);
+    EXPECT_TRUE(response) << error;
+    return response ? response->certificateSha256 : std::string("no answer");
+  };
+  const std::string first = sha256();
+  auto kept = AcceptingTransport();
+  EXPECT_EQ(presented(*kept), first);
+
+  ASSERT_EQ(device.Control("POST", "/cert", R"({"use": "second"})").status, 200);
+  const std::string second = sha256();
+  ASSERT_NE(second, first);
+  auto other = AcceptingTransport();
+  EXPECT_EQ(presented(*other), first) << "a new session on the kept-alive connection";
+  // The last request on that connection; the next one needs a new handshake.
+  EXPECT_EQ(presented(*kept, {{"Connection", "close"}}), first);
+  EXPECT_EQ(presented(*other), second);
+  EXPECT_EQ(presented(*kept), second);
+
+  // Plain HTTP has no certificate.
+  std::string error;
+  auto plain = kept->Send(
+      Request("GET", "http://127.0.0.1:" + std::to_string(device.ControlPort()) + "/ready"), error);
+  ASSERT_TRUE(plain) << error;
+  EXPECT_EQ(plain->certificateSha256, "");
+}
+
 TEST_F(HttpTransportTest, AStalledAnswerFailsAtTheReceiveTimeout) {
   Sim().Configure(R"({"stall": {"/info.cgi": true}})");
   HttpSettings quick;

@@ -182,15 +182,22 @@ CleanAppFolder::CleanAppFolder() {
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
     throw HarnessError("the common application-data folder is unknown");
   path_ = std::filesystem::path(common) / L"Veltra Dynamic Remote HMI";
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-  if (ec)
-    throw HarnessError("cannot remove " + path_.string() + ": " + ec.message());
+  wchar_t local[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local)))
+    throw HarnessError("the local application-data folder is unknown");
+  userPath_ = std::filesystem::path(local) / L"Veltra Dynamic Remote HMI";
+  for (const std::filesystem::path& folder : {path_, userPath_}) {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    if (ec)
+      throw HarnessError("cannot remove " + folder.string() + ": " + ec.message());
+  }
 }
 
 CleanAppFolder::~CleanAppFolder() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+  std::filesystem::remove_all(userPath_, ec);
 }
 
 std::vector<std::filesystem::path> CleanAppFolder::Files() const {
@@ -446,6 +453,10 @@ std::string Launcher::StatusPart(int part) {
 
 bool Launcher::Visible(plat::ControlId control) {
   return IsWindowVisible(Control(static_cast<int>(control))) != FALSE;
+}
+
+bool Launcher::Enabled(plat::ControlId control) {
+  return IsWindowEnabled(Control(static_cast<int>(control))) != FALSE;
 }
 
 int Launcher::CheckedMode() {

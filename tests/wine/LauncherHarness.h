@@ -66,9 +66,12 @@ private:
 };
 
 // The launcher's machine-wide folder (images, caches, settings) under the
-// common application-data folder of this prefix. Removed with its contents
-// when the object is made and again when it goes, so that a test starts with
-// none of them and leaves none behind.
+// common application-data folder of this prefix, and its folder of this user
+// (the record of device certificates) under the local application-data
+// folder. Removed with their contents when the object is made and again when
+// it goes, so that a test starts with none of them and leaves none behind:
+// the simulator makes a new certificate at every start, and a port of an
+// earlier test recorded with the old one would ask about it.
 class CleanAppFolder {
 public:
   CleanAppFolder();
@@ -77,11 +80,14 @@ public:
   CleanAppFolder& operator=(const CleanAppFolder&) = delete;
 
   const std::filesystem::path& Path() const { return path_; }
-  // The regular files below the folder, as paths relative to it.
+  // The user's folder: KnownDevices.txt in it is the record.
+  const std::filesystem::path& UserPath() const { return userPath_; }
+  // The regular files below the machine-wide folder, as paths relative to it.
   std::vector<std::filesystem::path> Files() const;
 
 private:
   std::filesystem::path path_;
+  std::filesystem::path userPath_;
 };
 
 struct LaunchOptions {
@@ -127,6 +133,8 @@ public:
   // would, through a buffer in the launcher's own memory.
   std::string StatusPart(int part);
   bool Visible(plat::ControlId control);
+  // Not greyed out: Launch is again once a launch has ended in the window.
+  bool Enabled(plat::ControlId control);
   // Index of the checked item of the operational-mode group; -1 when none is.
   int CheckedMode();
 

@@ -5,6 +5,7 @@
 """
 
 import base64
+import hashlib
 import http.client
 import json
 import os
@@ -354,6 +355,43 @@ class DevsimTest(unittest.TestCase):
             r.read()
         ports = {e["client_port"] for e in self.requests_log()}
         self.assertEqual(len(ports), 1)
+
+    def test_second_certificate_on_new_connections_only(self):
+        def presented(c):
+            der = c.sock.getpeercert(binary_form=True)
+            d = hashlib.sha256(der).hexdigest().upper()
+            return ":".join(d[i:i + 2] for i in range(0, len(d), 2))
+
+        def get(c):
+            c.request("GET", "/info.cgi")
+            r = c.getresponse()
+            r.read()
+            self.assertEqual(r.status, 200)
+
+        kept = self.conn()
+        get(kept)
+        _, first = control(self.cport, "GET", "/cert/sha256")
+        self.assertEqual(first["use"], "first")
+        self.assertEqual(presented(kept), first["sha256"])
+        self.addCleanup(control, self.cport, "POST", "/cert", {"use": "first"})
+        status, switched = control(self.cport, "POST", "/cert", {"use": "second"})
+        self.assertEqual(status, 200, switched)
+        self.assertNotEqual(switched["sha256"], first["sha256"])
+        for port in (self.port, self.port2):
+            fresh = self.conn(port)
+            get(fresh)
+            self.assertEqual(presented(fresh), switched["sha256"])
+        # A connection kept alive keeps the certificate of its handshake.
+        get(kept)
+        self.assertEqual(presented(kept), first["sha256"])
+        self.assertEqual(control(self.cport, "POST", "/cert", {"use": "third"})[0], 400)
+        # A reset leaves the certificate as it is.
+        control(self.cport, "POST", "/reset")
+        self.assertEqual(control(self.cport, "GET", "/cert/sha256")[1]["use"], "second")
+        control(self.cport, "POST", "/cert", {"use": "first"})
+        fresh = self.conn()
+        get(fresh)
+        self.assertEqual(presented(fresh), first["sha256"])
 
     def test_stall_times_out_without_blocking_others(self):
         self.config(stall={"/info.cgi": True})

@@ -2,6 +2,7 @@
 
 import argparse
 import copy
+import hashlib
 import json
 import os
 import select
@@ -63,6 +64,39 @@ class App:
         self.ready_info = {}
         self.cert_pem = b""
         self.state = None
+        # The certificate the device ports present: "first" (the one made
+        # or given at start-up) or "second" (made when first asked for), as
+        # a replaced device, or another host in its place, would.
+        self.ctx = None
+        self.certdir = None
+        self.certs = {}
+        self.cert_lock = threading.Lock()
+        self.active_cert = "first"
+
+    def use_cert(self, which):
+        """Presents `which` ("first" or "second") on every new connection;
+        connections kept alive keep the certificate they were made with."""
+        if which not in ("first", "second"):
+            raise ValueError('"use" must be "first" or "second"')
+        with self.cert_lock:
+            if which not in self.certs:
+                d = os.path.join(self.certdir, "second")
+                os.mkdir(d)
+                self.certs[which] = make_cert(d)
+            crt, key = self.certs[which]
+            self.ctx.load_cert_chain(crt, key)
+            with open(crt, "rb") as f:
+                self.cert_pem = f.read()
+            self.active_cert = which
+        vlog("presenting the %s certificate" % which)
+
+    def cert_sha256(self):
+        """The active certificate's SHA-256 as upper-case hex pairs joined by
+        colons."""
+        with self.cert_lock:
+            der = ssl.PEM_cert_to_DER_cert(self.cert_pem.decode("ascii"))
+        digest = hashlib.sha256(der).hexdigest().upper()
+        return ":".join(digest[i:i + 2] for i in range(0, len(digest), 2))
 
     def request_stop(self, *_):
         self.stop_requested = True
@@ -98,21 +132,24 @@ class App:
             except FileNotFoundError:
                 pass
 
-        certdir = None
         servers, threads = [], []
         control = None
         tracker = ConnTracker()
         try:
+            self.certdir = tempfile.mkdtemp(prefix="devsim-cert-")
             if args.cert:
                 crt, key = args.cert, args.key or args.cert
             else:
-                certdir = tempfile.mkdtemp(prefix="devsim-cert-")
-                crt, key = make_cert(certdir)
+                crt, key = make_cert(self.certdir)
+            self.certs["first"] = (crt, key)
             with open(crt, "rb") as f:
                 self.cert_pem = f.read()
             ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             ctx.minimum_version = ssl.TLSVersion.TLSv1_2
             ctx.load_cert_chain(crt, key)
+            self.ctx = ctx
+            if args.second_cert:
+                self.use_cert("second")
 
             for p in ports:
                 try:
@@ -164,8 +201,8 @@ class App:
                 srv.server_close()
             tracker.abort_all()
             tracker.wait_empty(3.0)
-            if certdir:
-                shutil.rmtree(certdir, ignore_errors=True)
+            if self.certdir:
+                shutil.rmtree(self.certdir, ignore_errors=True)
             if args.ready_file and self.ready_info:
                 try:
                     os.unlink(args.ready_file)
@@ -192,6 +229,9 @@ def parse_args(argv):
                                    "generating a self-signed one")
     ap.add_argument("--key", help="PEM private key for --cert "
                                   "(default: same file as --cert)")
+    ap.add_argument("--second-cert", action="store_true",
+                    help="present a second self-signed certificate from the "
+                         "start (see POST /cert)")
     ap.add_argument("-v", "--verbose", action="store_true",
                     help="log to stderr (secrets redacted)")
     return ap.parse_args(argv)

@@ -51,6 +51,9 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             return self._json(200, app.state.snapshot())
         if path in ("/ready", "/status"):
             return self._json(200, app.ready_info)
+        if path == "/cert/sha256":
+            return self._json(200, {"sha256": app.cert_sha256(),
+                                    "use": app.active_cert})
         if path == "/cert":
             body = app.cert_pem
             self.send_response(200)
@@ -80,6 +83,14 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
                 return self._json(400, {"error": str(e)})
             vlog("control POST /config keys=%s" % sorted(patch))
             return self._json(200, {"ok": True, "config": cfg})
+        if path == "/cert":
+            try:
+                patch = json.loads(raw.decode("utf-8")) if raw.strip() else {}
+                app.use_cert(patch.get("use") if isinstance(patch, dict) else None)
+            except (ValueError, RuntimeError) as e:
+                return self._json(400, {"error": str(e)})
+            vlog("control POST /cert")
+            return self._json(200, {"ok": True, "sha256": app.cert_sha256()})
         if path == "/reset":
             app.state.reset()
             vlog("control POST /reset")
